@@ -1,0 +1,62 @@
+// One row per entry of the listed folder, and the folder step that sizes it.
+#include <QString>
+
+#include "find_files.h"
+#include "folder_cache.h"
+#include "folder_list.h"
+#include "name_text.h"
+#include "size_text.h"
+#include "module_window.h"
+#include "tallyroot_module.h"
+
+using FindFilesModule::FoundEntry;
+
+namespace TallyrootModule {
+
+bool AbortScan = false;
+std::string MeasurePath;
+std::uint64_t MeasureSize = 0;
+
+namespace {
+ListingWindow* gWindow = nullptr;
+}
+
+void SetWindow(ListingWindow* window) { gWindow = window; }
+
+ListingWindow& Window() { return *gWindow; }
+
+void ListEntry() {
+  tallyroot::FolderList& list = Window().List();
+  const bool isFolder = (FoundEntry.Attributes & FindFilesModule::kFolderAttribute) != 0;
+
+  list.Add(tallyroot::NameToText(FoundEntry.Name));
+  list.AddSubItem(list.Count(), 1, isFolder ? "Ordner" : "Datei");
+  char size[24];
+  list.AddSubItem(list.Count(), 2, {size, WriteSizeText(FoundEntry.Size, size)});
+
+  if (isFolder) {
+    std::string key = FoundEntry.FullPath;
+    if (key.empty() || key.back() != tallyroot::platform::kSeparator) {
+      key += tallyroot::platform::kSeparator;
+    }
+    list.SetTag(list.Count(), tallyroot::NameToText(key));
+    // The measurement's walks overwrite FoundEntry; nothing is read after this.
+    if (MeasureFolder(key, FoundEntry.FullPath)) return;
+  }
+  Window().PassEvents();
+}
+
+bool MeasureFolder(const std::string& key, const std::string& fullPath) {
+  tallyroot::FolderList& list = Window().List();
+  if (const std::int32_t cached = CacheFind(key); cached != 0) {
+    list.SetSizeCell(list.Count(), CacheSize(cached));
+    return false;
+  }
+  MeasurePath = key;
+  MeasureSize = 0;
+  FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, fullPath, FindFilesModule::AllHere,
+                             AbortScan);
+  return AbortScan;
+}
+
+}  // namespace TallyrootModule

@@ -1,0 +1,52 @@
+// Subfolder measurement: depth first, one walk per folder that is not cached.
+#include "find_files.h"
+#include "folder_cache.h"
+#include "folder_list.h"
+#include "size_text.h"
+#include "module_window.h"
+#include "tallyroot_module.h"
+
+using FindFilesModule::FoundEntry;
+
+namespace TallyrootModule {
+
+void MeasureEntry() {
+  std::uint64_t item;
+  bool fromWalk = false;
+  if (FoundEntry.Attributes & FindFilesModule::kFolderAttribute) {
+    std::string key = FoundEntry.FullPath;
+    key += tallyroot::platform::kSeparator;
+    if (const std::int32_t cached = CacheFind(key); cached != 0) {
+      item = SizeValue(CacheSize(cached));
+    } else {
+      std::string keptPath = std::move(MeasurePath);
+      const std::uint64_t keptSize = MeasureSize;
+      MeasurePath = std::move(key);
+      MeasureSize = 0;
+      FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, FoundEntry.FullPath,
+                                 FindFilesModule::AllHere, AbortScan);
+      if (AbortScan) return;
+      item = MeasureSize;
+      fromWalk = true;
+      MeasurePath = std::move(keptPath);
+      MeasureSize = keptSize;
+    }
+  } else {
+    item = FoundEntry.Size;
+  }
+
+  MeasureSize = AddSizes(MeasureSize, item);
+  // A walked folder's files and cached totals have already raised the cell
+  // one by one while it was walked.
+  if (!fromWalk) {
+    tallyroot::FolderList& list = Window().List();
+    const int row = list.Count();
+    char size[24];
+    list.SetSizeCell(row, {size, WriteSizeText(AddSizes(SizeValue(list.SizeCell(row)), item), size)});
+  }
+  Window().PassEvents();
+}
+
+void FinishMeasure() { CacheAdd(MeasurePath, SizeText(MeasureSize)); }
+
+}  // namespace TallyrootModule

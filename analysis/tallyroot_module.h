@@ -1,0 +1,60 @@
+// TallyrootModule: the size analysis.
+//
+// A listing is one walk of the listed folder in mode AllHere with ListEntry
+// for every entry and FinishListing at its end. ListEntry appends the entry's
+// row; for a folder it runs the folder step, which copies the folder's total
+// from the cache or measures it: one nested walk per folder below it that is
+// not cached, with MeasureEntry and FinishMeasure, the row's size cell
+// growing as files are found. Every folder walked to its end leaves its total
+// in the cache (deepest first). FinishListing works out the listed folder's
+// total, writes both share columns and turns sorting on.
+//
+// Everything runs on one thread. The callbacks reach the window only through
+// the ListingWindow given to SetWindow, and give it an event pass after every
+// entry. When a walk comes back with AbortScan set (the window is closing),
+// every level returns at once: no further row, cell, cache entry or event
+// pass, and nothing partial is cached.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "listing_window.h"
+
+namespace TallyrootModule {
+
+// Set only by the closing of the window; cleared by every walk as it starts.
+extern bool AbortScan;
+
+// The innermost folder being measured: its cache key (ending with the
+// separator) and its running total. Outer folders' pairs are kept by the
+// MeasureEntry calls that started the inner walks.
+extern std::string MeasurePath;
+extern std::uint64_t MeasureSize;
+
+// The window the callbacks fill; must outlive every walk.
+void SetWindow(ListingWindow* window);
+
+// Callbacks of the listing walk.
+void ListEntry();
+void FinishListing();
+
+// Callbacks of a measurement walk.
+void MeasureEntry();
+void FinishMeasure();
+
+// The folder step of ListEntry for the last row: `key` is the folder's path
+// with the separator, `fullPath` the same without it. Returns true when the
+// walk was aborted.
+bool MeasureFolder(const std::string& key, const std::string& fullPath);
+
+// Raised by FinishListing when the root's total is no longer cached (after
+// 100000 newer folders). The folder shares are written by then; the root
+// shares and the sorting are not.
+class RootTotalMissing : public std::runtime_error {
+ public:
+  RootTotalMissing() : std::runtime_error("Error") {}
+};
+
+}  // namespace TallyrootModule

@@ -1,0 +1,175 @@
+#include "folder_list.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "natural_order.h"
+
+namespace tallyroot {
+
+void FolderList::Cell::Assign(std::string_view value) {
+  length = static_cast<std::uint8_t>(std::min(value.size(), kCapacity));
+  value.copy(text, length);
+}
+
+FolderList::FolderList(QObject* parent) : QAbstractTableModel(parent) {}
+
+void FolderList::ClearColumns() {
+  if (headers_.empty()) return;
+  beginRemoveColumns(QModelIndex(), 0, static_cast<int>(headers_.size()) - 1);
+  headers_.clear();
+  endRemoveColumns();
+}
+
+void FolderList::AddColumn(int index, const QString& text) {
+  const int at = std::clamp(index - 1, 0, static_cast<int>(headers_.size()));
+  beginInsertColumns(QModelIndex(), at, at);
+  headers_.insert(headers_.begin() + at, text);
+  endInsertColumns();
+}
+
+void FolderList::Clear() {
+  beginResetModel();
+  rows_.clear();
+  changedRows_.clear();
+  published_ = 0;
+  endResetModel();
+}
+
+int FolderList::Add(const QString& text) {
+  Row& row = rows_.emplace_back();
+  row.text = text;
+  return Count();
+}
+
+void FolderList::AddSubItem(int row, int index, std::string_view text) {
+  if (index < 1 || index > kSubItems) return;
+  Row& r = At(row);
+  r.cells[static_cast<std::size_t>(index - 1)].Assign(text);
+  r.present = static_cast<std::uint8_t>(r.present | (1u << (index - 1)));
+  MarkChanged(row);
+}
+
+std::string_view FolderList::SubItem(int row, int index) const {
+  if (index < 1 || index > kSubItems) return {};
+  const Row& r = At(row);
+  if (!(r.present & (1u << (index - 1)))) return {};
+  return r.cells[static_cast<std::size_t>(index - 1)].View();
+}
+
+void FolderList::SetSizeCell(int row, std::string_view text) {
+  At(row).cells[kSizeSubItem - 1].Assign(text);
+  MarkChanged(row);
+}
+
+void FolderList::MarkChanged(int row) {
+  // Rows not yet published reach the views whole with their insertion.
+  if (row > published_) return;
+  Row& r = At(row);
+  if (r.dirty) return;
+  r.dirty = true;
+  changedRows_.push_back(row);
+}
+
+void FolderList::Flush() {
+  for (int row : changedRows_) {
+    At(row).dirty = false;
+    emit dataChanged(index(row - 1, 0), index(row - 1, kSubItems));
+  }
+  changedRows_.clear();
+  if (published_ < Count()) {
+    beginInsertRows(QModelIndex(), published_, Count() - 1);
+    published_ = Count();
+    endInsertRows();
+  }
+}
+
+void FolderList::SetSorted(bool sorted) {
+  sorted_ = sorted;
+  if (sorted_) Sort();
+}
+
+void FolderList::SetSortKey(int key) {
+  sortKey_ = key;
+  if (sorted_) Sort();
+}
+
+void FolderList::SetSortOrder(int order) {
+  sortOrder_ = order;
+  if (sorted_) Sort();
+}
+
+void FolderList::Sort() {
+  Flush();
+  const int key = sortKey_;
+  const bool descending = sortOrder_ != 0;
+  const auto less = [&](const Row& a, const Row& b) {
+    const int c = key == 0 ? CompareNatural(a.text, b.text)
+                           : CompareNatural(key <= kSubItems ? a.cells[key - 1].View() : std::string_view(),
+                                            key <= kSubItems ? b.cells[key - 1].View() : std::string_view());
+    return descending ? c > 0 : c < 0;
+  };
+
+  // Sort positions rather than rows, so that views' persistent indexes (the
+  // selection, the current row) can follow their rows to the new places.
+  std::vector<int> order(rows_.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return less(rows_[a], rows_[b]); });
+  if (std::is_sorted(order.begin(), order.end())) return;
+
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  std::vector<Row> sortedRows;
+  sortedRows.reserve(rows_.size());
+  std::vector<int> newPosition(rows_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    newPosition[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
+    sortedRows.push_back(std::move(rows_[static_cast<std::size_t>(order[i])]));
+  }
+  rows_ = std::move(sortedRows);
+
+  const QModelIndexList before = persistentIndexList();
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (const QModelIndex& old : before) {
+    after.push_back(index(newPosition[static_cast<std::size_t>(old.row())], old.column()));
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+int FolderList::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : published_;
+}
+
+int FolderList::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(headers_.size());
+}
+
+QVariant FolderList::data(const QModelIndex& index, int role) const {
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
+    return {};
+  }
+  const int column = index.column();
+  if (role == Qt::TextAlignmentRole) {
+    // Sizes and shares line up on their last digit.
+    return column >= 2 ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter)) : QVariant();
+  }
+  if (role != Qt::DisplayRole) return {};
+  const int row = index.row() + 1;
+  if (column == 0) return Text(row);
+  return QString::fromLatin1(SubItem(row, column));
+}
+
+QVariant FolderList::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(headers_.size())) {
+    return {};
+  }
+  if (role == Qt::DisplayRole) return headers_[static_cast<std::size_t>(section)];
+  if (role == Qt::TextAlignmentRole && section >= 2) {
+    return int(Qt::AlignRight | Qt::AlignVCenter);
+  }
+  return {};
+}
+
+}  // namespace tallyroot

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with warnings as errors and
+# runs every test (GUI tests headless).
+#   scripts/test.sh              the normal build, in build-test/
+#   scripts/test.sh --sanitize   the same under AddressSanitizer and
+#                                UndefinedBehaviorSanitizer, in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+dir=build-test
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${1:-}" = "--sanitize" ]; then
+  dir=build-asan
+  flags=(-DCMAKE_BUILD_TYPE=Debug -DTALLYROOT_SANITIZE=address,undefined -DTALLYROOT_BENCH=OFF)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+
+cmake -S . -B "$dir" -DTALLYROOT_WERROR=ON "${flags[@]}" >/dev/null
+cmake --build "$dir" --parallel "$(nproc)"
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$dir" --output-on-failure --timeout 600

@@ -1,0 +1,89 @@
+#include "find_files.h"
+
+namespace FindFilesModule {
+
+FoundEntryRecord FoundEntry;
+
+namespace {
+
+constexpr char kSeparator = tallyroot::platform::kSeparator;
+
+struct ModeRule {
+  bool reportFiles;
+  bool reportFolders;
+  bool descend;
+  WalkMode descendMode;
+};
+
+ModeRule RuleOf(WalkMode mode) {
+  switch (mode) {
+    case FilesDeep: return {true, false, true, FilesDeep};
+    case FilesHere: return {true, false, false, FilesDeep};
+    case FilesBelow: return {false, false, true, FilesDeep};
+    case FoldersDeep: return {false, true, true, FoldersDeep};
+    case FoldersHere: return {false, true, false, FoldersDeep};
+    case FoldersBelow: return {false, false, true, FoldersDeep};
+    case AllDeep: return {true, true, true, AllDeep};
+    case AllHere: return {true, true, false, AllDeep};
+    case AllBelow: return {false, false, true, AllDeep};
+  }
+  return {false, false, false, mode};  // outside 0..8: report and enter nothing
+}
+
+// Assigning into the record's existing strings reuses their capacity, so
+// publishing an entry allocates nothing once the longest path has been seen.
+void Publish(const std::string& folderPath, std::string_view name, bool isFolder,
+             std::uint64_t size) {
+  FoundEntry.Name.assign(name);
+  FoundEntry.FolderPath.assign(folderPath);
+  FoundEntry.FullPath.assign(folderPath).append(name);
+  FoundEntry.Attributes = isFolder ? kFolderAttribute : 0;
+  FoundEntry.Size = isFolder ? 0 : size;
+}
+
+}  // namespace
+
+std::string_view TrimAtNul(std::string_view text) {
+  const std::size_t nul = text.find('\0');
+  return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, WalkMode Mode,
+               bool& AbortScan) {
+  std::string folderPath = std::move(Folder);
+  if (folderPath.empty()) folderPath = tallyroot::platform::ExecutableFolder();
+  if (folderPath.empty() || folderPath.back() != kSeparator) folderPath += kSeparator;
+  AbortScan = false;
+
+  const ModeRule rule = RuleOf(Mode);
+  {
+    tallyroot::platform::FolderListing listing(folderPath);
+    tallyroot::platform::ListedEntry entry;
+    while (listing.Next(entry)) {
+      const std::string_view name = TrimAtNul(entry.name);
+      if (!entry.isFolder) {
+        if (!rule.reportFiles) continue;
+        Publish(folderPath, name, false, entry.size);
+        OnEntry();
+        if (AbortScan) return;
+        continue;
+      }
+      if (name.empty() || name.front() == '.') continue;
+      if (rule.reportFolders) {
+        Publish(folderPath, name, true, 0);
+        OnEntry();
+        if (AbortScan) return;
+      }
+      if (rule.descend) {
+        std::string child;
+        child.reserve(folderPath.size() + name.size() + 1);
+        child.append(folderPath).append(name);
+        FindFiles(OnEntry, nullptr, std::move(child), rule.descendMode, AbortScan);
+      }
+      if (AbortScan) return;
+    }
+  }
+  if (OnDone) OnDone();
+}
+
+}  // namespace FindFilesModule

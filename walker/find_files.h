@@ -1,0 +1,75 @@
+// FindFilesModule: the program's only reader of the file system.
+//
+// FindFiles goes through the entries of one folder (and, in the deep and
+// below modes, of the folders beneath it) in the order the file system lists
+// them. For each entry the mode reports it fills the record FoundEntry and
+// calls OnEntry; after the last entry it calls OnDone, if given.
+//
+// Contract, as callers rely on it:
+//  - Callbacks take no arguments. What they need stands in FoundEntry, and
+//    only until the next entry is reported by any walk: a callback that starts
+//    a nested FindFiles reads what it needs first.
+//  - Walks nest: a callback may call FindFiles again, with FoundEntry.FullPath
+//    as Folder. Each walk keeps its own copy of Folder, taken before anything
+//    else, and never reads FoundEntry back.
+//  - AbortScan is cleared when a walk starts and tested after every OnEntry
+//    and after each folder entry (descent included). Found set, the walk
+//    returns at once without OnDone and leaves it set, so every enclosing
+//    walk stops in turn and the outermost caller sees it.
+//  - OnDone comes only after a complete walk, after every OnEntry of the walk
+//    and of the walks it started; nothing is called after FindFiles returns.
+//  - A folder whose name begins with "." is never reported nor entered; a
+//    file whose name begins with "." is an ordinary file. A symbolic link is
+//    a file with its own size, whatever it points to.
+//  - A folder that cannot be listed yields no entries; the walk still ends
+//    with OnDone. Nothing is reported as an error.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "folder_listing.h"
+
+namespace FindFilesModule {
+
+// Value = 3 * kind (files, folders, both) + scope (deep, here, below).
+enum WalkMode : std::int16_t {
+  FilesDeep = 0,
+  FilesHere = 1,
+  FilesBelow = 2,
+  FoldersDeep = 3,
+  FoldersHere = 4,
+  FoldersBelow = 5,
+  AllDeep = 6,
+  AllHere = 7,
+  AllBelow = 8,
+};
+
+// Bit of FoundEntryRecord::Attributes that marks a folder.
+inline constexpr std::uint32_t kFolderAttribute = 0x10;
+
+struct FoundEntryRecord {
+  std::string FullPath;    // FolderPath + Name, never with a trailing separator
+  std::string Name;        // the entry's name, the bytes the file system gives
+  std::string FolderPath;  // the walked folder, always ending with the separator
+  std::uint32_t Attributes = 0;
+  std::uint64_t Size = 0;  // a file's byte count; 0 for a folder
+};
+
+// The entry just reported. Lives until exit; overwritten by every walk.
+extern FoundEntryRecord FoundEntry;
+
+using WalkCallback = void (*)();
+
+// `Folder` is taken by value: callers pass FoundEntry.FullPath, which the
+// walk overwrites. An empty Folder means the folder of the running program.
+// A Mode outside 0..8 reports nothing and enters nothing, but still ends
+// with OnDone.
+void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, WalkMode Mode,
+               bool& AbortScan);
+
+// The given text up to its first NUL, or all of it when it holds none.
+std::string_view TrimAtNul(std::string_view text);
+
+}  // namespace FindFilesModule
