@@ -1,5 +1,6 @@
 // Tallyroot: shows where the disk space under a folder goes.
 #include <QApplication>
+#include <QIcon>
 
 #include "folder_listing.h"
 #include "form1.h"
@@ -8,6 +9,10 @@ int main(int argc, char* argv[]) {
   // One descriptor stays open per level of a walk.
   tallyroot::platform::RaiseOpenFileLimit();
   QApplication app(argc, argv);  // takes Qt's own options; the program has none
+  // The icon is compiled in. The installed desktop entry's name lets a Wayland
+  // shell match the window to the entry, and so to the installed icon.
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/tallyroot.png")));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.tallyroot.Tallyroot"));
   tallyroot::Form1 window;
   window.show();
   return app.exec();

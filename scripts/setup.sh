@@ -10,6 +10,7 @@ packages=(
   strace                  # the read-only check
   clang libclang-rt-14-dev  # the fuzzer
   desktop-file-utils appstream  # validating the desktop entry and metainfo
+  file                    # CPack finds the Debian package's binaries with it
 )
 
 missing=()

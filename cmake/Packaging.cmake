@@ -1,0 +1,31 @@
+# The Debian package: `cpack -G DEB` in a build folder (scripts/package.sh).
+# It holds what `cmake --install` puts in place, under /usr.
+
+set(TALLYROOT_PACKAGE_MAINTAINER "Tallyroot developers"
+    CACHE STRING "The Debian package's Maintainer field: \"Name <address>\"")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tallyroot)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${TALLYROOT_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+# Wrapped by hand: CPack copies the lines into the control file as they are.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Tallyroot lists a folder's files and subfolders with their sizes, their"
+  "share of the folder and their share of the loaded root, so that one sees"
+  "what fills a disk. A subfolder's size is the sum of every file below it."
+  "Sizes are apparent sizes, symbolic links are not followed, and the file"
+  "system is only ever read. The window's texts are German.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # tallyroot_<version>_<arch>.deb
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TALLYROOT_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries the program links come from dpkg-shlibdeps. Qt loads its
+# platform plugins (X11, Wayland) at run time, which no library scan sees.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+
+include(CPack)
