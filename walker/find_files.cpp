@@ -51,12 +51,18 @@ std::string_view TrimAtNul(std::string_view text) {
 void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, WalkMode Mode,
                bool& AbortScan) {
   std::string folderPath = std::move(Folder);
-  if (folderPath.empty()) folderPath = tallyroot::platform::ExecutableFolder();
-  if (folderPath.empty() || folderPath.back() != kSeparator) folderPath += kSeparator;
+  bool listable = true;
+  if (folderPath.empty()) {
+    folderPath = tallyroot::platform::ExecutableFolder();
+    // If the program's own folder cannot be found there is nothing to list;
+    // walking "/" instead would be a surprise.
+    listable = !folderPath.empty();
+  }
+  if (listable && folderPath.back() != kSeparator) folderPath += kSeparator;
   AbortScan = false;
 
   const ModeRule rule = RuleOf(Mode);
-  {
+  if (listable) {
     tallyroot::platform::FolderListing listing(folderPath);
     tallyroot::platform::ListedEntry entry;
     while (listing.Next(entry)) {

@@ -90,7 +90,10 @@ int OpenFolderAt(const std::string& folderPath) {
 }
 
 // Reads the size (and, where the listing did not say, the type) of `name`.
-// Returns false when the entry has vanished or cannot be examined.
+// Returns false only when the entry has vanished since it was listed. An
+// entry that is there but cannot be examined (a folder that may be listed
+// but not searched) is still reported, as a file of size 0 unless the
+// listing said it is a folder.
 bool ReadEntry(int dirFd, const char* name, bool typeKnown, ListedEntry& entry) {
   static bool haveStatx = true;
   if (haveStatx) {
@@ -101,13 +104,18 @@ bool ReadEntry(int dirFd, const char* name, bool typeKnown, ListedEntry& entry) 
       entry.size = entry.isFolder ? 0 : info.stx_size;
       return true;
     }
-    if (errno != ENOSYS) return false;
-    haveStatx = false;
+    if (errno == ENOSYS) haveStatx = false;
   }
-  struct stat info {};
-  if (fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0) return false;
-  if (!typeKnown) entry.isFolder = S_ISDIR(info.st_mode);
-  entry.size = entry.isFolder ? 0 : static_cast<std::uint64_t>(info.st_size);
+  if (!haveStatx) {
+    struct stat info {};
+    if (fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0) {
+      if (!typeKnown) entry.isFolder = S_ISDIR(info.st_mode);
+      entry.size = entry.isFolder ? 0 : static_cast<std::uint64_t>(info.st_size);
+      return true;
+    }
+  }
+  if (errno == ENOENT) return false;
+  entry.size = 0;
   return true;
 }
 
