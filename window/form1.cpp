@@ -143,15 +143,19 @@ void Form1::Form_Load() {
   for (int i = 0; i < 5; ++i) list_.AddColumn(i + 1, QString::fromUtf8(headers[i]));
   Command2->setText(kUpArrow);
 
-  // The name takes the room that the fixed-width numbers leave.
+  // The name takes the room that the others leave; they are as wide as their
+  // header or their widest value.
   QHeaderView* header = ListView1->header();
-  const QFontMetrics metrics(ListView1->font());
+  const QFontMetrics cellMetrics(ListView1->font());
+  const QFontMetrics headerMetrics(header->font());
+  const char* const widest[] = {"", "Ordner", "0000000000000", "000,00%", "000,00%"};
   header->setStretchLastSection(false);
   header->setSectionResizeMode(0, QHeaderView::Stretch);
-  header->resizeSection(1, metrics.horizontalAdvance(QStringLiteral("Ordner")) + 24);
-  header->resizeSection(2, metrics.horizontalAdvance(QStringLiteral("0000000000000")) + 24);
-  header->resizeSection(3, metrics.horizontalAdvance(QStringLiteral("000,00%")) + 24);
-  header->resizeSection(4, metrics.horizontalAdvance(QStringLiteral("000,00%")) + 24);
+  for (int column = 1; column < 5; ++column) {
+    const int cell = cellMetrics.horizontalAdvance(QString::fromLatin1(widest[column]));
+    const int title = headerMetrics.horizontalAdvance(QString::fromUtf8(headers[column]));
+    header->resizeSection(column, std::max(cell, title) + 2 * cellMetrics.averageCharWidth() + 8);
+  }
   ShowSortIndicator();
 }
 
