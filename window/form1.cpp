@@ -14,6 +14,7 @@
 #include "find_files.h"
 #include "folder_cache.h"
 #include "name_text.h"
+#include "path_text.h"
 #include "tallyroot_module.h"
 
 namespace tallyroot {
@@ -34,14 +35,6 @@ struct BusyCursor {
   BusyCursor(const BusyCursor&) = delete;
   BusyCursor& operator=(const BusyCursor&) = delete;
 };
-
-// Trimmed: leading and trailing spaces removed; tabs stay.
-QString TrimSpaces(const QString& text) {
-  qsizetype first = 0, last = text.size();
-  while (first < last && text[first] == u' ') ++first;
-  while (last > first && text[last - 1] == u' ') --last;
-  return text.mid(first, last - first);
-}
 
 }  // namespace
 
@@ -198,15 +191,9 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Command2_Click() {
-  const QString root = Label1->text();
-  if (root.isEmpty()) return;
-  QString path = TrimSpaces(Text1->text());
-  if (path.endsWith(QChar(kSeparator))) path.chop(1);
-  const qsizetype cut = path.lastIndexOf(QChar(kSeparator));
-  if (cut < 0) return;
-  path.truncate(cut + 1);
-  if (path.size() < root.size()) return;  // the parent lies above the root
-  SetPathText(path);
+  const std::optional<QString> parent = UpTarget(Text1->text(), Label1->text());
+  if (!parent) return;
+  SetPathText(*parent);
   ListFolder(Text1->text());
 }
 
