@@ -58,7 +58,9 @@ std::string_view FolderList::SubItem(int row, int index) const {
 }
 
 void FolderList::SetSizeCell(int row, std::string_view text) {
-  At(row).cells[kSizeSubItem - 1].Assign(text);
+  Row& r = At(row);
+  r.cells[kSizeSubItem - 1].Assign(text);
+  r.present = static_cast<std::uint8_t>(r.present | (1u << (kSizeSubItem - 1)));
   MarkChanged(row);
 }
 

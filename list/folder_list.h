@@ -12,8 +12,10 @@
 // listing orders of magnitude slower than the walk it shows. Clear() and
 // sorting notify at once (after a flush).
 //
-// Rows are addressed 1..Count() in the current order. With Sorted() false,
-// Add() appends, so Item(Count()) is the row added last.
+// Rows are addressed 1..Count() in the current order. Add() always appends,
+// so while Sorted() is false (as it is throughout a listing) row Count() is
+// the row added last; sorting happens when Sorted() or the sort column or
+// direction is set.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -54,9 +56,10 @@ class FolderList : public QAbstractTableModel {
   void SetTag(int row, const QString& tag) { At(row).tag = tag; }
   const QString& Tag(int row) const { return At(row).tag; }
 
-  // Ordering. While Sorted() is true the rows stay ordered by column
-  // SortKey() (0 = row text, k = sub-item k) in SortOrder() (0 ascending,
-  // 1 descending); rows with equal keys keep their relative order.
+  // Ordering. Setting Sorted() to true, or the key or order while it is
+  // true, orders the rows by column SortKey() (0 = row text, k = sub-item k)
+  // in SortOrder() (0 ascending, 1 descending); rows with equal keys keep
+  // their relative order.
   bool Sorted() const { return sorted_; }
   int SortKey() const { return sortKey_; }
   int SortOrder() const { return sortOrder_; }

@@ -3,8 +3,9 @@
 // and read back names the very same file.
 //
 // Valid UTF-8 becomes the characters it encodes. Every byte that is not part
-// of valid UTF-8 becomes the code point U+DC80 + byte (a lone low surrogate,
-// which valid UTF-8 can never produce), and goes back to that byte.
+// of valid UTF-8 (always 0x80..0xFF) becomes the code point U+DC00 + byte, a
+// lone low surrogate in U+DC80..U+DCFF that valid UTF-8 can never produce,
+// and goes back to that byte.
 #pragma once
 
 #include <QString>
