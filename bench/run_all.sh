@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in build-bench/, makes the benchmark trees under /tmp
+# when they are missing, and runs every benchmark on them.
+#   bench/run_all.sh           the default tree (500,000 files in 20,000 folders)
+#   bench/run_all.sh --large   also a tree twice that size and one flat folder
+#                              of 200,000 files
+# Figures are only worth quoting from a quiet machine: every benchmark prints
+# the load average and warns when it is high.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=${TALLYROOT_BENCH_BUILD:-$repo/build-bench}
+large=false
+[ "${1:-}" = "--large" ] && large=true
+
+cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTALLYROOT_TESTS=OFF >/dev/null
+cmake --build "$build" --parallel 2 --target make_tree walk_bench listing_bench window_bench
+bin=$build/bench
+
+# make_tree ROOT [options]: made once; ROOT.made records what was made, so a
+# tree whose making was cut short is not taken for a complete one.
+make_tree() {
+  local root=$1
+  if [ -e "$root.made" ]; then
+    cat "$root.made"
+  elif [ -e "$root" ]; then
+    echo "$root is incomplete (no $root.made): remove it and run again" >&2
+    exit 1
+  else
+    "$bin/make_tree" "$@" | tee "$root.made.part"
+    mv "$root.made.part" "$root.made"
+  fi
+}
+
+trees=(/tmp/tallyroot-bench-500k)
+make_tree /tmp/tallyroot-bench-500k
+if $large; then
+  make_tree /tmp/tallyroot-bench-1m --files 1000000 --folders 40000
+  make_tree /tmp/tallyroot-bench-flat200k --flat 200000
+  trees+=(/tmp/tallyroot-bench-1m /tmp/tallyroot-bench-flat200k)
+fi
+
+for tree in "${trees[@]}"; do
+  echo
+  "$bin/walk_bench" "$tree"
+  echo
+  "$bin/listing_bench" "$tree"
+  echo
+  "$bin/window_bench" "$tree"
+done

@@ -1,0 +1,234 @@
+// window_bench [ROOT]: the main window against the bare loop, du, ncdu, gdu.
+//
+// Builds the main window offscreen, types ROOT (default
+// /tmp/tallyroot-bench-500k) into the path box and presses "load", timing
+// until the listing is done, with an empty folder cache each time; in the
+// same rounds times the bare loop, `du -sb`, `ncdu -0 -o /dev/null` and, if
+// installed, `gdu -n -p` (with both cores and with one). Then times a second load of the same root, a
+// double-click into the largest subfolder and the way back up, all from the
+// cache, and reports the process's peak resident memory.
+//
+// window_bench ROOT --profile: six first loads and nothing else, for perf,
+// callgrind or heaptrack.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "folder_cache.h"
+#include "folder_listing.h"
+#include "form1.h"
+
+extern char** environ;
+
+namespace {
+
+namespace bench = tallyroot::bench;
+
+// Runs a program with its output discarded and adds its wall and CPU time
+// (its own, children included) to `series`; false when it could not be
+// started or failed.
+bool RunTool(const std::vector<std::string>& command, bench::Series& series) {
+  std::vector<char*> argv;
+  for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  int status = -1;
+  rusage usage{};
+  const double seconds = bench::Seconds([&] {
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return;
+    wait4(pid, &status, 0, &usage);
+  });
+  posix_spawn_file_actions_destroy(&actions);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+  const auto toSeconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+  };
+  series.Add(seconds, toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime));
+  return true;
+}
+
+struct Tool {
+  const char* name;
+  std::vector<std::string> command;
+  bench::Series times;
+  bool available = true;
+};
+
+template <typename Widget>
+Widget* Child(QWidget& form, const char* name) {
+  auto* widget = form.findChild<Widget*>(QString::fromLatin1(name));
+  if (!widget) {
+    std::fprintf(stderr, "window_bench: the window has no %s\n", name);
+    std::exit(1);
+  }
+  return widget;
+}
+
+// The row of the largest subfolder in the list, or an invalid index.
+QModelIndex LargestFolder(QTreeView& view) {
+  const QAbstractItemModel& model = *view.model();
+  QModelIndex best;
+  qulonglong bestSize = 0;
+  for (int row = 0; row < model.rowCount(); ++row) {
+    if (model.index(row, 1).data().toString() != QStringLiteral("Ordner")) continue;
+    const qulonglong size = model.index(row, 2).data().toString().toULongLong();
+    if (!best.isValid() || size > bestSize) {
+      best = model.index(row, 0);
+      bestSize = size;
+    }
+  }
+  return best;
+}
+
+// A real double-click on the row, as the user gives it.
+void DoubleClick(QTreeView& view, const QModelIndex& index) {
+  view.scrollTo(index);
+  view.selectionModel()->setCurrentIndex(
+      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  // What the platform delivers: press, release, then the double-click.
+  const QPoint at = view.visualRect(index).center();
+  QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, at);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  tallyroot::platform::RaiseOpenFileLimit();
+  QApplication app(argc, argv);
+  const std::string root = bench::TreeRoot(argc, argv);
+  const QString rootText = QString::fromStdString(root + '/');
+  std::printf("window_bench %s\n", root.c_str());
+  bench::WarnIfBusy();
+
+  tallyroot::Form1 form;
+  form.show();
+  if (!QTest::qWaitForWindowExposed(&form)) std::fprintf(stderr, "window not exposed\n");
+  auto* text1 = Child<QLineEdit>(form, "Text1");
+  auto* command1 = Child<QPushButton>(form, "Command1");
+  auto* command2 = Child<QPushButton>(form, "Command2");
+  auto* label1 = Child<QLabel>(form, "Label1");
+  auto* list = Child<QTreeView>(form, "ListView1");
+  const long startKiB = bench::ResidentKiB();
+
+  const auto load = [&](bench::Series& series) {
+    text1->setText(rootText);
+    series.Time([&] { command1->click(); });
+  };
+
+  if (bench::HasFlag(argc, argv, "--profile")) {
+    bench::Series loads;
+    for (int run = 0; run < 6; ++run) {
+      TallyrootModule::CacheCreate();
+      load(loads);
+    }
+    bench::Print("first load (empty cache)", loads);
+    std::printf("peak resident memory %.1f MB\n", bench::PeakResidentKiB() / 1024.0);
+    return 0;
+  }
+
+  std::vector<Tool> tools = {
+      {"du -sb", {"du", "-sb", root}, {}},
+      {"ncdu -0 -o /dev/null", {"ncdu", "-0", "-o", "/dev/null", root}, {}},
+      {"gdu -n -p (2 threads)", {"gdu", "-n", "-p", root}, {}},
+      {"gdu -n -p -m 1 (1 thread)", {"gdu", "-n", "-p", "-m", "1", root}, {}},
+  };
+
+  // Warm-up: the page cache holds the tree's folders and inodes afterwards.
+  const bench::Tally tally = bench::BareWalk(root);
+  if (tally.files == 0) {
+    std::fprintf(stderr, "window_bench: no files under %s (make it with make_tree)\n",
+                 root.c_str());
+    return 1;
+  }
+  for (Tool& tool : tools) {
+    bench::Series warmUp;
+    tool.available = RunTool(tool.command, warmUp);
+  }
+  bench::Series warmUp, bare, first;
+  TallyrootModule::CacheCreate();
+  load(warmUp);
+
+  for (int round = 0; round < 5; ++round) {
+    TallyrootModule::CacheCreate();
+    load(first);
+    bare.Time([&] { bench::BareWalk(root); });
+    for (Tool& tool : tools) {
+      if (tool.available) tool.available = RunTool(tool.command, tool.times);
+    }
+  }
+  const long loadedPeakKiB = bench::PeakResidentKiB();
+  const bool listed = label1->text() == rootText && list->model()->rowCount() > 0 && !form.IsBusy();
+
+  bench::Series again, down, up;
+  bool moved = true;
+  for (int round = 0; round < 5 && moved; ++round) {
+    load(again);
+    const QModelIndex largest = LargestFolder(*list);
+    if (!largest.isValid()) continue;  // a flat tree: nowhere to go down
+    down.Time([&] { DoubleClick(*list, largest); });
+    moved = moved && text1->text() != rootText;
+    up.Time([&] { command2->click(); });
+    moved = moved && text1->text() == rootText;
+  }
+
+  std::printf("tree: %llu files, %llu folders; root listed in %d rows\n",
+              static_cast<unsigned long long>(tally.files),
+              static_cast<unsigned long long>(tally.folders), list->model()->rowCount());
+  bench::Print("bare loop", bare);
+  bench::Print("first load (empty cache)", first);
+  for (const Tool& tool : tools) {
+    if (tool.available) {
+      bench::Print(tool.name, tool.times);
+    } else {
+      std::printf("  %-30s not available\n", tool.name);
+    }
+  }
+  bench::PrintRatio("first load / bare loop", first, bare, 1.15, "<= 1.15");
+  for (const Tool& tool : tools) {
+    if (!tool.available) continue;
+    const std::string name = std::string("first load / ") + tool.name;
+    bench::PrintRatio(name.c_str(), first, tool.times, 1.0, "< 1");
+  }
+  bench::Print("second load (from cache)", again);
+  if (down.wall.empty()) {
+    std::printf("  the root has no subfolder: double-click and up not measured\n");
+  } else {
+    bench::Print("double-click largest folder", down);
+    bench::Print("up to the root", up);
+  }
+  const double slowest = std::max({again.Wall(), down.Wall(), up.Wall()});
+  std::printf("slowest move from the cache: %s (target < 50 ms)%s\n",
+              bench::Duration(slowest).c_str(), slowest < 0.05 ? "" : "  MISSED");
+  const long peakKiB = bench::PeakResidentKiB();
+  std::printf("resident memory: %.1f MB with the window shown, peak %.1f MB after the first "
+              "loads, peak %.1f MB at the end (target < 80 MB)%s\n",
+              startKiB / 1024.0, loadedPeakKiB / 1024.0, peakKiB / 1024.0,
+              peakKiB < 80 * 1024 ? "" : "  MISSED");
+  if (!listed || !moved) {
+    std::printf("FAILED: %s\n", !listed ? "the root was not listed"
+                                        : "the double-click or the up button did not move");
+    return 1;
+  }
+  return 0;
+}
