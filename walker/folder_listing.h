@@ -3,7 +3,9 @@
 // folder_listing_posix.cpp and keeps this header.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -39,6 +41,9 @@ struct ListedEntry {
 //  - Listings on one thread nest strictly (each is destroyed before the one
 //    opened before it), which is how the walker uses them.
 //  - Only folders are ever opened, and nothing is written.
+//
+// Read-ahead (see ReadAheadSettings) changes none of this: what Next gives,
+// and in which order, is the same with it and without it.
 class FolderListing {
  public:
   explicit FolderListing(const std::string& folderPath);
@@ -57,7 +62,38 @@ class FolderListing {
   char* buffer_ = nullptr;  // borrowed from a per-thread pool
   long filled_ = 0;
   long offset_ = 0;
+  std::unique_ptr<class ReadAheadLevel> ahead_;  // set when read-ahead serves this listing
 };
+
+// Read-ahead: while one thread walks, helper threads read the listings of
+// the folders that walk is likely to enter next (names, folder flags, sizes),
+// and split the size reads of a large folder among themselves.
+//
+// Contract:
+//  - The walking thread still opens each listing and gets every entry from
+//    Next, in the same order and with the same values as without read-ahead.
+//    What is read ahead are the next few child folders (names not beginning
+//    with ".") of each listing open on that thread, innermost first. A child
+//    that the walk passes over without opening it, and everything read ahead
+//    for a listing once it is closed, is dropped at once.
+//  - When what Next needs is not ready, the walking thread reads it itself,
+//    or does other pending reads, rather than sleep; it never waits for a
+//    read that could not start, so no bound can stall a walk.
+//  - Listings held ahead stay below `maxBytesAhead` (a single folder read
+//    because the walk needs it may exceed it by its own listing), and a
+//    bounded number of descriptors stays open for them.
+//  - Helpers run only while a walk is open on the walking thread: they start
+//    with its outermost listing and are joined when that one is closed. Only
+//    one thread walks with read-ahead at a time; listings of another thread
+//    meanwhile are read as without it.
+//  - Settings apply to walks whose outermost listing opens afterwards.
+struct ReadAheadSettings {
+  bool on = false;            // by default on when this process may use two CPUs or more
+  unsigned helpers = 1;       // helper threads; by default one fewer than the CPUs
+  std::size_t maxBytesAhead = std::size_t{32} << 20;
+};
+ReadAheadSettings GetReadAhead();
+void SetReadAhead(const ReadAheadSettings& settings);
 
 // The folder that holds the running executable, without a trailing separator
 // except at the file system's root; empty if it cannot be found.

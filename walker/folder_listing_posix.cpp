@@ -3,33 +3,24 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
-#include <array>
-#include <cerrno>
 #include <climits>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <vector>
+
+#include "posix_reads.h"
+#include "read_ahead.h"
 
 namespace tallyroot::platform {
 namespace {
 
 constexpr std::size_t kBufferSize = 16 * 1024;
-constexpr std::size_t kMaxNameBytes = 255;
-
-// Kernel file systems whose files hold no disk space; /proc/kcore alone would
-// add 128 TB to a scan of "/".
-constexpr std::array<unsigned long, 16> kPseudoFileSystems = {
-    PROC_SUPER_MAGIC,   SYSFS_MAGIC,       CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
-    DEBUGFS_MAGIC,      TRACEFS_MAGIC,     SECURITYFS_MAGIC,   PSTOREFS_MAGIC,
-    BPF_FS_MAGIC,       DEVPTS_SUPER_MAGIC, 0x62656570 /* configfs */,
-    BINFMTFS_MAGIC,     EFIVARFS_MAGIC,    0x19800202 /* mqueue */,
-    NSFS_MAGIC,         0x65735543 /* fusectl */};
+using posix::kMaxNameBytes;
 
 // The folders this thread has open, innermost last. Listings nest, so this
 // is a stack; it lets a child folder be opened relative to its parent (no
@@ -37,9 +28,9 @@ constexpr std::array<unsigned long, 16> kPseudoFileSystems = {
 // that is already open further up be recognised as a cycle.
 struct OpenFolder {
   int fd;
-  dev_t device;
-  ino_t inode;
+  posix::FolderId id;
   const std::string* path;
+  ReadAheadLevel* level;  // when read-ahead serves the listing
 };
 thread_local std::vector<OpenFolder> tOpenFolders;
 
@@ -56,102 +47,90 @@ char* TakeBuffer() {
 
 void ReturnBuffer(char* buffer) { tFreeBuffers.emplace_back(buffer); }
 
-bool IsPseudoFileSystem(int fd) {
-  struct statfs info {};
-  if (fstatfs(fd, &info) != 0) return false;
-  for (unsigned long magic : kPseudoFileSystems) {
-    if (static_cast<unsigned long>(info.f_type) == magic) return true;
+// The name of `folderPath` in the innermost open folder, when it is a direct
+// child of it (the path being that folder's, the name and a separator).
+std::optional<std::string_view> ChildOfInnermost(const std::string& folderPath) {
+  if (tOpenFolders.empty()) return std::nullopt;
+  const std::string& parentPath = *tOpenFolders.back().path;
+  if (folderPath.size() <= parentPath.size() + 1 || folderPath.compare(0, parentPath.size(), parentPath) != 0) {
+    return std::nullopt;
   }
-  return false;
+  const std::string_view rest(folderPath.data() + parentPath.size(), folderPath.size() - parentPath.size() - 1);
+  if (rest.find(kSeparator) != std::string_view::npos) return std::nullopt;
+  return rest;
 }
 
 // Opens `folderPath`, relative to the innermost open folder when it is a
 // direct child of it.
 int OpenFolderAt(const std::string& folderPath) {
-  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
-  if (!tOpenFolders.empty()) {
-    const OpenFolder& parent = tOpenFolders.back();
-    const std::string& parentPath = *parent.path;
-    if (folderPath.size() > parentPath.size() + 1 &&
-        folderPath.compare(0, parentPath.size(), parentPath) == 0) {
-      const std::string_view rest(folderPath.data() + parentPath.size(),
-                                  folderPath.size() - parentPath.size() - 1);
-      if (rest.find(kSeparator) == std::string_view::npos) {
-        // The rest is NUL-terminated by the separator we do not pass.
-        char name[kMaxNameBytes + 1];
-        if (rest.size() > kMaxNameBytes) return -1;
-        rest.copy(name, rest.size());
-        name[rest.size()] = '\0';
-        return openat(parent.fd, name, kFlags);
-      }
-    }
+  if (const std::optional<std::string_view> rest = ChildOfInnermost(folderPath)) {
+    // The rest is NUL-terminated by the separator we do not pass.
+    char name[kMaxNameBytes + 1];
+    if (rest->size() > kMaxNameBytes) return -1;
+    rest->copy(name, rest->size());
+    name[rest->size()] = '\0';
+    return openat(tOpenFolders.back().fd, name, posix::kFolderOpenFlags);
   }
-  return open(folderPath.c_str(), kFlags);
+  return open(folderPath.c_str(), posix::kFolderOpenFlags);
 }
 
-// Reads the size (and, where the listing did not say, the type) of `name`.
-// Returns false only when the entry has vanished since it was listed. An
-// entry that is there but cannot be examined (a folder that may be listed
-// but not searched) is still reported, as a file of size 0 unless the
-// listing said it is a folder.
-bool ReadEntry(int dirFd, const char* name, bool typeKnown, ListedEntry& entry) {
-  static bool haveStatx = true;
-  if (haveStatx) {
-    struct statx info {};
-    const unsigned mask = typeKnown ? STATX_SIZE : (STATX_SIZE | STATX_TYPE);
-    if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, mask, &info) == 0) {
-      if (!typeKnown) entry.isFolder = S_ISDIR(info.stx_mode);
-      entry.size = entry.isFolder ? 0 : info.stx_size;
-      return true;
-    }
-    if (errno == ENOSYS) haveStatx = false;
+// Opens `folderPath` if it is to be listed (see posix::MayList); -1 if not.
+int OpenListable(const std::string& folderPath, posix::FolderId& id) {
+  const int fd = OpenFolderAt(folderPath);
+  if (fd < 0) return -1;
+  struct stat self {};
+  if (fstat(fd, &self) != 0) {
+    close(fd);
+    return -1;
   }
-  if (!haveStatx) {
-    struct stat info {};
-    if (fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0) {
-      if (!typeKnown) entry.isFolder = S_ISDIR(info.st_mode);
-      entry.size = entry.isFolder ? 0 : static_cast<std::uint64_t>(info.st_size);
-      return true;
-    }
+  id = {self.st_dev, self.st_ino};
+  if (!posix::MayList(fd, id, tOpenFolders, [](const OpenFolder& open) { return open.id; })) {
+    close(fd);
+    return -1;
   }
-  if (errno == ENOENT) return false;
-  entry.size = 0;
-  return true;
+  return fd;
 }
 
 }  // namespace
 
 FolderListing::FolderListing(const std::string& folderPath) {
-  const int fd = OpenFolderAt(folderPath);
-  if (fd < 0) return;
-
-  struct stat self {};
-  if (fstat(fd, &self) != 0) {
-    close(fd);
-    return;
+  // The walk entering the child folder that the innermost listing has just
+  // given out: its listing may have been read ahead.
+  if (!tOpenFolders.empty() && tOpenFolders.back().level) {
+    if (const std::optional<std::string_view> name = ChildOfInnermost(folderPath)) {
+      auto [matched, level] = TakeReadAheadChild(*tOpenFolders.back().level, *name);
+      if (matched) {
+        if (!level) return;  // a cycle, a pseudo file system or not openable
+        tOpenFolders.push_back({level->Fd(), level->Id(), &folderPath, level.get()});
+        ahead_ = std::move(level);
+        return;
+      }
+    }
   }
-  // A folder on the same device as one we have open is on the same file
-  // system, so only a device change can lead onto a pseudo file system.
-  bool knownDevice = false;
-  for (const OpenFolder& open : tOpenFolders) {
-    if (open.device != self.st_dev) continue;
-    if (open.inode == self.st_ino) {
-      close(fd);  // already being walked further up: a cycle
+
+  posix::FolderId id{};
+  const int fd = OpenListable(folderPath, id);
+  if (fd < 0) return;
+  if (ReadAheadWanted()) {
+    ahead::Chain enclosing;
+    enclosing.reserve(tOpenFolders.size() + 1);
+    for (const OpenFolder& open : tOpenFolders) enclosing.push_back(open.id);
+    if (auto level = AdoptReadAheadFolder(fd, id, std::move(enclosing))) {
+      tOpenFolders.push_back({level->Fd(), id, &folderPath, level.get()});
+      ahead_ = std::move(level);
       return;
     }
-    knownDevice = true;
   }
-  if (!knownDevice && IsPseudoFileSystem(fd)) {
-    close(fd);
-    return;
-  }
-
   fd_ = fd;
   buffer_ = TakeBuffer();
-  tOpenFolders.push_back({fd, self.st_dev, self.st_ino, &folderPath});
+  tOpenFolders.push_back({fd, id, &folderPath, nullptr});
 }
 
 FolderListing::~FolderListing() {
+  if (ahead_) {
+    tOpenFolders.pop_back();
+    return;  // the level closes the folder and drops what was read ahead below it
+  }
   if (fd_ < 0) return;
   tOpenFolders.pop_back();
   ReturnBuffer(buffer_);
@@ -167,6 +146,7 @@ bool FolderListing::Refill() {
 }
 
 bool FolderListing::Next(ListedEntry& entry) {
+  if (ahead_) return ahead_->Next(entry);
   if (fd_ < 0) return false;
   for (;;) {
     if (offset_ >= filled_ && !Refill()) return false;
@@ -183,8 +163,7 @@ bool FolderListing::Next(ListedEntry& entry) {
       return true;
     }
     entry.isFolder = false;
-    if (record->d_type == DT_UNKNOWN ? ReadEntry(fd_, name, false, entry)
-                                     : ReadEntry(fd_, name, true, entry)) {
+    if (posix::ReadEntry(fd_, name, record->d_type != DT_UNKNOWN, entry)) {
       return true;
     }
     // Vanished between listing and size read: skip it.

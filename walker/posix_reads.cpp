@@ -1,0 +1,62 @@
+#include "posix_reads.h"
+
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+
+namespace tallyroot::platform::posix {
+namespace {
+
+// Kernel file systems whose files hold no disk space; /proc/kcore alone would
+// add 128 TB to a scan of "/".
+constexpr std::array<unsigned long, 16> kPseudoFileSystems = {
+    PROC_SUPER_MAGIC,   SYSFS_MAGIC,       CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
+    DEBUGFS_MAGIC,      TRACEFS_MAGIC,     SECURITYFS_MAGIC,   PSTOREFS_MAGIC,
+    BPF_FS_MAGIC,       DEVPTS_SUPER_MAGIC, 0x62656570 /* configfs */,
+    BINFMTFS_MAGIC,     EFIVARFS_MAGIC,    0x19800202 /* mqueue */,
+    NSFS_MAGIC,         0x65735543 /* fusectl */};
+
+// Cleared for good the first time the kernel says it has no statx.
+std::atomic<bool> gHaveStatx{true};
+
+}  // namespace
+
+bool IsPseudoFileSystem(int fd) {
+  struct statfs info {};
+  if (fstatfs(fd, &info) != 0) return false;
+  for (unsigned long magic : kPseudoFileSystems) {
+    if (static_cast<unsigned long>(info.f_type) == magic) return true;
+  }
+  return false;
+}
+
+bool ReadEntry(int dirFd, const char* name, bool typeKnown, ListedEntry& entry) {
+  constexpr int kFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT;
+  if (gHaveStatx.load(std::memory_order_relaxed)) {
+    struct statx info {};
+    const unsigned mask = typeKnown ? STATX_SIZE : (STATX_SIZE | STATX_TYPE);
+    if (statx(dirFd, name, kFlags, mask, &info) == 0) {
+      if (!typeKnown) entry.isFolder = S_ISDIR(info.stx_mode);
+      entry.size = entry.isFolder ? 0 : info.stx_size;
+      return true;
+    }
+    if (errno == ENOSYS) gHaveStatx.store(false, std::memory_order_relaxed);
+  }
+  if (!gHaveStatx.load(std::memory_order_relaxed)) {
+    struct stat info {};
+    if (fstatat(dirFd, name, &info, kFlags) == 0) {
+      if (!typeKnown) entry.isFolder = S_ISDIR(info.st_mode);
+      entry.size = entry.isFolder ? 0 : static_cast<std::uint64_t>(info.st_size);
+      return true;
+    }
+  }
+  if (errno == ENOENT) return false;
+  entry.size = 0;
+  return true;
+}
+
+}  // namespace tallyroot::platform::posix

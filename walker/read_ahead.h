@@ -1,0 +1,79 @@
+// The read-ahead scheduler beneath FolderListing (see ReadAheadSettings in
+// folder_listing.h for what callers may rely on).
+//
+// Contract, towards folder_listing_posix.cpp:
+//  - Every read-ahead listing is a ReadAheadLevel, made and destroyed on the
+//    walking thread, strictly nested like the listings themselves. The first
+//    one starts the helper threads; destroying the last one joins them.
+//  - A level's children are read ahead in entry order; a level only ever
+//    hands over the child that its Next gave out last, so the order of the
+//    walk lives in the listings, never in which thread ran first.
+//  - A child that Next gave out and that was not taken before the next call
+//    of Next (or before the level closes) is cancelled, with everything read
+//    ahead for it.
+#pragma once
+
+#include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "folder_listing.h"
+#include "posix_reads.h"
+#include "read_ahead_node.h"
+
+namespace tallyroot::platform {
+
+namespace ahead {
+class Scheduler;
+}
+
+class ReadAheadLevel {
+ public:
+  ReadAheadLevel(std::shared_ptr<ahead::Node> node, std::shared_ptr<const ahead::Chain> chain);
+  ~ReadAheadLevel();
+  ReadAheadLevel(const ReadAheadLevel&) = delete;
+  ReadAheadLevel& operator=(const ReadAheadLevel&) = delete;
+
+  int Fd() const { return node_->fd->get(); }
+  posix::FolderId Id() const { return node_->id; }
+  bool Next(ListedEntry& entry);
+
+ private:
+  friend class ahead::Scheduler;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  const std::shared_ptr<ahead::Node> node_;         // listed; its entries are handed out
+  const std::shared_ptr<const ahead::Chain> chain_;  // the folders open around a child of it
+
+  // The walking thread's own.
+  std::size_t position_ = 0;   // the next entry Next looks at
+  std::size_t readyEnd_ = 0;   // entries before it have their sizes
+  std::size_t nextChild_ = 0;  // the first child Next has not handed out
+  std::size_t handed_ = kNone; // the child handed out by the last Next, until the walk goes on
+
+  // Under the scheduler's lock: the children read ahead, window_[i] being
+  // child windowStart_ + i; a taken child leaves an empty slot.
+  std::vector<std::shared_ptr<ahead::Node>> window_;
+  std::size_t windowStart_ = 0;
+};
+
+// The listing of the folder `name` if it is the child that `parent` handed
+// out last: `first` is true, and `second` holds the level, or nothing when
+// that folder yields nothing. `first` is false when it is not that child.
+std::pair<bool, std::unique_ptr<ReadAheadLevel>> TakeReadAheadChild(ReadAheadLevel& parent,
+                                                                    std::string_view name);
+
+// Whether a listing opened now on this thread might be read ahead: read-ahead
+// is on, or this thread walks with it already. Cheap; false for certain
+// when read-ahead is off.
+bool ReadAheadWanted();
+
+// A level for the folder the walking thread has opened and checked itself
+// (`fd`, identity `id`) inside the open folders `enclosing`. Nothing when
+// read-ahead is off or another thread walks with it; `fd` is then still the
+// caller's.
+std::unique_ptr<ReadAheadLevel> AdoptReadAheadFolder(int fd, posix::FolderId id,
+                                                     ahead::Chain enclosing);
+
+}  // namespace tallyroot::platform

@@ -1,0 +1,160 @@
+#include "read_ahead_node.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace tallyroot::platform::ahead {
+namespace {
+
+constexpr std::size_t kBufferSize = 32 * 1024;
+
+std::atomic<std::size_t> gBytesHeld{0};
+std::atomic<std::size_t> gDescriptorsHeld{0};
+
+// Each reading thread keeps one getdents64 buffer for its life.
+char* ThreadBuffer() {
+  thread_local const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+  return buffer.get();
+}
+
+std::size_t BytesOf(const Node& node) {
+  return node.entries.capacity() * sizeof(Entry) + node.names.capacity() +
+         node.children.capacity() * sizeof(std::uint32_t);
+}
+
+// Back to the state before the read: nothing listed, nothing open.
+void Forget(Node& node) {
+  node.fd.reset();
+  std::vector<Entry>().swap(node.entries);
+  std::string().swap(node.names);
+  std::vector<std::uint32_t>().swap(node.children);
+}
+
+bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM; }
+
+// Opens and checks a child folder. Links are not followed: what was listed
+// as a folder and is a link by now is no folder of this tree.
+ReadEnd Open(Node& node) {
+  const int fd = openat(node.parent->get(), node.name.c_str(), posix::kFolderOpenFlags | O_NOFOLLOW);
+  if (fd < 0) {
+    // A read ahead must not make a folder look empty for want of a
+    // descriptor that the walk itself would have had.
+    return OutOfDescriptors(errno) && !node.demanded.load() ? ReadEnd::Abandoned : ReadEnd::Empty;
+  }
+  auto descriptor = std::make_shared<const Descriptor>(fd);
+  struct stat self {};
+  if (fstat(fd, &self) != 0) return ReadEnd::Empty;
+  node.id = {self.st_dev, self.st_ino};
+  if (!posix::MayList(fd, node.id, *node.chain, [](const posix::FolderId& id) { return id; })) {
+    return ReadEnd::Empty;
+  }
+  node.fd = std::move(descriptor);
+  return ReadEnd::Listed;
+}
+
+// Appends the entries of one getdents64 buffer.
+void Append(Node& node, const char* buffer, long filled) {
+  // One allocation per buffer instead of a string of doublings for a large
+  // folder; a record is never smaller than its name.
+  std::size_t records = 0;
+  for (long offset = 0; offset < filled; ++records) {
+    offset += reinterpret_cast<const dirent64*>(buffer + offset)->d_reclen;
+  }
+  const auto grow = [](auto& storage, std::size_t more) {
+    if (storage.capacity() < storage.size() + more) storage.reserve(std::max(storage.size() + more, 2 * storage.capacity()));
+  };
+  grow(node.entries, records);
+  grow(node.names, static_cast<std::size_t>(filled));
+  for (long offset = 0; offset < filled;) {
+    const auto* record = reinterpret_cast<const dirent64*>(buffer + offset);
+    offset += record->d_reclen;
+    const std::size_t field = record->d_reclen - offsetof(dirent64, d_name);
+    const std::size_t length = strnlen(record->d_name, field < posix::kMaxNameBytes ? field : posix::kMaxNameBytes);
+    const Kind kind = record->d_type == DT_DIR       ? Kind::Folder
+                      : record->d_type == DT_UNKNOWN ? Kind::Unknown
+                                                     : Kind::File;
+    if (kind == Kind::Folder && length > 0 && record->d_name[0] != '.') {
+      node.children.push_back(static_cast<std::uint32_t>(node.entries.size()));
+    }
+    node.entries.push_back({static_cast<std::uint32_t>(node.names.size()),
+                            static_cast<std::uint8_t>(length), kind, 0});
+    node.names.append(record->d_name, length).push_back('\0');
+  }
+}
+
+}  // namespace
+
+Descriptor::Descriptor(int fd) : fd_(fd) { gDescriptorsHeld.fetch_add(1, std::memory_order_relaxed); }
+
+Descriptor::~Descriptor() {
+  close(fd_);
+  gDescriptorsHeld.fetch_sub(1, std::memory_order_relaxed);
+}
+
+Node::Node(std::string childName, std::shared_ptr<const Descriptor> parentFd,
+           std::shared_ptr<const Chain> enclosing)
+    : name(std::move(childName)), chain(std::move(enclosing)), parent(std::move(parentFd)) {}
+
+Node::Node(std::shared_ptr<const Descriptor> openFd, posix::FolderId openId)
+    : chain(std::make_shared<const Chain>()), fd(std::move(openFd)), id(openId) {}
+
+Node::~Node() { gBytesHeld.fetch_sub(bytes, std::memory_order_relaxed); }
+
+std::size_t BytesHeld() { return gBytesHeld.load(std::memory_order_relaxed); }
+std::size_t DescriptorsHeld() { return gDescriptorsHeld.load(std::memory_order_relaxed); }
+
+ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
+  if (!node.fd) {
+    const ReadEnd opened = Open(node);
+    if (opened != ReadEnd::Listed) {
+      Forget(node);
+      return opened;
+    }
+  }
+  char* buffer = ThreadBuffer();
+  for (;;) {
+    // A failure in the middle ends the listing, as it does without read-ahead.
+    const long got = getdents64(node.fd->get(), buffer, kBufferSize);
+    if (got <= 0) break;
+    Append(node, buffer, got);
+    if (node.cancelled.load()) {
+      Forget(node);
+      return ReadEnd::Dropped;
+    }
+    if (!node.demanded.load() && BytesHeld() + BytesOf(node) > maxBytes) {
+      Forget(node);
+      return ReadEnd::Abandoned;
+    }
+  }
+  node.parent.reset();
+  node.bytes = BytesOf(node);
+  gBytesHeld.fetch_add(node.bytes, std::memory_order_relaxed);
+  return ReadEnd::Listed;
+}
+
+void SizeChunk(Node& node, std::size_t chunk) {
+  const std::size_t begin = chunk * kChunkEntries;
+  const std::size_t end = std::min(node.entries.size(), begin + kChunkEntries);
+  const int dirFd = node.fd->get();
+  for (std::size_t at = begin; at < end; ++at) {
+    Entry& entry = node.entries[at];
+    if (entry.kind == Kind::Folder) continue;
+    // Nobody will look at the rest of a dropped listing.
+    if ((at & 63) == 0 && node.cancelled.load(std::memory_order_relaxed)) return;
+    ListedEntry read;
+    const bool typeKnown = entry.kind == Kind::File;
+    if (!posix::ReadEntry(dirFd, node.names.data() + entry.nameAt, typeKnown, read)) {
+      entry.kind = Kind::Vanished;
+      continue;
+    }
+    entry.kind = read.isFolder ? Kind::Folder : Kind::File;
+    entry.size = read.size;
+  }
+}
+
+}  // namespace tallyroot::platform::ahead
