@@ -14,14 +14,15 @@ namespace tallyroot::platform {
 namespace ahead {
 namespace {
 
-// Child folders read ahead per open listing. The walk enters them in entry
-// order, and each one it passes over (a folder whose total is known already)
-// costs a wasted read, so a few are enough to keep the helpers busy.
+// Child folders read ahead per listing. The walk enters them in entry order,
+// and each one it passes over (a folder whose total is known already) costs
+// a wasted read, so a few suffice; depth keeps the helpers busy.
 constexpr std::size_t kWindow = 4;
 
-// Only the innermost open listings are searched for work. The walking thread
-// does the rest itself if nobody did it before it gets back out there.
-constexpr std::size_t kSearchedLevels = 32;
+// Listings looked at in one search for work, innermost first, so that a
+// search stays short however much lies ahead. The walking thread does what
+// nobody reached itself when it gets there.
+constexpr std::size_t kSearchedNodes = 128;
 
 // Descriptors held by listings read ahead, beyond one per open listing.
 constexpr std::size_t kMaxDescriptorsAhead = 128;
@@ -89,35 +90,36 @@ class Scheduler {
 
   std::pair<bool, std::unique_ptr<ReadAheadLevel>> Take(ReadAheadLevel& parent, std::string_view name) {
     if (parent.handed_ == ReadAheadLevel::kNone) return {false, nullptr};
-    const Node& from = *parent.node_;
+    Node& from = *parent.node_;
     const Entry& entry = from.entries[from.children[parent.handed_]];
     if (name != std::string_view(from.names.data() + entry.nameAt, entry.nameLength)) return {false, nullptr};
 
     Lock lock(mutex_);
+    descending_ = true;
     std::shared_ptr<Node> node;
-    const std::size_t slot = parent.handed_ - parent.windowStart_;  // wraps when before the window
-    if (parent.handed_ >= parent.windowStart_ && slot < parent.window_.size()) {
-      node = std::move(parent.window_[slot]);
-    }
+    const std::size_t slot = parent.handed_ - from.windowStart;  // wraps when before the window
+    if (parent.handed_ >= from.windowStart && slot < from.window.size()) node = std::move(from.window[slot]);
     // Not read ahead (or taken before, by a walk of the same child).
-    if (!node) node = std::make_shared<Node>(std::string(name), from.fd, parent.chain_);
-    return {true, Enter(std::move(node), *parent.chain_, lock)};
+    if (!node) node = std::make_shared<Node>(std::string(name), from.fd, from.childChain);
+    return {true, Enter(std::move(node), lock)};
   }
 
   bool Wanted() const { return tWalking || on_.load(); }
 
-  std::unique_ptr<ReadAheadLevel> Adopt(int fd, posix::FolderId id, const Chain& enclosing) {
+  std::unique_ptr<ReadAheadLevel> Adopt(int fd, posix::FolderId id, Chain enclosing) {
     Lock lock(mutex_);
     if (!tWalking) {
       if (walking_ || !settings_.on) return nullptr;  // another thread walks with read-ahead
       walking_ = tWalking = true;
+      descending_ = false;
       maxBytes_ = settings_.maxBytesAhead;
       maxDescriptors_ = DescriptorCap();
       for (unsigned i = 0; i < settings_.helpers; ++i) helpers_.emplace_back([this] { HelperMain(); });
     }
-    auto node = std::make_shared<Node>(std::make_shared<const Descriptor>(fd), id);
+    auto node = std::make_shared<Node>(std::make_shared<const Descriptor>(fd), id,
+                                       std::make_shared<const Chain>(std::move(enclosing)));
     // A folder the walking thread has open always lists (maybe as empty).
-    return Enter(std::move(node), enclosing, lock);
+    return Enter(std::move(node), lock);
   }
 
   void WaitForChunk(ReadAheadLevel& level, std::size_t chunk) {
@@ -133,22 +135,25 @@ class Scheduler {
   void PassHanded(ReadAheadLevel& level) {
     std::vector<std::shared_ptr<Node>> dropped;  // freed once the lock is let go
     Lock lock(mutex_);
+    Node& node = *level.node_;
     const std::size_t past = level.handed_ + 1;
     level.handed_ = ReadAheadLevel::kNone;
     std::size_t passed = 0;
-    while (level.windowStart_ + passed < past && passed < level.window_.size()) {
-      Drop(level.window_[passed++], dropped);
+    while (node.windowStart + passed < past && passed < node.window.size()) {
+      // Passed over: the walk is skipping folders here, not going down.
+      if (node.window[passed]) descending_ = false;
+      Drop(node.window[passed++], dropped);
     }
-    level.window_.erase(level.window_.begin(), level.window_.begin() + static_cast<long>(passed));
-    level.windowStart_ = std::max(level.windowStart_ + passed, past);
-    TopUp(level);
+    node.window.erase(node.window.begin(), node.window.begin() + static_cast<long>(passed));
+    node.windowStart = std::max(node.windowStart + passed, past);
+    TopUp(node);
   }
 
   void Close(ReadAheadLevel& level) {
     std::vector<std::shared_ptr<Node>> dropped;
     Lock lock(mutex_);
-    for (std::shared_ptr<Node>& child : level.window_) Drop(child, dropped);
-    level.window_.clear();
+    for (std::shared_ptr<Node>& child : level.node_->window) Drop(child, dropped);
+    level.node_->window.clear();
     levels_.pop_back();  // listings nest: it is the innermost
     if (levels_.empty()) EndWalk(lock);
     changed_.notify_all();  // memory given back may let a held-back read start
@@ -161,7 +166,7 @@ class Scheduler {
 
   // Reads `node` (the walking thread reads it itself if nobody else does)
   // and, when it can be listed, opens it as the innermost level.
-  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, const Chain& enclosing, Lock& lock) {
+  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock) {
     node->demanded.store(true);
     demanded_ = node;
     HelpUntil(lock, [&] { return node->state == State::Listed || node->state == State::Empty; });
@@ -170,28 +175,28 @@ class Scheduler {
       if (levels_.empty()) EndWalk(lock);
       return nullptr;
     }
-    Chain chain = enclosing;
-    chain.push_back(node->id);
-    auto level = std::make_unique<ReadAheadLevel>(std::move(node), std::make_shared<const Chain>(std::move(chain)));
+    auto level = std::make_unique<ReadAheadLevel>(std::move(node));
     levels_.push_back(level.get());
-    TopUp(*level);
+    TopUp(*level->node_);
     return level;
   }
 
-  void TopUp(ReadAheadLevel& level) {
-    const Node& node = *level.node_;
-    const std::size_t before = level.window_.size();
-    while (level.window_.size() < kWindow && level.windowStart_ + level.window_.size() < node.children.size()) {
-      const Entry& entry = node.entries[node.children[level.windowStart_ + level.window_.size()]];
-      level.window_.push_back(std::make_shared<Node>(std::string(node.names.data() + entry.nameAt, entry.nameLength),
-                                                     node.fd, level.chain_));
+  void TopUp(Node& node) {
+    const std::size_t before = node.window.size();
+    while (node.window.size() < kWindow && node.windowStart + node.window.size() < node.children.size()) {
+      const Entry& entry = node.entries[node.children[node.windowStart + node.window.size()]];
+      node.window.push_back(std::make_shared<Node>(std::string(node.names.data() + entry.nameAt, entry.nameLength),
+                                                   node.fd, node.childChain));
     }
-    if (level.window_.size() != before) changed_.notify_all();
+    if (node.window.size() != before) changed_.notify_all();
   }
 
+  // Cancels `child` and everything read ahead below it.
   static void Drop(std::shared_ptr<Node>& child, std::vector<std::shared_ptr<Node>>& dropped) {
     if (!child) return;
     child->cancelled.store(true);
+    for (std::shared_ptr<Node>& below : child->window) Drop(below, dropped);
+    child->window.clear();
     dropped.push_back(std::move(child));
   }
 
@@ -207,18 +212,33 @@ class Scheduler {
   }
 
   // The most urgent work: what the walk waits for, then, from the innermost
-  // open listing outwards, its remaining chunks and its children in order.
+  // open listing outwards, its remaining chunks and the folders below it in
+  // the order the walk will enter them.
   Work Pick() {
     if (demanded_) {
       if (Work work = WorkOn(demanded_, true); work.node) return work;
     }
-    std::size_t searched = 0;
-    for (auto level = levels_.rbegin(); level != levels_.rend() && searched < kSearchedLevels; ++level, ++searched) {
+    std::size_t budget = kSearchedNodes;
+    for (auto level = levels_.rbegin(); level != levels_.rend() && budget > 0; ++level) {
       if (Work work = WorkOn((*level)->node_, true); work.node) return work;
-      for (const std::shared_ptr<Node>& child : (*level)->window_) {
-        if (!child) continue;
-        if (Work work = WorkOn(child, false); work.node) return work;
-      }
+      if (Work work = Search(*(*level)->node_, budget); work.node) return work;
+    }
+    return {};
+  }
+
+  // Depth first through what is read ahead below `node`. Below the children
+  // of an open listing only while the walk goes down rather than passing
+  // folders over, so a listing whose subfolders are all skipped wastes one
+  // level of reads at most.
+  Work Search(Node& node, std::size_t& budget) {
+    for (const std::shared_ptr<Node>& child : node.window) {
+      if (!child) continue;
+      if (budget == 0) return {};
+      --budget;
+      if (Work work = WorkOn(child, false); work.node) return work;
+      if (child->state != State::Listed || !descending_ || child->cancelled.load()) continue;
+      TopUp(*child);
+      if (Work work = Search(*child, budget); work.node) return work;
     }
     return {};
   }
@@ -301,6 +321,7 @@ class Scheduler {
   ReadAheadSettings settings_;
   std::atomic<bool> on_;
   bool walking_ = false;                    // a thread has read-ahead listings open
+  bool descending_ = false;                 // the walk entered the last child it was given
   std::vector<ReadAheadLevel*> levels_;     // the walking thread's, innermost last
   std::shared_ptr<Node> demanded_;          // read for the walk before it becomes a level
   std::size_t maxBytes_ = 0;                // fixed for a walk
@@ -311,8 +332,7 @@ class Scheduler {
 
 }  // namespace ahead
 
-ReadAheadLevel::ReadAheadLevel(std::shared_ptr<ahead::Node> node, std::shared_ptr<const ahead::Chain> chain)
-    : node_(std::move(node)), chain_(std::move(chain)) {}
+ReadAheadLevel::ReadAheadLevel(std::shared_ptr<ahead::Node> node) : node_(std::move(node)) {}
 
 ReadAheadLevel::~ReadAheadLevel() { ahead::Scheduler::Get().Close(*this); }
 
@@ -341,7 +361,7 @@ std::pair<bool, std::unique_ptr<ReadAheadLevel>> TakeReadAheadChild(ReadAheadLev
 bool ReadAheadWanted() { return ahead::Scheduler::Get().Wanted(); }
 
 std::unique_ptr<ReadAheadLevel> AdoptReadAheadFolder(int fd, posix::FolderId id, ahead::Chain enclosing) {
-  return ahead::Scheduler::Get().Adopt(fd, id, enclosing);
+  return ahead::Scheduler::Get().Adopt(fd, id, std::move(enclosing));
 }
 
 ReadAheadSettings GetReadAhead() { return ahead::Scheduler::Get().Settings(); }

@@ -5,12 +5,14 @@
 //  - Every read-ahead listing is a ReadAheadLevel, made and destroyed on the
 //    walking thread, strictly nested like the listings themselves. The first
 //    one starts the helper threads; destroying the last one joins them.
-//  - A level's children are read ahead in entry order; a level only ever
-//    hands over the child that its Next gave out last, so the order of the
-//    walk lives in the listings, never in which thread ran first.
+//  - A level's children are read ahead in entry order, and while the walk
+//    enters the children it is given, their children too, in the order the
+//    walk will meet them. A level only ever hands over the child that its
+//    Next gave out last, so the order of the walk lives in the listings,
+//    never in which thread ran first.
 //  - A child that Next gave out and that was not taken before the next call
 //    of Next (or before the level closes) is cancelled, with everything read
-//    ahead for it.
+//    ahead below it.
 #pragma once
 
 #include <memory>
@@ -30,7 +32,7 @@ class Scheduler;
 
 class ReadAheadLevel {
  public:
-  ReadAheadLevel(std::shared_ptr<ahead::Node> node, std::shared_ptr<const ahead::Chain> chain);
+  explicit ReadAheadLevel(std::shared_ptr<ahead::Node> node);
   ~ReadAheadLevel();
   ReadAheadLevel(const ReadAheadLevel&) = delete;
   ReadAheadLevel& operator=(const ReadAheadLevel&) = delete;
@@ -43,19 +45,13 @@ class ReadAheadLevel {
   friend class ahead::Scheduler;
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-  const std::shared_ptr<ahead::Node> node_;         // listed; its entries are handed out
-  const std::shared_ptr<const ahead::Chain> chain_;  // the folders open around a child of it
+  const std::shared_ptr<ahead::Node> node_;  // listed; its entries are handed out
 
   // The walking thread's own.
-  std::size_t position_ = 0;   // the next entry Next looks at
-  std::size_t readyEnd_ = 0;   // entries before it have their sizes
-  std::size_t nextChild_ = 0;  // the first child Next has not handed out
-  std::size_t handed_ = kNone; // the child handed out by the last Next, until the walk goes on
-
-  // Under the scheduler's lock: the children read ahead, window_[i] being
-  // child windowStart_ + i; a taken child leaves an empty slot.
-  std::vector<std::shared_ptr<ahead::Node>> window_;
-  std::size_t windowStart_ = 0;
+  std::size_t position_ = 0;    // the next entry Next looks at
+  std::size_t readyEnd_ = 0;    // entries before it have their sizes
+  std::size_t nextChild_ = 0;   // the first child Next has not handed out
+  std::size_t handed_ = kNone;  // the child handed out by the last Next, until the walk goes on
 };
 
 // The listing of the folder `name` if it is the child that `parent` handed

@@ -100,8 +100,9 @@ Node::Node(std::string childName, std::shared_ptr<const Descriptor> parentFd,
            std::shared_ptr<const Chain> enclosing)
     : name(std::move(childName)), chain(std::move(enclosing)), parent(std::move(parentFd)) {}
 
-Node::Node(std::shared_ptr<const Descriptor> openFd, posix::FolderId openId)
-    : chain(std::make_shared<const Chain>()), fd(std::move(openFd)), id(openId) {}
+Node::Node(std::shared_ptr<const Descriptor> openFd, posix::FolderId openId,
+           std::shared_ptr<const Chain> enclosing)
+    : chain(std::move(enclosing)), fd(std::move(openFd)), id(openId) {}
 
 Node::~Node() { gBytesHeld.fetch_sub(bytes, std::memory_order_relaxed); }
 
@@ -132,6 +133,9 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
     }
   }
   node.parent.reset();
+  Chain childChain = *node.chain;
+  childChain.push_back(node.id);
+  node.childChain = std::make_shared<const Chain>(std::move(childChain));
   node.bytes = BytesOf(node);
   gBytesHeld.fetch_add(node.bytes, std::memory_order_relaxed);
   return ReadEnd::Listed;

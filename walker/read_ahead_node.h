@@ -66,8 +66,9 @@ struct Node {
   // folders open around it (its parent's included).
   Node(std::string name, std::shared_ptr<const Descriptor> parent,
        std::shared_ptr<const Chain> chain);
-  // A folder the walking thread has opened and checked itself.
-  Node(std::shared_ptr<const Descriptor> fd, posix::FolderId id);
+  // A folder the walking thread has opened and checked itself inside the
+  // open folders `chain`.
+  Node(std::shared_ptr<const Descriptor> fd, posix::FolderId id, std::shared_ptr<const Chain> chain);
   ~Node();
   Node(const Node&) = delete;
   Node& operator=(const Node&) = delete;
@@ -82,6 +83,7 @@ struct Node {
   std::vector<Entry> entries;
   std::string names;                    // each name followed by a NUL
   std::vector<std::uint32_t> children;  // entries the walk may enter: folders not named ".*"
+  std::shared_ptr<const Chain> childChain;  // `chain` and this folder: its children's chain
   std::size_t bytes = 0;                // counted in BytesHeld() while the node lives
 
   // Under the scheduler's lock.
@@ -89,6 +91,10 @@ struct Node {
   bool onlyOnDemand = false;  // a read ahead of it gave up; read it when the walk needs it
   std::size_t nextChunk = 0;  // the first chunk no thread has taken yet
   std::vector<std::uint8_t> chunkDone;
+  // The children read ahead: window[i] is children[windowStart + i]; a child
+  // taken by the walk leaves an empty slot.
+  std::vector<std::shared_ptr<Node>> window;
+  std::size_t windowStart = 0;
 
   std::atomic<bool> cancelled{false};
   std::atomic<bool> demanded{false};  // the walk needs it now: no bound applies
