@@ -13,6 +13,8 @@
 #include <fstream>
 #include <thread>
 
+#include "folder_listing.h"
+
 namespace tallyroot::bench {
 namespace {
 
@@ -150,6 +152,28 @@ std::string TreeRoot(int argc, char** argv) {
   }
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   return root;
+}
+
+bool ReadAheadByDefault() { return platform::GetReadAhead().on; }
+
+ReadAheadOff::ReadAheadOff() : wasOn_(platform::GetReadAhead().on) {
+  platform::ReadAheadSettings settings = platform::GetReadAhead();
+  settings.on = false;
+  platform::SetReadAhead(settings);
+}
+
+ReadAheadOff::~ReadAheadOff() {
+  platform::ReadAheadSettings settings = platform::GetReadAhead();
+  settings.on = wasOn_;
+  platform::SetReadAhead(settings);
+}
+
+bool ApplyNoReadAheadFlag(int argc, char** argv) {
+  if (!HasFlag(argc, argv, "--no-read-ahead")) return false;
+  platform::ReadAheadSettings settings = platform::GetReadAhead();
+  settings.on = false;
+  platform::SetReadAhead(settings);
+  return true;
 }
 
 bool HasFlag(int argc, char** argv, const char* flag) {

@@ -6,12 +6,17 @@
 // alternating with the bare loop. Then times CacheFind and CacheAdd on a full
 // cache of 100000 realistic paths.
 //
+// Where the walker reads ahead with helper threads, the listing runs both with
+// and without read-ahead.
+//
 // listing_bench ROOT --profile: six listings with an empty cache and nothing
-// else, for perf, callgrind or strace.
+// else, for perf, callgrind or strace. --no-read-ahead turns read-ahead off
+// throughout.
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,63 +79,87 @@ int BenchListing(const std::string& root, bool profile) {
     return 0;
   }
 
-  const bench::Tally expected = bench::BareWalk(root);  // warm-up of both
-  CacheCreate();
-  ListFolder(window, folder);
+  const bench::Tally expected = bench::BareWalk(root);  // warm-up
   if (expected.files == 0) {
     std::fprintf(stderr, "listing_bench: no files under %s (make it with make_tree)\n",
                  root.c_str());
     return 1;
   }
 
-  bench::Series bare, cold, warm;
-  std::uint64_t coldAllocations = 0, warmAllocations = 0;
+  // The listing as the program runs it and, where that reads ahead with
+  // helper threads, also without read-ahead.
+  struct Contender {
+    const char* name;
+    bool readAhead;
+    bench::Series cold, warm;
+    std::uint64_t coldAllocations = 0, warmAllocations = 0;
+  };
+  std::vector<Contender> listings;
+  if (bench::ReadAheadByDefault()) listings.push_back({"listing, read-ahead", true, {}, {}});
+  listings.push_back({"listing", false, {}, {}});
+  bench::Series bare;
   bool same = true;
-  const auto runListing = [&](bench::Series& series, std::uint64_t& allocations) {
+  const auto timeListing = [&](bench::Series& series, std::uint64_t& allocations) {
     const std::uint64_t before = bench::AllocationCount();
     series.Time([&] { ListFolder(window, folder); });
     allocations += bench::AllocationCount() - before;
     same = same && CachedTotal(folder) == expected.bytes;
   };
+  const auto runListing = [&](Contender& c) {
+    std::optional<bench::ReadAheadOff> off;
+    if (!c.readAhead) off.emplace();
+    CacheCreate();
+    timeListing(c.cold, c.coldAllocations);
+    timeListing(c.warm, c.warmAllocations);  // the same folder from the cache
+  };
+  for (Contender& c : listings) {  // warm-up, not counted
+    runListing(c);
+    c = Contender{c.name, c.readAhead, {}, {}};
+  }
   for (int round = 0; round < 5; ++round) {
-    // Alternating the order spreads any drift of the machine over both.
-    for (int turn = 0; turn < 2; ++turn) {
-      if ((round + turn) % 2 == 0) {
+    // Rotating the order spreads any drift of the machine over all.
+    const std::size_t turns = listings.size() + 1;
+    for (std::size_t turn = 0; turn < turns; ++turn) {
+      const std::size_t who = (round + turn) % turns;
+      if (who == listings.size()) {
         bench::Tally got;
         bare.Time([&] { got = bench::BareWalk(root); });
         same = same && got == expected;
       } else {
-        CacheCreate();
-        runListing(cold, coldAllocations);
-        runListing(warm, warmAllocations);  // the same folder from the cache
+        runListing(listings[who]);
       }
     }
   }
 
   const double entries = static_cast<double>(expected.files + expected.folders);
+  const double folders = static_cast<double>(expected.folders + 1);
   std::printf("tree: %llu files, %llu folders, %llu bytes; root listed in %d rows; %d folders "
               "cached\n",
               static_cast<unsigned long long>(expected.files),
               static_cast<unsigned long long>(expected.folders),
               static_cast<unsigned long long>(expected.bytes), window.List().Count(), CacheCount());
   bench::Print("bare loop", bare);
-  bench::Print("listing, empty cache", cold);
-  bench::Print("listing again, from cache", warm);
-  bench::PrintRatio("listing / bare loop", cold, bare, 1.15, "<= 1.15");
-  std::printf("heap allocations per listing: %.0f (%.4f per entry, %.2f per folder); from cache: "
-              "%.0f\n",
-              coldAllocations / 5.0, coldAllocations / 5.0 / entries,
-              coldAllocations / 5.0 / static_cast<double>(expected.folders + 1),
-              warmAllocations / 5.0);
+  for (const Contender& c : listings) {
+    bench::Print((std::string(c.name) + ", empty cache").c_str(), c.cold);
+    bench::Print((std::string(c.name) + " again, from cache").c_str(), c.warm);
+  }
+  for (const Contender& c : listings) {
+    bench::PrintRatio((std::string(c.name) + " / bare loop").c_str(), c.cold, bare, 1.15,
+                      "<= 1.15");
+  }
+  for (const Contender& c : listings) {
+    std::printf("%s: %.0f heap allocations (%.4f per entry, %.2f per folder); from cache: %.0f\n",
+                c.name, c.coldAllocations / 5.0, c.coldAllocations / 5.0 / entries,
+                c.coldAllocations / 5.0 / folders, c.warmAllocations / 5.0);
+  }
   std::printf("peak resident memory so far: %.1f MB\n", bench::PeakResidentKiB() / 1024.0);
+  SetWindow(nullptr);
   if (!same) {
-    std::printf("MISMATCH: the listing's total %llu differs from the bare loop's %llu bytes\n",
-                static_cast<unsigned long long>(CachedTotal(folder)),
+    std::printf("MISMATCH: a listing's total differs from the bare loop's %llu bytes\n",
                 static_cast<unsigned long long>(expected.bytes));
     return 1;
   }
-  std::printf("the listing's total equals the bare loop's byte count\n");
-  SetWindow(nullptr);
+  std::printf("every listing's total equals the bare loop's byte count\n");
   return 0;
 }
 
@@ -223,6 +252,7 @@ int main(int argc, char** argv) {
   tallyroot::platform::RaiseOpenFileLimit();
   std::printf("listing_bench %s\n", root.c_str());
   bench::WarnIfBusy();
+  bench::ApplyNoReadAheadFlag(argc, argv);
   const bool profile = bench::HasFlag(argc, argv, "--profile");
   const int result = BenchListing(root, profile);
   if (!profile) BenchCache();

@@ -6,10 +6,11 @@
 // same rounds times the bare loop, `du -sb`, `ncdu -0 -o /dev/null` and, if
 // installed, `gdu -n -p` (with both cores and with one). Then times a second load of the same root, a
 // double-click into the largest subfolder and the way back up, all from the
-// cache, and reports the process's peak resident memory.
+// cache, and reports the process's peak resident memory. Where the walker
+// reads ahead with helper threads, the first load is timed with and without.
 //
 // window_bench ROOT --profile: six first loads and nothing else, for perf,
-// callgrind or heaptrack.
+// callgrind or heaptrack. --no-read-ahead turns read-ahead off throughout.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -136,13 +138,14 @@ int main(int argc, char** argv) {
     series.Time([&] { command1->click(); });
   };
 
+  bench::ApplyNoReadAheadFlag(argc, argv);
   if (bench::HasFlag(argc, argv, "--profile")) {
     bench::Series loads;
     for (int run = 0; run < 6; ++run) {
       TallyrootModule::CacheCreate();
       load(loads);
     }
-    bench::Print("first load (empty cache)", loads);
+    bench::Print("first load", loads);
     std::printf("peak resident memory %.1f MB\n", bench::PeakResidentKiB() / 1024.0);
     return 0;
   }
@@ -165,13 +168,22 @@ int main(int argc, char** argv) {
     bench::Series warmUp;
     tool.available = RunTool(tool.command, warmUp);
   }
-  bench::Series warmUp, bare, first;
-  TallyrootModule::CacheCreate();
-  load(warmUp);
+  // Where the walker reads ahead with helper threads, the first load is also
+  // timed without read-ahead.
+  const bool readAhead = bench::ReadAheadByDefault();
+  bench::Series warmUp, bare, first, firstAlone;
+  const auto firstLoad = [&](bench::Series& series, bool withReadAhead) {
+    std::optional<bench::ReadAheadOff> off;
+    if (!withReadAhead) off.emplace();
+    TallyrootModule::CacheCreate();
+    load(series);
+  };
+  firstLoad(warmUp, true);
+  if (readAhead) firstLoad(warmUp, false);
 
   for (int round = 0; round < 5; ++round) {
-    TallyrootModule::CacheCreate();
-    load(first);
+    firstLoad(first, true);
+    if (readAhead) firstLoad(firstAlone, false);
     bare.Time([&] { bench::BareWalk(root); });
     for (Tool& tool : tools) {
       if (tool.available) tool.available = RunTool(tool.command, tool.times);
@@ -195,8 +207,10 @@ int main(int argc, char** argv) {
   std::printf("tree: %llu files, %llu folders; root listed in %d rows\n",
               static_cast<unsigned long long>(tally.files),
               static_cast<unsigned long long>(tally.folders), list->model()->rowCount());
+  const char* const firstName = readAhead ? "first load, read-ahead" : "first load";
   bench::Print("bare loop", bare);
-  bench::Print("first load (empty cache)", first);
+  bench::Print(firstName, first);
+  if (readAhead) bench::Print("first load, no read-ahead", firstAlone);
   for (const Tool& tool : tools) {
     if (tool.available) {
       bench::Print(tool.name, tool.times);
@@ -204,11 +218,14 @@ int main(int argc, char** argv) {
       std::printf("  %-30s not available\n", tool.name);
     }
   }
-  bench::PrintRatio("first load / bare loop", first, bare, 1.15, "<= 1.15");
-  for (const Tool& tool : tools) {
-    if (!tool.available) continue;
-    const std::string name = std::string("first load / ") + tool.name;
-    bench::PrintRatio(name.c_str(), first, tool.times, 1.0, "< 1");
+  for (int alone = 0; alone < (readAhead ? 2 : 1); ++alone) {
+    const bench::Series& mine = alone ? firstAlone : first;
+    const std::string name = alone ? "first load, no read-ahead" : firstName;
+    bench::PrintRatio((name + " / bare loop").c_str(), mine, bare, 1.15, "<= 1.15");
+    for (const Tool& tool : tools) {
+      if (!tool.available) continue;
+      bench::PrintRatio((name + " / " + tool.name).c_str(), mine, tool.times, 1.0, "< 1");
+    }
   }
   bench::Print("second load (from cache)", again);
   if (down.wall.empty()) {
