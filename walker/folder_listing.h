@@ -73,15 +73,18 @@ class FolderListing {
 //  - The walking thread still opens each listing and gets every entry from
 //    Next, in the same order and with the same values as without read-ahead.
 //    What is read ahead are the next few child folders (names not beginning
-//    with ".") of each listing open on that thread, innermost first. A child
-//    that the walk passes over without opening it, and everything read ahead
-//    for a listing once it is closed, is dropped at once.
+//    with ".") of each listing open on that thread, innermost first, and,
+//    while the walk enters the children it is given, the folders below them
+//    in the order the walk will enter them. A child that the walk passes
+//    over without opening it, and everything read ahead below a listing once
+//    it is closed, is dropped at once; a walk that passes over every child
+//    wastes one level of reads below it at most.
 //  - When what Next needs is not ready, the walking thread reads it itself,
 //    or does other pending reads, rather than sleep; it never waits for a
 //    read that could not start, so no bound can stall a walk.
-//  - Listings held ahead stay below `maxBytesAhead` (a single folder read
-//    because the walk needs it may exceed it by its own listing), and a
-//    bounded number of descriptors stays open for them.
+//  - Listings held, open ones included, stay below `maxBytesAhead` (a folder
+//    read because the walk needs it may exceed it by its own listing), and
+//    a bounded number of descriptors stays open for those read ahead.
 //  - Helpers run only while a walk is open on the walking thread: they start
 //    with its outermost listing and are joined when that one is closed. Only
 //    one thread walks with read-ahead at a time; listings of another thread

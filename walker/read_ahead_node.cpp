@@ -27,12 +27,21 @@ std::size_t BytesOf(const Node& node) {
          node.children.capacity() * sizeof(std::uint32_t);
 }
 
+// Counts what the node holds now, so that concurrent reads see each other's
+// growth against the bound.
+void Account(Node& node) {
+  const std::size_t now = BytesOf(node);
+  gBytesHeld.fetch_add(now - node.bytes, std::memory_order_relaxed);  // wraps when smaller
+  node.bytes = now;
+}
+
 // Back to the state before the read: nothing listed, nothing open.
 void Forget(Node& node) {
   node.fd.reset();
   std::vector<Entry>().swap(node.entries);
   std::string().swap(node.names);
   std::vector<std::uint32_t>().swap(node.children);
+  Account(node);
 }
 
 bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM; }
@@ -127,7 +136,8 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
       Forget(node);
       return ReadEnd::Dropped;
     }
-    if (!node.demanded.load() && BytesHeld() + BytesOf(node) > maxBytes) {
+    Account(node);
+    if (!node.demanded.load() && BytesHeld() > maxBytes) {
       Forget(node);
       return ReadEnd::Abandoned;
     }
@@ -136,8 +146,7 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
   Chain childChain = *node.chain;
   childChain.push_back(node.id);
   node.childChain = std::make_shared<const Chain>(std::move(childChain));
-  node.bytes = BytesOf(node);
-  gBytesHeld.fetch_add(node.bytes, std::memory_order_relaxed);
+  Account(node);
   return ReadEnd::Listed;
 }
 

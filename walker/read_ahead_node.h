@@ -84,7 +84,7 @@ struct Node {
   std::string names;                    // each name followed by a NUL
   std::vector<std::uint32_t> children;  // entries the walk may enter: folders not named ".*"
   std::shared_ptr<const Chain> childChain;  // `chain` and this folder: its children's chain
-  std::size_t bytes = 0;                // counted in BytesHeld() while the node lives
+  std::size_t bytes = 0;                // counted in BytesHeld(), also while being read
 
   // Under the scheduler's lock.
   State state = State::Waiting;
