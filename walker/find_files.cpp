@@ -51,13 +51,11 @@ std::string_view TrimAtNul(std::string_view text) {
 void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, WalkMode Mode,
                bool& AbortScan) {
   std::string folderPath = std::move(Folder);
-  bool listable = true;
-  if (folderPath.empty()) {
-    folderPath = tallyroot::platform::ExecutableFolder();
-    // If the program's own folder cannot be found there is nothing to list;
-    // walking "/" instead would be a surprise.
-    listable = !folderPath.empty();
-  }
+  if (folderPath.empty()) folderPath = tallyroot::platform::ExecutableFolder();
+  // Nothing is listed where the program's own folder cannot be found (walking
+  // "/" instead would be a surprise), nor for a path holding a NUL: the
+  // system calls would read it only up to the NUL and list another folder.
+  const bool listable = !folderPath.empty() && folderPath.find('\0') == std::string::npos;
   if (listable && folderPath.back() != kSeparator) folderPath += kSeparator;
   AbortScan = false;
 
