@@ -43,6 +43,7 @@ Trace gTrace;
 int gSkipEvery = 0;  // 0: enter every folder; n: pass over every n-th folder met
 int gFoldersMet = 0;
 int gStopAfter = -1;  // set AbortScan at this entry
+std::string gInstead;  // walk this folder instead of each folder met
 bool gAbort = false;
 
 void Mix(std::string_view text) {
@@ -65,7 +66,7 @@ void AnalysisEntry() {
   Record();
   if (gAbort || !(FoundEntry.Attributes & kFolderAttribute)) return;
   if (gSkipEvery > 0 && ++gFoldersMet % gSkipEvery == 0) return;
-  FindFiles(AnalysisEntry, [] { ++gTrace.dones; }, FoundEntry.FullPath, AllHere, gAbort);
+  FindFiles(AnalysisEntry, [] { ++gTrace.dones; }, gInstead.empty() ? FoundEntry.FullPath : gInstead, AllHere, gAbort);
 }
 
 Trace Walk(const std::string& root, bool analysis, int skipEvery = 0) {
@@ -172,6 +173,23 @@ TEST(ReadAhead, StopsWhereTheWalkStopsAndLeavesNoHelperBehind) {
     EXPECT_EQ(gTrace.dones, plain.dones);
     EXPECT_EQ(Threads(threadsBefore), threadsBefore);
   }
+  gStopAfter = -1;
+}
+
+TEST(ReadAhead, ACallbackThatWalksAnotherChildGetsThatChild) {
+  FixtureTree tree;
+  Build(tree);
+  tree.Folder("d0/only-here");
+  gInstead = tree.Path("d0");  // a sibling of the folders met at the top
+  gStopAfter = 300;
+  Trace plain;
+  {
+    ReadAhead off(false);
+    plain = Walk(tree.Root(), true);
+  }
+  ReadAhead on(true);
+  EXPECT_EQ(Walk(tree.Root(), true), plain);
+  gInstead.clear();
   gStopAfter = -1;
 }
 
