@@ -1,7 +1,7 @@
 // The event pass used during walks, sliced by time: called for every entry,
 // it does real work only when `interval` has passed since the last pass
 // ended. Then it publishes the list's pending changes to its views and
-// processes every pending event. Otherwise it costs one clock read.
+// processes every pending event. Otherwise it costs next to nothing.
 //
 // A pass per entry without slicing would repaint the view for every row and
 // every size change, which costs up to milliseconds each; slicing keeps the
@@ -25,7 +25,9 @@ class ThrottledEventPass {
                               Clock::duration interval = std::chrono::milliseconds(10));
 
   void operator()() {
-    if (Clock::now() - lastEnd_ >= interval_) RunNow();
+    // Reading the clock costs more than the rest of an entry's bookkeeping,
+    // so look only every 16th call: entries take well under a microsecond.
+    if ((calls_++ & 15u) == 0 && Clock::now() - lastEnd_ >= interval_) RunNow();
   }
   void RunNow();
 
@@ -33,6 +35,7 @@ class ThrottledEventPass {
   tallyroot::FolderList& list_;
   Clock::duration interval_;
   Clock::time_point lastEnd_;
+  unsigned calls_ = 0;
 };
 
 }  // namespace TallyrootModule

@@ -74,6 +74,7 @@ void CacheCreate() {
   Cache& cache = TheCache();
   cache.ring.clear();
   cache.index.clear();
+  cache.index.reserve(kCacheCapacity);  // no rehashing as the cache fills
   cache.oldestSeq = cache.nextSeq = 1;
 }
 

@@ -25,6 +25,15 @@ void SetWindow(ListingWindow* window) { gWindow = window; }
 
 ListingWindow& Window() { return *gWindow; }
 
+std::string FolderKeyOfFoundEntry() {
+  const std::string& path = FoundEntry.FullPath;
+  std::string key;
+  key.reserve(path.size() + 1);
+  key.append(path);
+  if (key.empty() || key.back() != tallyroot::platform::kSeparator) key += tallyroot::platform::kSeparator;
+  return key;
+}
+
 void ListEntry() {
   tallyroot::FolderList& list = Window().List();
   const bool isFolder = (FoundEntry.Attributes & FindFilesModule::kFolderAttribute) != 0;
@@ -35,18 +44,15 @@ void ListEntry() {
   list.AddSubItem(list.Count(), 2, {size, WriteSizeText(FoundEntry.Size, size)});
 
   if (isFolder) {
-    std::string key = FoundEntry.FullPath;
-    if (key.empty() || key.back() != tallyroot::platform::kSeparator) {
-      key += tallyroot::platform::kSeparator;
-    }
+    const std::string key = FolderKeyOfFoundEntry();
     list.SetTag(list.Count(), tallyroot::NameToText(key));
     // The measurement's walks overwrite FoundEntry; nothing is read after this.
-    if (MeasureFolder(key, FoundEntry.FullPath)) return;
+    if (MeasureFolder(key)) return;
   }
   Window().PassEvents();
 }
 
-bool MeasureFolder(const std::string& key, const std::string& fullPath) {
+bool MeasureFolder(const std::string& key) {
   tallyroot::FolderList& list = Window().List();
   if (const std::int32_t cached = CacheFind(key); cached != 0) {
     list.SetSizeCell(list.Count(), CacheSize(cached));
@@ -54,8 +60,8 @@ bool MeasureFolder(const std::string& key, const std::string& fullPath) {
   }
   MeasurePath = key;
   MeasureSize = 0;
-  FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, fullPath, FindFilesModule::AllHere,
-                             AbortScan);
+  // The key is the folder's path with its separator, as the walk needs it.
+  FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, key, FindFilesModule::AllHere, AbortScan);
   return AbortScan;
 }
 

@@ -14,8 +14,7 @@ void MeasureEntry() {
   std::uint64_t item;
   bool fromWalk = false;
   if (FoundEntry.Attributes & FindFilesModule::kFolderAttribute) {
-    std::string key = FoundEntry.FullPath;
-    key += tallyroot::platform::kSeparator;
+    std::string key = FolderKeyOfFoundEntry();
     if (const std::int32_t cached = CacheFind(key); cached != 0) {
       item = SizeValue(CacheSize(cached));
     } else {
@@ -23,7 +22,7 @@ void MeasureEntry() {
       const std::uint64_t keptSize = MeasureSize;
       MeasurePath = std::move(key);
       MeasureSize = 0;
-      FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, FoundEntry.FullPath,
+      FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, MeasurePath,
                                  FindFilesModule::AllHere, AbortScan);
       if (AbortScan) return;
       item = MeasureSize;

@@ -44,10 +44,10 @@ void FinishListing();
 void MeasureEntry();
 void FinishMeasure();
 
-// The folder step of ListEntry for the last row: `key` is the folder's path
-// with the separator, `fullPath` the same without it. Returns true when the
-// walk was aborted.
-bool MeasureFolder(const std::string& key, const std::string& fullPath);
+// The folder step of ListEntry for the last row: copies the folder's total
+// from the cache or measures it. `key` is the folder's path with the
+// separator. Returns true when the walk was aborted.
+bool MeasureFolder(const std::string& key);
 
 // Raised by FinishListing when the root's total is no longer cached (after
 // 100000 newer folders). The folder shares are written by then; the root

@@ -74,9 +74,15 @@ void FolderList::MarkChanged(int row) {
 }
 
 void FolderList::Flush() {
-  for (int row : changedRows_) {
-    At(row).dirty = false;
-    emit dataChanged(index(row - 1, 0), index(row - 1, kSubItems));
+  // One notification per run of adjacent changed rows: after the share
+  // columns are written that is one for the whole list, not one per row.
+  std::sort(changedRows_.begin(), changedRows_.end());
+  for (std::size_t i = 0; i < changedRows_.size();) {
+    std::size_t end = i;
+    while (end + 1 < changedRows_.size() && changedRows_[end + 1] == changedRows_[end] + 1) ++end;
+    for (std::size_t k = i; k <= end; ++k) At(changedRows_[k]).dirty = false;
+    emit dataChanged(index(changedRows_[i] - 1, 0), index(changedRows_[end] - 1, kSubItems));
+    i = end + 1;
   }
   changedRows_.clear();
   if (published_ < Count()) {
@@ -121,14 +127,28 @@ void FolderList::Sort() {
   if (std::is_sorted(order.begin(), order.end())) return;
 
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  std::vector<Row> sortedRows;
-  sortedRows.reserve(rows_.size());
   std::vector<int> newPosition(rows_.size());
   for (std::size_t i = 0; i < order.size(); ++i) {
     newPosition[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
-    sortedRows.push_back(std::move(rows_[static_cast<std::size_t>(order[i])]));
   }
-  rows_ = std::move(sortedRows);
+  // Move the rows along the permutation's cycles: no second copy of a large
+  // listing. order[i] is the row that belongs at i; a placed slot is marked
+  // by pointing at itself.
+  for (std::size_t start = 0; start < order.size(); ++start) {
+    if (order[start] == static_cast<int>(start)) continue;
+    Row moving = std::move(rows_[start]);
+    std::size_t at = start;
+    for (;;) {
+      const auto from = static_cast<std::size_t>(order[at]);
+      order[at] = static_cast<int>(at);
+      if (from == start) {
+        rows_[at] = std::move(moving);
+        break;
+      }
+      rows_[at] = std::move(rows_[from]);
+      at = from;
+    }
+  }
 
   const QModelIndexList before = persistentIndexList();
   QModelIndexList after;

@@ -8,7 +8,11 @@ bool IsDigit(Unit c) {
   return c >= Unit('0') && c <= Unit('9');
 }
 
-inline char16_t Fold(QChar c) { return c.toCaseFolded().unicode(); }
+inline char16_t Fold(QChar c) {
+  const char16_t u = c.unicode();
+  if (u < 0x80) return u >= u'A' && u <= u'Z' ? static_cast<char16_t>(u - u'A' + u'a') : u;
+  return c.toCaseFolded().unicode();
+}
 inline char16_t Fold(char c) {
   return static_cast<char16_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : static_cast<unsigned char>(c));
 }
@@ -34,8 +38,10 @@ int Compare(const Text& a, const Text& b) {
       }
       continue;
     }
-    const char16_t fa = Fold(a[i]), fb = Fold(b[j]);
-    if (fa != fb) return fa < fb ? -1 : 1;
+    if (ca != cb) {
+      const char16_t fa = Fold(a[i]), fb = Fold(b[j]);
+      if (fa != fb) return fa < fb ? -1 : 1;
+    }
     ++i, ++j;
   }
   if (i < na) return 1;
