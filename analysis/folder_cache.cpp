@@ -42,24 +42,28 @@ struct Entry {
   std::uint64_t nextSamePath;  // 0 = none
 };
 
+using Index = std::unordered_map<std::string, Chain, PathHash, std::equal_to<>>;
+
 struct Cache {
   std::vector<Entry> ring;
-  std::unordered_map<std::string, Chain, PathHash, std::equal_to<>> index;
+  Index index;
   std::uint64_t oldestSeq = 1;
   std::uint64_t nextSeq = 1;
 
   Entry& Slot(std::uint64_t seq) { return ring[(seq - 1) % kCacheCapacity]; }
   std::int32_t Count() const { return static_cast<std::int32_t>(nextSeq - oldestSeq); }
 
-  void EvictOldest() {
-    Entry& oldest = Slot(oldestSeq);
-    auto found = index.find(*oldest.path);
+  // Forgets the oldest entry. Returns its index node when no newer entry
+  // shares its path, so that the next insertion can reuse the node and its
+  // key's storage instead of allocating: a full cache then allocates nothing.
+  Index::node_type EvictOldest() {
+    Entry& oldest = Slot(oldestSeq++);
+    const auto found = index.find(*oldest.path);
     if (oldest.nextSamePath != 0) {
       found->second.oldest = oldest.nextSamePath;
-    } else {
-      index.erase(found);
+      return {};
     }
-    ++oldestSeq;
+    return index.extract(found);
   }
 };
 
@@ -87,19 +91,30 @@ std::int32_t CacheFind(std::string_view path) {
 
 void CacheAdd(std::string_view path, std::string_view size) {
   Cache& cache = TheCache();
-  if (cache.Count() >= kCacheCapacity) cache.EvictOldest();
+  Index::node_type spare;
+  if (cache.Count() >= kCacheCapacity) spare = cache.EvictOldest();
 
   const std::uint64_t seq = cache.nextSeq++;
-  auto [node, inserted] = cache.index.try_emplace(std::string(FoldKey(path)), Chain{seq, seq});
-  if (!inserted) {
+  const auto key = FoldKey(path);
+  auto node = cache.index.find(key);
+  if (node != cache.index.end()) {
     cache.Slot(node->second.newest).nextSamePath = seq;
     node->second.newest = seq;
-  }
-  Entry entry{&node->first, std::string(size), 0};
-  if (cache.ring.size() < static_cast<std::size_t>(kCacheCapacity)) {
-    cache.ring.push_back(std::move(entry));  // slots fill in order 1, 2, ...
+  } else if (spare) {
+    spare.key().assign(key);
+    spare.mapped() = Chain{seq, seq};
+    node = cache.index.insert(std::move(spare)).position;
   } else {
-    cache.Slot(seq) = std::move(entry);
+    node = cache.index.emplace(std::string(key), Chain{seq, seq}).first;
+  }
+
+  if (cache.ring.size() < static_cast<std::size_t>(kCacheCapacity)) {
+    cache.ring.push_back(Entry{&node->first, std::string(size), 0});  // slots fill in order
+  } else {
+    Entry& slot = cache.Slot(seq);
+    slot.path = &node->first;
+    slot.size.assign(size);
+    slot.nextSamePath = 0;
   }
 }
 
