@@ -1,15 +1,10 @@
 // The folder walker over real trees: what each mode reports and enters, in
 // which order, how paths and sizes come out, and how walks nest and stop.
+// Mounts and unreadable folders in its way: hostile_tree_test.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
-#include <filesystem>
+#include <cstring>
 #include <functional>
-#include <map>
-#include <set>
-#include <string>
-#include <vector>
 
 #include "find_files.h"
 #include "fixture_tree.h"
@@ -17,258 +12,107 @@
 namespace {
 
 using namespace FindFilesModule;
-using tallyroot::testing::FixtureTree;
+using namespace tallyroot::testing;
 namespace fs = std::filesystem;
 
-// One OnEntry call: FoundEntry as it stood during the call.
-struct Seen {
-  std::string full, name, folder;
-  std::uint32_t attributes;
-  std::uint64_t size;
-  bool operator==(const Seen&) const = default;
-};
-bool IsFolder(const Seen& seen) { return (seen.attributes & kFolderAttribute) != 0; }
-void PrintTo(const Seen& seen, std::ostream* out) {
-  *out << seen.full << (IsFolder(seen) ? " (folder)" : " ") << seen.size;
-}
-
-std::vector<Seen> gSeen;
-int gDone = 0;
-std::size_t gSeenAtDone = 0;
+// Each OnEntry call as FoundEntry stood during it: "folder|name|full|size",
+// a folder's size "/"; "done" for OnDone.
+std::vector<std::string> gSeen;
 bool gAbort = false;
 std::function<void()> gAfterEntry;  // run by OnEntry once it has recorded
-
+std::string Seen(const std::string& folder, const std::string& name, const std::string& full, bool isFolder,
+                 std::uint64_t size) {
+  return folder + "|" + name + "|" + full + "|" + (isFolder ? "/" : std::to_string(size));
+}
 void OnEntry() {
-  gSeen.push_back({FoundEntry.FullPath, FoundEntry.Name, FoundEntry.FolderPath,
-                   FoundEntry.Attributes, FoundEntry.Size});
+  gSeen.push_back(Seen(FoundEntry.FolderPath, FoundEntry.Name, FoundEntry.FullPath,
+                       FoundEntry.Attributes & kFolderAttribute, FoundEntry.Size));
   if (const auto after = gAfterEntry) after();
 }
-void OnDone() {
-  ++gDone;
-  gSeenAtDone = gSeen.size();
-}
-
-std::vector<Seen> Walk(const std::string& folder, int mode, std::function<void()> afterEntry = {}) {
+std::vector<std::string> Walk(const std::string& folder, int mode, std::function<void()> afterEntry = {}) {
   gSeen.clear();
-  gDone = 0;
   gAfterEntry = std::move(afterEntry);
-  FindFiles(OnEntry, OnDone, folder, static_cast<WalkMode>(mode), gAbort);
-  gAfterEntry = nullptr;
+  FindFiles(OnEntry, [] { gSeen.push_back("done"); }, folder, static_cast<WalkMode>(mode), gAbort);
   return gSeen;
 }
-
-// Relative path -> size; -1 makes a folder. The folders whose names begin
-// with a dot, and all inside them, are never to be seen.
-const std::map<std::string, long long> kTree = {
-    {"f1", 10},       {".dotfile", 20},     {"g2", 21},       {"h3", 22},
-    {"empty", -1},    {"d1", -1},           {"d1/f2", 30},    {"d1/.dotfile2", 35},
-    {"d1/d2", -1},    {"d1/d2/f3", 40},     {"d1/d2/d3", -1}, {"d1/.git/objects/o", 50},
-    {".cache/x", 60}, {".cache/sub/y", 70}, {"..z/w", 80}};
-
-void Build(FixtureTree& tree) {
-  for (const auto& [relative, size] : kTree) {
-    if (size < 0) tree.Folder(relative);
-    else tree.File(relative, static_cast<std::uint64_t>(size));
-  }
+void Nest() {  // each folder walked from inside the callback, as the size analysis does it
+  if (gSeen.back().ends_with("|/")) FindFiles(OnEntry, nullptr, FoundEntry.FullPath, AllHere, gAbort);
 }
 
-TEST(FindFiles, EachModeReportsAndEntersWhatItsTableRowSays) {
-  FixtureTree tree;
-  Build(tree);
-  struct Row {
-    int mode;
-    bool filesHere, foldersHere, filesBelow, foldersBelow;
-  };
-  const Row rows[] = {{FilesDeep, 1, 0, 1, 0},   {FilesHere, 1, 0, 0, 0},   {FilesBelow, 0, 0, 1, 0},
-                      {FoldersDeep, 0, 1, 0, 1}, {FoldersHere, 0, 1, 0, 0}, {FoldersBelow, 0, 0, 0, 1},
-                      {AllDeep, 1, 1, 1, 1},     {AllHere, 1, 1, 0, 0},     {AllBelow, 0, 0, 1, 1},
-                      {-1, 0, 0, 0, 0},          {9, 0, 0, 0, 0},           {INT16_MIN, 0, 0, 0, 0},
-                      {INT16_MAX, 0, 0, 0, 0}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE("mode " + std::to_string(row.mode));
-    std::set<std::string> expected;
-    for (const auto& [relative, size] : kTree) {
-      const std::string folders = "/" + (size < 0 ? relative : relative.substr(0, relative.rfind('/') + 1));
-      if (folders.find("/.") != std::string::npos) continue;
-      const bool below = relative.find('/') != std::string::npos;
-      if (size < 0 ? (below ? row.foldersBelow : row.foldersHere) : (below ? row.filesBelow : row.filesHere))
-        expected.insert(relative);
+// What a mode must report, from the file system's own listing: a mode is
+// 3 * kind (files, folders, both) + scope (deep, here, below); folders whose
+// names begin with "." are never reported nor entered; links are files.
+void Expect(const std::string& folder, int mode, bool top, std::vector<std::string>& out) {
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename();
+    const bool isFolder = entry.is_directory() && !entry.is_symlink();
+    if (isFolder && name[0] == '.') continue;
+    if ((mode % 3 == 0 || (mode % 3 == 1) == top) && mode / 3 != (isFolder ? 0 : 1)) {
+      const std::uint64_t size =
+          isFolder ? 0 : entry.is_symlink() ? fs::read_symlink(entry).string().size() : entry.file_size();
+      out.push_back(Seen(folder + "/", name, folder + "/" + name, isFolder, size));
     }
-    std::set<std::string> reported;
-    for (const Seen& seen : Walk(tree.Root(), row.mode)) {
-      const std::string relative = seen.full.substr(tree.Root().size() + 1);
-      const auto cut = relative.rfind('/');
-      EXPECT_EQ(seen.folder, tree.Path(cut == std::string::npos ? "" : relative.substr(0, cut + 1)));
-      EXPECT_EQ(seen.full, seen.folder + seen.name);
-      const long long size = kTree.count(relative) ? kTree.at(relative) : -2;
-      EXPECT_EQ(IsFolder(seen), size == -1) << relative;
-      EXPECT_EQ(seen.size, static_cast<std::uint64_t>(std::max(size, 0LL))) << relative;
-      reported.insert(relative);
+    if (isFolder && mode % 3 != 1) Expect(folder + "/" + name, mode, false, out);
+  }
+}
+
+struct Tree : FixtureTree {
+  Tree() {
+    for (const std::string file : {"f1", "g1", ".dot", "d1/f2", "d1/g2", "d1/.dot2", "d1/d2/f3", "d1/d2/g3", "d1/.git/o",
+                                   ".cache/x", "..z/w", "d3/d4/f5", "d1/d2/d3/", "empty/"}) {
+      file.ends_with("/") ? Folder(file) : File(file, file.size());
     }
-    EXPECT_EQ(reported, expected);
-    EXPECT_EQ(gDone, 1);
+    const std::string d(255, 'd');
+    File(d + "/5g", 5ull << 30), File(d + "/" + std::string(255, 'n'), 1), Link("to5g", d + "/5g");
+    Link(d + "/up", Root());  // followed, it would make a cycle
+  }
+};
+
+TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
+  Tree tree;
+  for (int mode = 0; mode <= 8; ++mode) {
+    std::vector<std::string> expected;
+    Expect(tree.Root(), mode, true, expected);
+    expected.push_back("done");  // OnDone last
+    EXPECT_EQ(Walk(tree.Root(), mode), expected) << "mode " << mode;
+  }
+  EXPECT_EQ(Walk(tree.Root(), AllHere, Nest), Walk(tree.Root(), AllDeep));  // walks nest
+  for (int outside : {-1, 9, INT16_MIN}) EXPECT_EQ(Walk(tree.Root(), outside), std::vector<std::string>{"done"});
+  EXPECT_EQ(Walk(tree.Root() + "/", AllDeep), Walk(tree.Root(), AllDeep));  // no second separator
+  for (const std::string& seen : Walk("/", AllHere)) {  // "/" + name, no second separator
+    const std::string name = seen.substr(2, seen.find('|', 2) - 2);
+    EXPECT_TRUE(seen == "done" || seen.starts_with("/|" + name + "|/" + name + "|")) << seen;
+  }
+  const fs::path self = fs::read_symlink("/proc/self/exe");  // no folder: the running program's
+  const std::vector<std::string> own = Walk("", FilesHere);
+  EXPECT_TRUE(std::count(own.begin(), own.end(),
+                         Seen(self.parent_path().string() + "/", self.filename(), self, false, fs::file_size(self))));
+  tree.Link("dangling", "nowhere");  // a folder that cannot be listed ends with OnDone alone
+  for (const char* bad : {"missing", "missing/deeper", "f1", "dangling"}) {
+    EXPECT_EQ(Walk(tree.Path(bad), AllDeep), std::vector<std::string>{"done"});
   }
 }
 
-TEST(FindFiles, ReportsInListingOrderWithEachSubtreeRightAfterItsFolder) {
-  FixtureTree tree;
-  Build(tree);
-  const std::vector<Seen> seen = Walk(tree.Root(), AllDeep);
-  EXPECT_EQ(gDone, 1);
-  EXPECT_EQ(gSeenAtDone, seen.size());
-
-  // Within each folder, the file system's own order, not sorted.
-  std::map<std::string, std::vector<std::string>> byFolder;
-  for (const Seen& entry : seen) byFolder[entry.folder].push_back(entry.name);
-  for (const auto& [folder, names] : byFolder) {
-    std::vector<std::string> listed;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-      const std::string name = entry.path().filename();
-      if (!(name.starts_with('.') && entry.is_directory() && !entry.is_symlink())) listed.push_back(name);
-    }
-    EXPECT_EQ(names, listed) << folder;
-  }
-  // A folder is followed by its whole subtree, and then by its next sibling.
-  for (std::size_t at = 0; at < seen.size(); ++at) {
-    if (!IsFolder(seen[at])) continue;
-    const std::string inside = seen[at].full + "/";
-    const auto isInside = [&](const Seen& entry) { return entry.full.starts_with(inside); };
-    std::size_t end = at + 1;
-    while (end < seen.size() && isInside(seen[end])) ++end;
-    EXPECT_EQ(std::count_if(seen.begin(), seen.end(), isInside), end - at - 1) << inside;
-  }
-}
-
-TEST(FindFiles, ReportsNamesAndSizesWholeAndLinksAsFilesOfTheirOwnSize) {
-  FixtureTree tree;
-  const std::string folder(255, 'd');
-  std::map<std::string, std::uint64_t> sizes = {
-      {"zero", 0},          {"3e9", 3000000000},         {"4g", 4294967296}, {"4g+1", 4294967297},
-      {"5g", 5368709120},   {std::string(255, 'n'), 1}, {"Größe", 1},       {"back\\slash", 1}};
-  for (const auto& [name, size] : sizes) tree.File(folder + "/" + name, size);
-  tree.Link(folder + "/up", tree.Root());  // followed, it would make a cycle
-  tree.Link(folder + "/parent", "..");
-  tree.Link(folder + "/dangling", "nowhere");
-  tree.Link(folder + "/to5g", "5g");
-  sizes.insert({{"up", tree.Root().size()}, {"parent", 2}, {"dangling", 7}, {"to5g", 2}});
-
-  std::map<std::string, std::uint64_t> reported;
-  for (const Seen& seen : Walk(tree.Root(), AllDeep)) {
-    const bool inside = seen.folder == tree.Path(folder + "/");
-    EXPECT_EQ(seen.full, inside ? seen.folder + seen.name : tree.Path(folder));
-    EXPECT_EQ(IsFolder(seen), !inside) << seen.full;
-    if (inside) reported[seen.name] = seen.size;
-  }
-  EXPECT_EQ(reported, sizes);
-  EXPECT_EQ(Walk(tree.Root(), FoldersDeep).size(), 1u);
-}
-
-TEST(FindFiles, FolderPathGetsOneTrailingSeparatorAndNothingElse) {
-  FixtureTree tree;
-  tree.File("d/sub/f", 1);
-  tree.Link("alias", "d");
-  const auto fullPaths = [](const std::string& folder) {
-    std::vector<std::string> paths;
-    for (const Seen& seen : Walk(folder, AllDeep)) paths.push_back(seen.folder + "|" + seen.full);
-    return paths;
-  };
-  const auto expected = [](const std::string& d) {
-    return std::vector<std::string>{d + "/|" + d + "/sub", d + "/sub/|" + d + "/sub/f"};
-  };
-  EXPECT_EQ(fullPaths(tree.Path("d")), expected(tree.Path("d")));
-  EXPECT_EQ(fullPaths(tree.Path("d/")), expected(tree.Path("d")));
-  EXPECT_EQ(fullPaths(tree.Path("alias")), expected(tree.Path("alias")));  // the walked folder may be a link
-
-  const std::vector<Seen> top = Walk("/", AllHere);
-  EXPECT_FALSE(top.empty());
-  for (const Seen& seen : top) EXPECT_EQ(seen.full, "/" + seen.name);
-
-  // No folder at all means the folder of the running program.
-  const fs::path self = fs::read_symlink("/proc/self/exe");
-  const std::vector<Seen> own = Walk("", FilesHere);
-  EXPECT_EQ(gDone, 1);
-  ASSERT_FALSE(own.empty());
-  EXPECT_EQ(own[0].folder, self.parent_path().string() + "/");
-  EXPECT_TRUE(std::any_of(own.begin(), own.end(), [&](const Seen& s) { return s.name == self.filename().string(); }));
-}
-
-TEST(FindFiles, FolderThatCannotBeListedEndsWithOnDoneAlone) {
-  FixtureTree tree;
-  tree.File("file", 5);
-  tree.Folder("empty");
-  tree.Link("dangling", "nowhere");
-  for (const std::string& folder : {tree.Path("missing"), tree.Path("missing/deeper"), tree.Path("file"),
-                                    tree.Path("file/"), tree.Path("dangling"), tree.Path("empty")}) {
-    EXPECT_TRUE(Walk(folder, AllDeep).empty()) << folder;
-    EXPECT_EQ(gDone, 1) << folder;
-  }
-}
-
-TEST(FindFiles, AbortStopsEveryLevelAtOnceAndStaysSet) {
-  FixtureTree tree;
-  for (const std::string folder : {"", "a/", "a/b/", "a/b/c/"}) {
-    for (const char* name : {"f1", "f2", "f3", "f4", "f5"}) tree.File(folder + name, 1);
-  }
-  tree.Folder("a/b/c/x");
-  tree.Folder("a/b/c/y");
-
-  const std::vector<Seen> flat = Walk(tree.Root(), AllHere);
-  const std::vector<Seen> third = Walk(tree.Root(), AllHere, [] { gAbort = gSeen.size() == 3; });
-  EXPECT_EQ(third, std::vector<Seen>(flat.begin(), flat.begin() + 3));
-  EXPECT_EQ(gDone, 0);
-  EXPECT_TRUE(gAbort);
-
-  const std::string deepest = tree.Path("a/b/c/");
+TEST(FindFiles, AbortStopsEveryLevelAtOnceAndIsClearedByTheNextWalk) {
+  Tree tree;
+  const std::vector<std::string> flat = Walk(tree.Root(), AllHere);
+  EXPECT_EQ(Walk(tree.Root(), AllHere, [] { gAbort = gSeen.size() == 3; }), std::vector(flat.begin(), flat.begin() + 3));
   for (int mode : {FilesDeep, FilesBelow, FoldersBelow, AllDeep, AllBelow}) {
-    SCOPED_TRACE("mode " + std::to_string(mode));
-    const std::vector<Seen> whole = Walk(tree.Root(), mode);
-    const auto first = std::find_if(whole.begin(), whole.end(), [&](const Seen& s) { return s.folder == deepest; });
-    ASSERT_NE(first, whole.end());
-    const std::vector<Seen> cut = Walk(tree.Root(), mode, [&] { gAbort = gSeen.back().folder == deepest; });
-    EXPECT_EQ(cut, std::vector<Seen>(whole.begin(), first + 1));
-    EXPECT_EQ(gDone, 0);
-    EXPECT_TRUE(gAbort);
-  }
-
-  // A flag left set by an earlier walk does not stop the next one.
-  gAbort = true;
-  EXPECT_EQ(Walk(tree.Root(), AllHere), flat);
-  EXPECT_EQ(gDone, 1);
-  EXPECT_FALSE(gAbort);
-}
-
-std::vector<std::string> gNested;
-int gNestedDone = 0;
-void NestedEntry() { gNested.push_back(FoundEntry.FullPath); }
-void NestedDone() { ++gNestedDone; }
-
-TEST(FindFiles, WalkStartedFromACallbackLeavesTheOuterWalkIntact) {
-  FixtureTree tree;
-  Build(tree);
-  const std::vector<Seen> alone = Walk(tree.Root(), AllDeep);
-  std::map<std::string, std::vector<std::string>> expected;
-  for (const Seen& seen : alone) {
-    if (!IsFolder(seen)) continue;
-    expected[seen.full];
-    for (const Seen& inner : Walk(seen.full, FilesDeep)) expected[seen.full].push_back(inner.full);
-  }
-
-  // As the size analysis does it: FoundEntry.FullPath itself as the folder.
-  std::map<std::string, std::vector<std::string>> nested;
-  gNestedDone = 0;
-  const std::vector<Seen> outer = Walk(tree.Root(), AllDeep, [&] {
-    if (!IsFolder(gSeen.back())) return;
-    gNested.clear();
-    FindFiles(NestedEntry, NestedDone, FoundEntry.FullPath, FilesDeep, gAbort);
-    nested[gSeen.back().full] = gNested;
-    if (!gNested.empty()) {
-      EXPECT_EQ(FoundEntry.FullPath, gNested.back());
+    // Stopped at the deepest entry that some entry outside its folder follows.
+    const std::vector<std::string> whole = Walk(tree.Root(), mode);
+    const auto folder = [&](std::size_t at) { return whole[at].substr(0, whole[at].find('|')); };
+    const auto depth = [&](std::size_t at) { return std::count(whole[at].begin(), whole[at].end(), '/') / 2; };
+    std::size_t cut = 0;
+    for (std::size_t at = 0; at + 2 < whole.size(); ++at) {
+      if (!folder(at + 1).starts_with(folder(at)) && depth(at) > depth(cut)) cut = at;
     }
-  });
-  EXPECT_EQ(outer, alone);
-  EXPECT_EQ(gDone, 1);
-  EXPECT_EQ(nested, expected);
-  EXPECT_EQ(gNestedDone, static_cast<int>(expected.size()));
+    ASSERT_GT(folder(cut).size(), tree.Root().size() + 1) << "mode " << mode;  // below the top
+    EXPECT_EQ(Walk(tree.Root(), mode, [&] { gAbort = gSeen.back() == whole[cut]; }),
+              std::vector(whole.begin(), whole.begin() + cut + 1)) << "mode " << mode;
+    EXPECT_TRUE(gAbort);  // left set for every enclosing walk
+  }
+  EXPECT_EQ(Walk(tree.Root(), AllHere), flat);  // a flag left set does not stop the next walk
+  EXPECT_FALSE(gAbort);
 }
 
 }  // namespace
