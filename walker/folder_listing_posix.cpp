@@ -1,4 +1,5 @@
-// POSIX folder listing: open + getdents64 + statx relative to the open folder.
+// POSIX folder listing: open + getdents64 + statx relative to the open folder,
+// or the listing read ahead (read_ahead.h) when read-ahead serves the walk.
 #include "folder_listing.h"
 
 #include <dirent.h>

@@ -70,7 +70,8 @@ class Scheduler {
     return scheduler;
   }
 
-  // At exit during a walk (exit() from a callback), helpers still run.
+  // Helpers still run here only when the process exits in the middle of a
+  // walk (exit() from a callback); they end before the statics they use.
   ~Scheduler() {
     Lock lock(mutex_);
     StopHelpers(lock);
