@@ -23,8 +23,8 @@ only=()
 if [ "${1:-}" = "--threads" ]; then
   dir=build-tsan
   flags=(-DCMAKE_BUILD_TYPE=Debug -DTALLYROOT_SANITIZE=thread -DTALLYROOT_BENCH=OFF)
-  targets=(--target walker_test walker_mounts_test read_ahead_test)
-  only=(-R '^(walker_test|walker_mounts_test|read_ahead_test)$')
+  targets=(--target walker_test read_ahead_test)
+  only=(-R '^(walker_test|read_ahead_test)$')
   export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 fi
 
