@@ -1,7 +1,10 @@
 // The size analysis on real folder trees, driven as the window drives it but
-// through a window with no widgets, and the folder size cache beneath it.
+// through a window with no widgets, the folder list's store it fills (with
+// Qt's model checker watching every change) and the folder size cache.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
 #include <functional>
 #include <set>
 
@@ -21,7 +24,10 @@ using Sizes = std::vector<std::uint64_t>;
 
 // Each event pass records the last row's size when it has changed (from 0), then runs `onPass`.
 struct SizeAnalysisTest : ::testing::Test, ListingWindow {
-  SizeAnalysisTest() { CacheCreate(), SetWindow(this); }
+  SizeAnalysisTest() {
+    for (int column = 1; column <= 5; ++column) list.AddColumn(column, QString::number(column));
+    CacheCreate(), SetWindow(this);
+  }
   ~SizeAnalysisTest() override { SetWindow(nullptr); }
   QString PathText() const override { return tallyroot::NameToText(Key(path)); }
   QString RootText() const override { return tallyroot::NameToText(Key(root)); }
@@ -53,13 +59,65 @@ struct SizeAnalysisTest : ::testing::Test, ListingWindow {
     return out;
   }
 
+  // A row as a listing leaves it: name, kind, size, share; its tag is its number.
+  void Row(const char* name, std::string_view size, std::string_view share = "000,00%") {
+    const int row = list.Add(QString::fromUtf8(name));
+    list.AddSubItem(row, 1, "Datei"), list.AddSubItem(row, 2, size), list.AddSubItem(row, 3, share);
+    list.SetTag(row, QString::number(row));
+  }
+  QString Column(bool tags = false) const {  // names or tags, in the list's order
+    QStringList texts;
+    for (int row = 1; row <= list.Count(); ++row) texts << (tags ? list.Tag(row) : list.Text(row));
+    return texts.join(" ");
+  }
+
   tallyroot::testing::FixtureTree tree;
   std::string path, root;
   tallyroot::FolderList list;
+  QAbstractItemModelTester tester{&list, QAbstractItemModelTester::FailureReportingMode::Fatal};
   Sizes cells;
   int passes = 0;
   std::function<void()> onPass;
 };
+
+using FolderListTest = SizeAnalysisTest;
+
+TEST_F(FolderListTest, AppendsWhileUnsortedAndTellsViewsOnlyAtFlush) {
+  QSignalSpy changed(&list, &QAbstractItemModel::dataChanged);
+  Row("b", "000000000001"), Row("a", "000000000000");
+  list.SetSortKey(0);  // a column click during a listing reorders nothing
+  EXPECT_EQ(Column() + QString::number(list.rowCount()), "b a0");
+  list.Flush();
+  list.SetSizeCell(2, "000000000100"), list.SetSizeCell(2, "000000000150"), Row("c", "0");  // the last row grows
+  EXPECT_EQ(changed.count(), 0);
+  list.Flush();  // and views hear of it once
+  EXPECT_EQ(QString::number(changed.count()) + list.index(1, 2).data().toString() + QString::number(list.rowCount()),
+            "10000000001503");
+  const QPersistentModelIndex b = list.index(0, 2);  // follows its row through a sort
+  list.SetSorted(true);
+  EXPECT_EQ(b.row(), 1);
+}
+
+TEST_F(FolderListTest, OrdersNumbersByValueAndKeepsEqualKeysInOrder) {
+  Row("b9", "000000001000", "999,99%"), Row("B10", "1000000000005", "000,50%");
+  Row("a", "999999999999", "1250,00%"), Row("A2", "000000000999", "000,05%");
+  list.SetSorted(true);
+  QStringList orders = {Column()};
+  list.SetSortKey(2), orders << Column();
+  list.SetSortKey(3), list.SetSortOrder(1), orders << Column();
+  EXPECT_EQ(orders.join(" | "), "a A2 b9 B10 | A2 b9 a B10 | a b9 B10 A2");
+
+  list.Clear();  // enough equal keys for an unstable sort to show; names differ only in case
+  QStringList sevens, fives;
+  for (int i = 1; i <= 40; ++i) {
+    Row(i % 2 ? "apfel" : "Apfel", i % 3 ? "000000000005" : "000000000007");
+    (i % 3 ? fives : sevens) << QString::number(i);
+  }
+  list.SetSortKey(2), orders = {Column(true)};
+  list.SetSortOrder(0), orders << Column(true);
+  list.SetSortKey(0), orders << Column(true);  // by name: all equal
+  EXPECT_EQ(orders, QStringList({(sevens + fives).join(" "), (fives + sevens).join(" "), (fives + sevens).join(" ")}));
+}
 
 // Sub's row grows by every file, depth first in the order the file system
 // lists them, and by a cached folder's total in one step.
