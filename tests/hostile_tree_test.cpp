@@ -62,7 +62,8 @@ std::string Shown(const WindowDriver& w, const std::string& root = {}) {
   std::uint64_t total = 0, rootTotal = 0;
   const std::string listed = TextToName(w.path->text());
   const auto counted = Count(open(listed.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), chain, total);
-  Count(open((root.empty() ? listed : root).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), chain, rootTotal);
+  if (root.empty()) rootTotal = total;
+  else Count(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), chain, rootTotal);
   std::map<std::string, std::string> sizes;
   std::string wrong = w.list.Count() == int(counted.size()) ? "" : " rows " + std::to_string(w.list.Count());
   for (int row = 1; row <= w.list.Count(); ++row) {
@@ -152,7 +153,7 @@ TEST(HostileTree, LinksSpecialFilesHugeFilesOddNamesAndDepth) {
   for (std::size_t i = 0; i < odd.size(); ++i) tree.File("odd/" + odd[i] + "/in", 100 + i);
   WindowDriver w;
   w.Load(tree.Root());
-  EXPECT_EQ(Shown(w).substr(Shown(w).find(';')), ";");
+  EXPECT_TRUE(Shown(w).ends_with(";")) << Shown(w);
   EXPECT_EQ(w.Cells("huge", 2, 2) + w.Cells("x", 2, 2) + w.Cells("self", 2, 2) + w.Cells("deep", 2, 2),
             "1009663676421 000000000016 000000000004 000000006750 ");  // deep: levels 1..1500 of 1..1500 % 10
   w.Open("huge");
@@ -190,7 +191,7 @@ TEST(HostileTree, FolderOf200000Entries) {
   QObject::connect(&timer, &QTimer::timeout, [&] { ticks += w.form.IsBusy(); });
   timer.start(5);
   w.Load(tree.Path("many"));
-  EXPECT_EQ(Shown(w).substr(Shown(w).find(';')), ";");
+  EXPECT_TRUE(Shown(w).ends_with(";")) << Shown(w);
   EXPECT_EQ(w.list.rowCount(), 200000);  // the view was told of every row
   EXPECT_GE(ticks, 3);
   for (int row = 2; row <= w.list.Count(); ++row) unordered += w.list.SizeCell(row - 1) > w.list.SizeCell(row);
