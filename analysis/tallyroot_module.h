@@ -6,7 +6,8 @@
 // from the cache or measures it: one nested walk per folder below it that is
 // not cached, with MeasureEntry and FinishMeasure, the row's size cell
 // growing as files are found. Every folder walked to its end leaves its total
-// in the cache (deepest first). FinishListing works out the listed folder's
+// in the cache (deepest first), unless a bind mount of a folder around it cut
+// its walk short: such a total holds only what this walk could reach. FinishListing works out the listed folder's
 // total, writes both share columns and turns sorting on.
 //
 // Everything runs on one thread. The callbacks reach the window only through

@@ -60,6 +60,7 @@ void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, Wa
   AbortScan = false;
 
   const ModeRule rule = RuleOf(Mode);
+  bool inFull = true;
   if (listable) {
     tallyroot::platform::FolderListing listing(folderPath);
     tallyroot::platform::ListedEntry entry;
@@ -86,8 +87,9 @@ void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, Wa
       }
       if (AbortScan) return;
     }
+    inFull = listing.ReadInFull();
   }
-  if (OnDone) OnDone();
+  if (OnDone && inFull) OnDone();
 }
 
 }  // namespace FindFilesModule

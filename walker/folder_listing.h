@@ -32,10 +32,12 @@ struct ListedEntry {
 //  - `folderPath` ends with kSeparator. A symbolic link is followed only when
 //    it is the listed folder itself; entries that are links are files.
 //  - A folder that cannot be opened (missing, not a folder, no permission,
-//    name too long, out of descriptors) yields no entries. So does a folder
-//    that is already open further up this thread's chain of listings (a bind
-//    mount of an ancestor, say), so every walk ends, and so does a folder of
-//    a kernel pseudo file system (proc, sysfs, ...), which holds no disk space.
+//    name too long, out of descriptors) yields no entries, and so does a
+//    folder of a kernel pseudo file system (proc, sysfs, ...), which holds no
+//    disk space. A folder that is already open further up this thread's
+//    chain of listings (a bind mount of an ancestor, say) yields no entries
+//    either, so every walk ends; it and every listing around it below the
+//    folder it repeats are then not ReadInFull.
 //  - Entries come in the file system's own order, "." and ".." included.
 //    An entry that vanishes before its size is read is skipped.
 //  - Listings on one thread nest strictly (each is destroyed before the one
@@ -55,6 +57,13 @@ class FolderListing {
   // listing failed, which ends it the same way).
   bool Next(ListedEntry& entry);
 
+  // Whether this folder and everything listed below it while it was open
+  // were read without cutting a cycle short at a folder open around this
+  // one. Then what was found does not depend on where the walk began: it is
+  // what a listing of this folder on its own would find. Asked before the
+  // listing closes, once the listings below it have closed.
+  bool ReadInFull() const;
+
  private:
   bool Refill();
 
@@ -62,6 +71,8 @@ class FolderListing {
   char* buffer_ = nullptr;  // borrowed from a per-thread pool
   long filled_ = 0;
   long offset_ = 0;
+  std::size_t depth_;     // listings open around this one on this thread
+  std::size_t cutAbove_;  // the cycle mark of the listing around this one, kept for it
   std::unique_ptr<class ReadAheadLevel> ahead_;  // set when read-ahead serves this listing
 };
 

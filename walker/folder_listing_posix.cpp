@@ -8,10 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "posix_reads.h"
@@ -34,6 +36,12 @@ struct OpenFolder {
   ReadAheadLevel* level;  // when read-ahead serves the listing
 };
 thread_local std::vector<OpenFolder> tOpenFolders;
+
+// The outermost position in tOpenFolders at which a cycle was found since the
+// innermost listing opened (kNoCycle if none): a listing deeper than it was
+// cut short at a folder open around it, so what it found depends on where the
+// walk began.
+thread_local std::size_t tCutAt = posix::kNoCycle;
 
 // getdents64 buffers are reused so that walking allocates nothing per folder
 // once the deepest level has been reached.
@@ -75,8 +83,9 @@ int OpenFolderAt(const std::string& folderPath) {
   return open(folderPath.c_str(), posix::kFolderOpenFlags);
 }
 
-// Opens `folderPath` if it is to be listed (see posix::MayList); -1 if not.
-int OpenListable(const std::string& folderPath, posix::FolderId& id) {
+// Opens `folderPath` if it is to be listed (see posix::Judge); -1 if not,
+// with `cycleAt` set when it was refused as a cycle.
+int OpenListable(const std::string& folderPath, posix::FolderId& id, std::size_t& cycleAt) {
   const int fd = OpenFolderAt(folderPath);
   if (fd < 0) return -1;
   struct stat self {};
@@ -85,7 +94,8 @@ int OpenListable(const std::string& folderPath, posix::FolderId& id) {
     return -1;
   }
   id = {self.st_dev, self.st_ino};
-  if (!posix::MayList(fd, id, tOpenFolders, [](const OpenFolder& open) { return open.id; })) {
+  const auto idOf = [](const OpenFolder& open) { return open.id; };
+  if (posix::Judge(fd, id, tOpenFolders, idOf, cycleAt) != posix::Verdict::List) {
     close(fd);
     return -1;
   }
@@ -94,23 +104,32 @@ int OpenListable(const std::string& folderPath, posix::FolderId& id) {
 
 }  // namespace
 
-FolderListing::FolderListing(const std::string& folderPath) {
+FolderListing::FolderListing(const std::string& folderPath)
+    : depth_(tOpenFolders.size()), cutAbove_(std::exchange(tCutAt, posix::kNoCycle)) {
+  std::size_t cycleAt = posix::kNoCycle;
+  // Whatever way it was found, a cycle is noted for every listing around.
+  struct NoteCycle {
+    std::size_t& at;
+    ~NoteCycle() { tCutAt = std::min(tCutAt, at); }
+  } noteCycle{cycleAt};
+
   // The walk entering the child folder that the innermost listing has just
   // given out: its listing may have been read ahead.
   if (!tOpenFolders.empty() && tOpenFolders.back().level) {
     if (const std::optional<std::string_view> name = ChildOfInnermost(folderPath)) {
-      auto [matched, level] = TakeReadAheadChild(*tOpenFolders.back().level, *name);
-      if (matched) {
-        if (!level) return;  // a cycle, a pseudo file system or not openable
-        tOpenFolders.push_back({level->Fd(), level->Id(), &folderPath, level.get()});
-        ahead_ = std::move(level);
+      TakenChild taken = TakeReadAheadChild(*tOpenFolders.back().level, *name);
+      if (taken.matched) {
+        cycleAt = taken.cycleAt;
+        if (!taken.level) return;  // a cycle, a pseudo file system or not openable
+        tOpenFolders.push_back({taken.level->Fd(), taken.level->Id(), &folderPath, taken.level.get()});
+        ahead_ = std::move(taken.level);
         return;
       }
     }
   }
 
   posix::FolderId id{};
-  const int fd = OpenListable(folderPath, id);
+  const int fd = OpenListable(folderPath, id, cycleAt);
   if (fd < 0) return;
   if (ReadAheadWanted()) {
     ahead::Chain enclosing;
@@ -127,7 +146,10 @@ FolderListing::FolderListing(const std::string& folderPath) {
   tOpenFolders.push_back({fd, id, &folderPath, nullptr});
 }
 
+bool FolderListing::ReadInFull() const { return tCutAt >= depth_; }
+
 FolderListing::~FolderListing() {
+  tCutAt = std::min(tCutAt, cutAbove_);
   if (ahead_) {
     tOpenFolders.pop_back();
     return;  // the level closes the folder and drops what was read ahead below it

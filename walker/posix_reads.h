@@ -26,22 +26,35 @@ struct FolderId {
 // as `fd`; such a folder holds no disk space and is listed as empty.
 bool IsPseudoFileSystem(int fd);
 
-// Whether the folder open as `fd` with identity `self` is to be listed under
-// the folders `chain` (everything open around it on the walking thread): not
-// when one of them is the same folder (a bind mount of an ancestor: a cycle),
-// nor when it is on a pseudo file system. A folder on the device of one of
-// them is on a file system already found real, so only a device change costs
-// an fstatfs.
+// What becomes of a folder opened for listing.
+enum class Verdict {
+  List,   // list it
+  Empty,  // a pseudo file system: complete, and empty
+  Cycle,  // already open further up (a bind mount of an ancestor): cut short
+};
+
+// Position in a chain of open folders (0 = the outermost); kNoCycle where
+// no folder of the chain is meant.
+inline constexpr std::size_t kNoCycle = static_cast<std::size_t>(-1);
+
+// The verdict on the folder open as `fd` with identity `self` under the
+// folders `chain` (everything open around it on the walking thread,
+// outermost first); for a cycle, `cycleAt` learns the position of the same
+// folder in the chain. A folder on the device of one of them is on a file
+// system already found real, so only a device change costs an fstatfs.
 template <typename Chain, typename IdOf>
-bool MayList(int fd, FolderId self, const Chain& chain, IdOf idOf) {
+Verdict Judge(int fd, FolderId self, const Chain& chain, IdOf idOf, std::size_t& cycleAt) {
   bool knownDevice = false;
+  std::size_t at = 0;
   for (const auto& open : chain) {
     const FolderId id = idOf(open);
-    if (id.device != self.device) continue;
-    if (id.inode == self.inode) return false;
-    knownDevice = true;
+    if (id.device == self.device) {
+      if (id.inode == self.inode) return cycleAt = at, Verdict::Cycle;
+      knownDevice = true;
+    }
+    ++at;
   }
-  return knownDevice || !IsPseudoFileSystem(fd);
+  return knownDevice || !IsPseudoFileSystem(fd) ? Verdict::List : Verdict::Empty;
 }
 
 // Reads the size (and, unless `typeKnown`, the type) of `name` in the folder

@@ -89,11 +89,11 @@ class Scheduler {
     on_.store(settings.on);
   }
 
-  std::pair<bool, std::unique_ptr<ReadAheadLevel>> Take(ReadAheadLevel& parent, std::string_view name) {
-    if (parent.handed_ == ReadAheadLevel::kNone) return {false, nullptr};
+  TakenChild Take(ReadAheadLevel& parent, std::string_view name) {
+    if (parent.handed_ == ReadAheadLevel::kNone) return {};
     Node& from = *parent.node_;
     const Entry& entry = from.entries[from.children[parent.handed_]];
-    if (name != std::string_view(from.names.data() + entry.nameAt, entry.nameLength)) return {false, nullptr};
+    if (name != std::string_view(from.names.data() + entry.nameAt, entry.nameLength)) return {};
 
     Lock lock(mutex_);
     descending_ = true;
@@ -102,7 +102,10 @@ class Scheduler {
     if (parent.handed_ >= from.windowStart && slot < from.window.size()) node = std::move(from.window[slot]);
     // Not read ahead (or taken before, by a walk of the same child).
     if (!node) node = std::make_shared<Node>(std::string(name), from.fd, from.childChain);
-    return {true, Enter(std::move(node), lock)};
+    TakenChild taken;
+    taken.matched = true;
+    taken.level = Enter(std::move(node), lock, &taken.cycleAt);
+    return taken;
   }
 
   bool Wanted() const { return tWalking || on_.load(); }
@@ -119,8 +122,9 @@ class Scheduler {
     }
     auto node = std::make_shared<Node>(std::make_shared<const Descriptor>(fd), id,
                                        std::make_shared<const Chain>(std::move(enclosing)));
-    // A folder the walking thread has open always lists (maybe as empty).
-    return Enter(std::move(node), lock);
+    // A folder the walking thread has open and found to be no cycle always
+    // lists (maybe as empty).
+    return Enter(std::move(node), lock, nullptr);
   }
 
   void WaitForChunk(ReadAheadLevel& level, std::size_t chunk) {
@@ -166,13 +170,15 @@ class Scheduler {
   Scheduler() : settings_(DefaultSettings()), on_(settings_.on) {}
 
   // Reads `node` (the walking thread reads it itself if nobody else does)
-  // and, when it can be listed, opens it as the innermost level.
-  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock) {
+  // and, when it can be listed, opens it as the innermost level; `cycleAt`
+  // learns where it is open further up when it was cut short as a cycle.
+  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock, std::size_t* cycleAt) {
     node->demanded.store(true);
     demanded_ = node;
-    HelpUntil(lock, [&] { return node->state == State::Listed || node->state == State::Empty; });
+    HelpUntil(lock, [&] { return node->state != State::Waiting && node->state != State::Reading; });
     demanded_.reset();
-    if (node->state == State::Empty) {
+    if (cycleAt && node->state == State::Cycle) *cycleAt = node->cycleAt;
+    if (node->state != State::Listed) {
       if (levels_.empty()) EndWalk(lock);
       return nullptr;
     }
@@ -275,7 +281,7 @@ class Scheduler {
         node.state = State::Waiting;
         node.onlyOnDemand = true;
       } else {
-        node.state = State::Empty;
+        node.state = end == ReadEnd::Cycle ? State::Cycle : State::Empty;
       }
       changed_.notify_all();
       if (node.state != State::Listed || node.nextChunk >= node.chunkDone.size()) return;
@@ -354,8 +360,7 @@ bool ReadAheadLevel::Next(ListedEntry& entry) {
   return false;
 }
 
-std::pair<bool, std::unique_ptr<ReadAheadLevel>> TakeReadAheadChild(ReadAheadLevel& parent,
-                                                                    std::string_view name) {
+TakenChild TakeReadAheadChild(ReadAheadLevel& parent, std::string_view name) {
   return ahead::Scheduler::Get().Take(parent, name);
 }
 

@@ -54,11 +54,15 @@ class ReadAheadLevel {
   std::size_t handed_ = kNone;  // the child handed out by the last Next, until the walk goes on
 };
 
+struct TakenChild {
+  bool matched = false;  // the folder is the child handed out last
+  std::size_t cycleAt = posix::kNoCycle;  // where it is open further up, for a cycle
+  std::unique_ptr<ReadAheadLevel> level;  // nothing when the folder yields nothing
+};
+
 // The listing of the folder `name` if it is the child that `parent` handed
-// out last: `first` is true, and `second` holds the level, or nothing when
-// that folder yields nothing. `first` is false when it is not that child.
-std::pair<bool, std::unique_ptr<ReadAheadLevel>> TakeReadAheadChild(ReadAheadLevel& parent,
-                                                                    std::string_view name);
+// out last; not `matched` when it is not that child.
+TakenChild TakeReadAheadChild(ReadAheadLevel& parent, std::string_view name);
 
 // Whether a listing opened now on this thread might be read ahead: read-ahead
 // is on, or this thread walks with it already. Cheap; false for certain

@@ -59,8 +59,10 @@ ReadEnd Open(Node& node) {
   struct stat self {};
   if (fstat(fd, &self) != 0) return ReadEnd::Empty;
   node.id = {self.st_dev, self.st_ino};
-  if (!posix::MayList(fd, node.id, *node.chain, [](const posix::FolderId& id) { return id; })) {
-    return ReadEnd::Empty;
+  switch (posix::Judge(fd, node.id, *node.chain, [](const posix::FolderId& id) { return id; }, node.cycleAt)) {
+    case posix::Verdict::List: break;
+    case posix::Verdict::Empty: return ReadEnd::Empty;
+    case posix::Verdict::Cycle: return ReadEnd::Cycle;
   }
   node.fd = std::move(descriptor);
   return ReadEnd::Listed;

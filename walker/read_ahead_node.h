@@ -59,7 +59,7 @@ class Descriptor {
 // The identities of the folders open around a folder, outermost first.
 using Chain = std::vector<posix::FolderId>;
 
-enum class State : std::uint8_t { Waiting, Reading, Listed, Empty };
+enum class State : std::uint8_t { Waiting, Reading, Listed, Empty, Cycle };
 
 struct Node {
   // A child folder `name` of the folder open as `parent`, with `chain` the
@@ -85,6 +85,7 @@ struct Node {
   std::vector<std::uint32_t> children;  // entries the walk may enter: folders not named ".*"
   std::shared_ptr<const Chain> childChain;  // `chain` and this folder: its children's chain
   std::size_t bytes = 0;                // counted in BytesHeld(), also while being read
+  std::size_t cycleAt = posix::kNoCycle;  // for a cycle: where in `chain` it is open
 
   // Under the scheduler's lock.
   State state = State::Waiting;
@@ -106,7 +107,8 @@ std::size_t DescriptorsHeld();
 
 enum class ReadEnd {
   Listed,     // entries, names and children are filled in
-  Empty,      // the folder yields nothing: not openable, a cycle, a pseudo file system
+  Empty,      // the folder yields nothing: not openable, or a pseudo file system
+  Cycle,      // the folder is open further up its chain: cut short, yields nothing
   Abandoned,  // not demanded and over a bound: the node is as before the read
   Dropped,    // cancelled meanwhile
 };
