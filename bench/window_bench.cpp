@@ -33,6 +33,7 @@
 #include "folder_cache.h"
 #include "folder_listing.h"
 #include "form1.h"
+#include "window_input.h"
 
 extern char** environ;
 
@@ -74,23 +75,13 @@ struct Tool {
   bool available = true;
 };
 
-template <typename Widget>
-Widget* Child(QWidget& form, const char* name) {
-  auto* widget = form.findChild<Widget*>(QString::fromLatin1(name));
-  if (!widget) {
-    std::fprintf(stderr, "window_bench: the window has no %s\n", name);
-    std::exit(1);
-  }
-  return widget;
-}
-
 // The row of the largest subfolder in the list, or an invalid index.
 QModelIndex LargestFolder(QTreeView& view) {
   const QAbstractItemModel& model = *view.model();
   QModelIndex best;
   qulonglong bestSize = 0;
   for (int row = 0; row < model.rowCount(); ++row) {
-    if (model.index(row, 1).data().toString() != QStringLiteral("Ordner")) continue;
+    if (!bench::IsFolderRow(model, row)) continue;
     const qulonglong size = model.index(row, 2).data().toString().toULongLong();
     if (!best.isValid() || size > bestSize) {
       best = model.index(row, 0);
@@ -98,18 +89,6 @@ QModelIndex LargestFolder(QTreeView& view) {
     }
   }
   return best;
-}
-
-// A real double-click on the row, as the user gives it.
-void DoubleClick(QTreeView& view, const QModelIndex& index) {
-  view.scrollTo(index);
-  view.selectionModel()->setCurrentIndex(
-      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  // What the platform delivers: press, release, then the double-click.
-  const QPoint at = view.visualRect(index).center();
-  QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
-  QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at);
-  QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, at);
 }
 
 }  // namespace
@@ -124,13 +103,12 @@ int main(int argc, char** argv) {
   bench::WarnIfBusy();
 
   tallyroot::Form1 form;
-  form.show();
-  if (!QTest::qWaitForWindowExposed(&form)) std::fprintf(stderr, "window not exposed\n");
-  auto* text1 = Child<QLineEdit>(form, "Text1");
-  auto* command1 = Child<QPushButton>(form, "Command1");
-  auto* command2 = Child<QPushButton>(form, "Command2");
-  auto* label1 = Child<QLabel>(form, "Label1");
-  auto* list = Child<QTreeView>(form, "ListView1");
+  const bench::ShownWindow shown(form);
+  auto* const text1 = shown.text1;
+  auto* const command1 = shown.command1;
+  auto* const command2 = shown.command2;
+  auto* const label1 = shown.label1;
+  auto* const list = shown.list;
   const long startKiB = bench::ResidentKiB();
 
   const auto load = [&](bench::Series& series) {
@@ -198,7 +176,7 @@ int main(int argc, char** argv) {
     load(again);
     const QModelIndex largest = LargestFolder(*list);
     if (!largest.isValid()) continue;  // a flat tree: nowhere to go down
-    down.Time([&] { DoubleClick(*list, largest); });
+    down.Time([&] { bench::DoubleClick(*list, largest); });
     moved = moved && text1->text() != rootText;
     up.Time([&] { command2->click(); });
     moved = moved && text1->text() == rootText;

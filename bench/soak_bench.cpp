@@ -1,0 +1,142 @@
+// soak_bench [ROOT] [--moves N] [--seed N]: memory over a long session.
+//
+// Loads ROOT (default /tmp/tallyroot-bench-500k) in the main window
+// offscreen, then makes N (default 1000) random moves as a user would: a
+// double-click on a random folder row, the up button, or a click on a random
+// column header, each chosen with equal chance among those possible where the
+// window stands. Reports resident memory after the first load, every 100
+// moves and at the end; the end must stay within 10% of the first figure
+// (nothing the moves make may pile up). Every move must take effect and leave
+// the window idle; the run fails otherwise.
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench_random.h"
+#include "bench_support.h"
+#include "folder_listing.h"
+#include "form1.h"
+#include "window_input.h"
+
+namespace {
+
+namespace bench = tallyroot::bench;
+
+long NumberAfter(int argc, char** argv, const char* flag, long fallback) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], flag) == 0) return std::strtol(argv[i + 1], nullptr, 10);
+  }
+  return fallback;
+}
+
+void ClickHeader(QTreeView& view, int column) {
+  const QHeaderView& header = *view.header();
+  const int x = header.sectionViewportPosition(column) + header.sectionSize(column) / 2;
+  QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, QPoint(x, header.height() / 2));
+}
+
+// Resident memory once the events a move left behind have been handled.
+long SettledResidentKiB() {
+  QTest::qWait(50);
+  return bench::ResidentKiB();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  tallyroot::platform::RaiseOpenFileLimit();
+  QApplication app(argc, argv);
+  std::vector<char*> args;  // the tree is the first argument that is no option or option value
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] == '-') ++i;
+    else args.push_back(argv[i]);
+  }
+  args.insert(args.begin(), argv[0]);
+  const std::string root = bench::TreeRoot(static_cast<int>(args.size()), args.data());
+  const long moves = NumberAfter(argc, argv, "--moves", 1000);
+  bench::SplitMix64 random(static_cast<std::uint64_t>(NumberAfter(argc, argv, "--seed", 1)));
+  const QString rootText = QString::fromStdString(root + '/');
+  std::printf("soak_bench %s, %ld moves\n", root.c_str(), moves);
+  bench::WarnIfBusy();
+
+  tallyroot::Form1 form;
+  form.resize(900, 600);
+  const bench::ShownWindow w(form);
+  const long shownKiB = SettledResidentKiB();
+
+  w.text1->setText(rootText);
+  const double firstSeconds = bench::Seconds([&] { w.command1->click(); });
+  if (w.label1->text() != rootText || w.list->model()->rowCount() == 0 || form.IsBusy()) {
+    std::printf("FAILED: the root was not listed (make the tree with make_tree)\n");
+    return 1;
+  }
+  const long loadedKiB = SettledResidentKiB();
+  std::printf("first load %s; resident %.1f MB with the window shown, %.1f MB after the first load\n",
+              bench::Duration(firstSeconds).c_str(), shownKiB / 1024.0, loadedKiB / 1024.0);
+
+  long downs = 0, ups = 0, sorts = 0, failed = 0;
+  bench::Series times;
+  for (long move = 1; move <= moves; ++move) {
+    const QAbstractItemModel& model = *w.list->model();
+    std::vector<int> folders;
+    for (int row = 0; row < model.rowCount(); ++row) {
+      if (bench::IsFolderRow(model, row)) folders.push_back(row);
+    }
+    const QString before = w.text1->text();
+    const bool canGoUp = before != rootText;
+    std::vector<char> choices = {'s'};
+    if (!folders.empty()) choices.push_back('d');
+    if (canGoUp) choices.push_back('u');
+    bool took = false;
+    switch (choices[random.Below(choices.size())]) {
+      case 'd': {
+        const QModelIndex row = model.index(folders[random.Below(folders.size())], 0);
+        times.Time([&] { bench::DoubleClick(*w.list, row); });
+        took = w.text1->text() != before && w.text1->text().startsWith(before);
+        ++downs;
+        break;
+      }
+      case 'u':
+        times.Time([&] { w.command2->click(); });
+        took = w.text1->text() != before && before.startsWith(w.text1->text());
+        ++ups;
+        break;
+      default: {
+        const int column = static_cast<int>(random.Below(5));
+        times.Time([&] { ClickHeader(*w.list, column); });
+        took = w.list->header()->sortIndicatorSection() == column;
+        ++sorts;
+      }
+    }
+    if (!took || form.IsBusy() || !w.text1->isEnabled()) ++failed;
+    if (move % 100 == 0) {
+      std::printf("  after %4ld moves: resident %.1f MB, at %s\n", move, SettledResidentKiB() / 1024.0,
+                  w.text1->text().toUtf8().constData());
+    }
+  }
+
+  const long endKiB = SettledResidentKiB();
+  const double growth = static_cast<double>(endKiB) / static_cast<double>(loadedKiB);
+  std::printf("moves: %ld double-clicks, %ld ups, %ld column clicks; median %s, slowest %s\n", downs, ups,
+              sorts, bench::Duration(times.Wall()).c_str(),
+              bench::Duration(*std::max_element(times.wall.begin(), times.wall.end())).c_str());
+  std::printf("resident after the moves / after the first load: %.1f / %.1f MB = %.3f (target <= 1.10)%s\n",
+              endKiB / 1024.0, loadedKiB / 1024.0, growth, growth <= 1.10 ? "" : "  MISSED");
+  std::printf("peak resident %.1f MB\n", bench::PeakResidentKiB() / 1024.0);
+  if (failed > 0) {
+    std::printf("FAILED: %ld moves did not take effect or left the window busy\n", failed);
+    return 1;
+  }
+  return 0;
+}
