@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs a built tree into a temporary folder, as `cmake --install` does for
 # a user, and checks that the desktop integration landed and holds together:
-#   tests/packaging_test.sh BUILD_DIR APP_ID
+#   tests/packaging_test.sh BUILD_DIR APP_ID [SCREENSHOT_URL]
 # Fails on the first fault. Where desktop-file-validate or appstreamcli is
 # missing, runs everything else, says what was left out and exits 77 (skipped).
 set -euo pipefail
 
 build=$1
 app_id=$2
+screenshot_url=${3:-}
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
@@ -48,6 +49,15 @@ size=$(od -An -tu1 -j16 -N8 "$png" |
 grep -q "<id>$app_id</id>" "$metainfo" || fail "the metainfo's id is not $app_id"
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
   fail "the metainfo does not launch $app_id.desktop"
+
+# The screenshot is the one the build was given, and only that.
+images=$(grep -c '<image>' "$metainfo" || true)
+if [ -n "$screenshot_url" ]; then
+  grep -qF "<image>$screenshot_url</image>" "$metainfo" || fail "the metainfo lacks the screenshot $screenshot_url"
+  [ "$images" = 1 ] || fail "the metainfo has $images images, not 1"
+else
+  [ "$images" = 0 ] || fail "the metainfo has a screenshot the build was not given"
+fi
 
 # The program tells the desktop the same entry name (a Wayland shell finds
 # the entry, and so the icon, by it). Qt keeps its string literals in UTF-16.
