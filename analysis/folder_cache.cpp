@@ -18,7 +18,7 @@ Key FoldKey(std::string_view path) {
   if constexpr (tallyroot::platform::kPathsIgnoreCase) {
     return tallyroot::TextToName(tallyroot::NameToText(path).toUpper());
   } else {
-    return path;
+    return Key(path);
   }
 }
 
