@@ -36,13 +36,16 @@ struct Chain {
   std::uint64_t newest;
 };
 
+using Index = std::unordered_map<std::string, Chain, PathHash, std::equal_to<>>;
+
 struct Entry {
-  const std::string* path;  // the index's key; nodes never move
+  // The entry's path in the index. The index never rehashes (its buckets are
+  // reserved for a full cache), so this stays valid, and evicting the entry
+  // needs no second lookup of its path.
+  Index::iterator node;
   std::string size;
   std::uint64_t nextSamePath;  // 0 = none
 };
-
-using Index = std::unordered_map<std::string, Chain, PathHash, std::equal_to<>>;
 
 struct Cache {
   std::vector<Entry> ring;
@@ -58,12 +61,11 @@ struct Cache {
   // key's storage instead of allocating: a full cache then allocates nothing.
   Index::node_type EvictOldest() {
     Entry& oldest = Slot(oldestSeq++);
-    const auto found = index.find(*oldest.path);
     if (oldest.nextSamePath != 0) {
-      found->second.oldest = oldest.nextSamePath;
+      oldest.node->second.oldest = oldest.nextSamePath;
       return {};
     }
-    return index.extract(found);
+    return index.extract(oldest.node);
   }
 };
 
@@ -109,10 +111,10 @@ void CacheAdd(std::string_view path, std::string_view size) {
   }
 
   if (cache.ring.size() < static_cast<std::size_t>(kCacheCapacity)) {
-    cache.ring.push_back(Entry{&node->first, std::string(size), 0});  // slots fill in order
+    cache.ring.push_back(Entry{node, std::string(size), 0});  // slots fill in order
   } else {
     Entry& slot = cache.Slot(seq);
-    slot.path = &node->first;
+    slot.node = node;
     slot.size.assign(size);
     slot.nextSamePath = 0;
   }
