@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <type_traits>
 
 #include "natural_order.h"
 
@@ -107,23 +108,48 @@ void FolderList::SetSortOrder(int order) {
   if (sorted_) Sort();
 }
 
+namespace {
+
+// The positions of `rows` in the order of the texts `textOf` gives them
+// (stable). The texts are gathered first: comparing two rows then reads
+// their texts and nothing else, where going through the rows would also
+// read two rows lying far apart in a large listing.
+template <typename Unit, typename Rows, typename TextOf>
+std::vector<int> SortedOrder(const Rows& rows, TextOf textOf, bool descending) {
+  struct Key {
+    const Unit* text;
+    int size;
+    int row;
+  };
+  std::vector<Key> keys;
+  keys.reserve(rows.size());
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    const auto text = textOf(rows[row]);
+    keys.push_back({text.data(), static_cast<int>(text.size()), static_cast<int>(row)});
+  }
+  std::stable_sort(keys.begin(), keys.end(), [descending](const Key& a, const Key& b) {
+    using View = std::conditional_t<std::is_same_v<Unit, QChar>, QStringView, std::string_view>;
+    const int c = CompareNatural(View(a.text, a.size), View(b.text, b.size));
+    return descending ? c > 0 : c < 0;
+  });
+  std::vector<int> order(keys.size());
+  for (std::size_t at = 0; at < keys.size(); ++at) order[at] = keys[at].row;
+  return order;
+}
+
+}  // namespace
+
 void FolderList::Sort() {
   Flush();
   const int key = sortKey_;
   const bool descending = sortOrder_ != 0;
-  const auto less = [&](const Row& a, const Row& b) {
-    const int c = key == 0 ? CompareNatural(a.text, b.text)
-                           : CompareNatural(key <= kSubItems ? a.cells[key - 1].View() : std::string_view(),
-                                            key <= kSubItems ? b.cells[key - 1].View() : std::string_view());
-    return descending ? c > 0 : c < 0;
-  };
-
   // Sort positions rather than rows, so that views' persistent indexes (the
   // selection, the current row) can follow their rows to the new places.
-  std::vector<int> order(rows_.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(),
-                   [&](int a, int b) { return less(rows_[a], rows_[b]); });
+  std::vector<int> order =
+      key == 0 ? SortedOrder<QChar>(rows_, [](const Row& row) { return QStringView(row.text); }, descending)
+               : SortedOrder<char>(rows_, [key](const Row& row) {
+                   return key <= kSubItems ? row.cells[key - 1].View() : std::string_view();
+                 }, descending);
   if (std::is_sorted(order.begin(), order.end())) return;
 
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);

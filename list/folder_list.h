@@ -25,6 +25,8 @@
 #include <string_view>
 #include <vector>
 
+#include "block_vector.h"
+
 namespace tallyroot {
 
 class FolderList : public QAbstractTableModel {
@@ -99,7 +101,7 @@ class FolderList : public QAbstractTableModel {
   void MarkChanged(int row);
   void Sort();
 
-  std::vector<Row> rows_;
+  BlockVector<Row> rows_;
   std::vector<QString> headers_;
   int published_ = 0;              // rows the views know of
   std::vector<int> changedRows_;  // published rows changed since the last flush

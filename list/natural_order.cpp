@@ -51,7 +51,7 @@ int Compare(const Text& a, const Text& b) {
 
 }  // namespace
 
-int CompareNatural(const QString& a, const QString& b) { return Compare(a, b); }
+int CompareNatural(QStringView a, QStringView b) { return Compare(a, b); }
 int CompareNatural(std::string_view a, std::string_view b) { return Compare(a, b); }
 
 }  // namespace tallyroot

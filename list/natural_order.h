@@ -10,12 +10,12 @@
 // Returns <0, 0 or >0.
 #pragma once
 
-#include <QString>
+#include <QStringView>
 #include <string_view>
 
 namespace tallyroot {
 
-int CompareNatural(const QString& a, const QString& b);
+int CompareNatural(QStringView a, QStringView b);
 int CompareNatural(std::string_view a, std::string_view b);
 
 }  // namespace tallyroot
