@@ -24,8 +24,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TALLYROOT_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the program links come from dpkg-shlibdeps. Qt loads its
-# platform plugins (X11, Wayland) at run time, which no library scan sees.
+# platform plugins at run time, which no library scan sees: the X11 one comes
+# with libqt6gui6, and the Wayland one, without which Qt runs through
+# XWayland, is recommended.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 
 include(CPack)

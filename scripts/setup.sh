@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need, and
-# only those that are missing. Uses sudo when not run as root.
+# only those that are missing, and any named as arguments. Uses sudo when not
+# run as root.
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
   desktop-file-utils appstream  # validating the desktop entry and metainfo
   file                    # CPack finds the Debian package's binaries with it
 )
+packages+=("$@")          # what a caller needs besides
 
 missing=()
 for package in "${packages[@]}"; do
