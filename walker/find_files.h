@@ -26,7 +26,7 @@
 //  - A walk of a folder that is already open in an enclosing walk (a bind
 //    mount of an ancestor) would never end, so it yields no entries. It ends
 //    without OnDone, like a stopped walk but leaving AbortScan clear, and so
-//    does every walk around it up to the one of the folder it repeats: what
+//    does every walk around it that began below the folder it repeats: what
 //    they found depends on where the outermost walk began, so no total may
 //    be kept from them. A walk that nothing encloses always gets OnDone.
 #pragma once
