@@ -11,6 +11,9 @@
 #include "form1.h"
 #include "name_text.h"
 
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
 namespace tallyroot::testing {
 
 struct WindowDriver {
@@ -22,7 +25,20 @@ struct WindowDriver {
   QTreeView* view = form.findChild<QTreeView*>("ListView1");
   QPushButton* up = form.findChild<QPushButton*>("Command2");
 
-  WindowDriver() { form.resize(900, 600), form.show(), (void)QTest::qWaitForWindowExposed(&form); }
+  // Message boxes the window showed, each dismissed at once so that a test
+  // that meets one it did not expect fails instead of hanging in it. A test
+  // that expects one takes it from here; any left over fail the test.
+  QStringList dialogs;
+  QTimer dismiss;
+
+  WindowDriver() {
+    QObject::connect(&dismiss, &QTimer::timeout, [this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) dialogs << box->text(), box->accept();
+    });
+    dismiss.start(5);
+    form.resize(900, 600), form.show(), (void)QTest::qWaitForWindowExposed(&form);
+  }
+  ~WindowDriver() { EXPECT_EQ(dialogs.join(", "), "") << "message boxes nobody expected"; }
   // Replaces the path box's text, as a paste would, and clicks "load".
   void Load(const QString& text) { path->setText(text), QTest::mouseClick(load, Qt::LeftButton); }
   void Load(const std::string& folder) { Load(NameToText(folder)); }
