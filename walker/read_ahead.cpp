@@ -175,10 +175,10 @@ class Scheduler {
   std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock, std::size_t* cycleAt) {
     node->demanded.store(true);
     demanded_ = node;
-    HelpUntil(lock, [&] { return node->state != State::Waiting && node->state != State::Reading; });
+    HelpUntil(lock, [&] { return node->state == State::Listed || node->state == State::Empty; });
     demanded_.reset();
-    if (cycleAt && node->state == State::Cycle) *cycleAt = node->cycleAt;
-    if (node->state != State::Listed) {
+    if (cycleAt) *cycleAt = node->cycleAt;
+    if (node->state == State::Empty) {
       if (levels_.empty()) EndWalk(lock);
       return nullptr;
     }
@@ -281,7 +281,7 @@ class Scheduler {
         node.state = State::Waiting;
         node.onlyOnDemand = true;
       } else {
-        node.state = end == ReadEnd::Cycle ? State::Cycle : State::Empty;
+        node.state = State::Empty;
       }
       changed_.notify_all();
       if (node.state != State::Listed || node.nextChunk >= node.chunkDone.size()) return;

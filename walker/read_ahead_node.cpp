@@ -59,11 +59,8 @@ ReadEnd Open(Node& node) {
   struct stat self {};
   if (fstat(fd, &self) != 0) return ReadEnd::Empty;
   node.id = {self.st_dev, self.st_ino};
-  switch (posix::Judge(fd, node.id, *node.chain, [](const posix::FolderId& id) { return id; }, node.cycleAt)) {
-    case posix::Verdict::List: break;
-    case posix::Verdict::Empty: return ReadEnd::Empty;
-    case posix::Verdict::Cycle: return ReadEnd::Cycle;
-  }
+  const auto idOf = [](const posix::FolderId& id) { return id; };
+  if (posix::Judge(fd, node.id, *node.chain, idOf, node.cycleAt) != posix::Verdict::List) return ReadEnd::Empty;
   node.fd = std::move(descriptor);
   return ReadEnd::Listed;
 }

@@ -59,7 +59,7 @@ class Descriptor {
 // The identities of the folders open around a folder, outermost first.
 using Chain = std::vector<posix::FolderId>;
 
-enum class State : std::uint8_t { Waiting, Reading, Listed, Empty, Cycle };
+enum class State : std::uint8_t { Waiting, Reading, Listed, Empty };
 
 struct Node {
   // A child folder `name` of the folder open as `parent`, with `chain` the
@@ -107,8 +107,7 @@ std::size_t DescriptorsHeld();
 
 enum class ReadEnd {
   Listed,     // entries, names and children are filled in
-  Empty,      // the folder yields nothing: not openable, or a pseudo file system
-  Cycle,      // the folder is open further up its chain: cut short, yields nothing
+  Empty,      // yields nothing: not openable, a cycle (cycleAt), a pseudo file system
   Abandoned,  // not demanded and over a bound: the node is as before the read
   Dropped,    // cancelled meanwhile
 };
