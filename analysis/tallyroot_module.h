@@ -7,8 +7,9 @@
 // not cached, with MeasureEntry and FinishMeasure, the row's size cell
 // growing as files are found. Every folder walked to its end leaves its total
 // in the cache (deepest first), unless a bind mount of a folder around it cut
-// its walk short: such a total holds only what this walk could reach. FinishListing works out the listed folder's
-// total, writes both share columns and turns sorting on.
+// its walk short: such a total holds only what this walk could reach.
+// FinishListing works out the listed folder's total, writes both share
+// columns and turns sorting on.
 //
 // Everything runs on one thread. The callbacks reach the window only through
 // the ListingWindow given to SetWindow, and give it an event pass after every

@@ -2,10 +2,8 @@
 //
 // A folder list of 200,000 rows of about 150 bytes is 30 MB. Grown as one
 // array it would briefly hold both the old array and the one twice its size
-// (60 MB at the last doubling) and keep up to half of that unused for good;
-// grown in blocks, it never holds more than its rows and one partly filled
-// block. A block is larger than the C library's mmap threshold, so clearing
-// the list gives its memory back to the system.
+// (60 MB at the last doubling); grown in blocks, it never holds more than its
+// rows and one partly filled block, and nothing is ever copied.
 //
 // Only what the list needs: append, index, size, clear. Elements never move
 // while the sequence grows.

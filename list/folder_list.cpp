@@ -1,7 +1,6 @@
 #include "folder_list.h"
 
 #include <algorithm>
-#include <numeric>
 #include <type_traits>
 
 #include "natural_order.h"
