@@ -94,6 +94,12 @@ class ReadAhead {
   ReadAheadSettings saved_;
 };
 
+// The walk as it goes without read-ahead, to hold the walk with it against.
+Trace Plain(const std::string& root, bool analysis, int skipEvery = 0) {
+  ReadAhead off(false);
+  return Walk(root, analysis, skipEvery);
+}
+
 // A few levels of folders with files, dot folders, links and empty folders,
 // and one folder large enough that its sizes are read in several chunks and
 // its listing in several getdents calls.
@@ -127,11 +133,7 @@ TEST(ReadAhead, WalksTheSameWithSkipsAndTinyBoundsAsWithout) {
     for (const int skip : {0, 2, 3, 10}) {
       if (!analysis && skip > 0) continue;
       SCOPED_TRACE((analysis ? "analysis, skip every " : "walker's own descent, skip every ") + std::to_string(skip));
-      Trace plain;
-      {
-        ReadAhead off(false);
-        plain = Walk(tree.Root(), analysis, skip);
-      }
+      const Trace plain = Plain(tree.Root(), analysis, skip);
       ASSERT_GT(plain.entries, skip == 0 ? 1600 : 100);
       for (const ReadAheadSettings& settings : {ReadAheadSettings{true, 1, 32u << 20}, ReadAheadSettings{true, 3, 32u << 20},
                                                ReadAheadSettings{true, 2, 0}, ReadAheadSettings{true, 2, 20000}}) {
@@ -162,11 +164,7 @@ TEST(ReadAhead, StopsWhereTheWalkStopsAndLeavesNoHelperBehind) {
   for (const int stopAt : {1, 40, 700, 1555}) {
     SCOPED_TRACE("stop at entry " + std::to_string(stopAt));
     gStopAfter = stopAt;
-    Trace plain;
-    {
-      ReadAhead off(false);
-      plain = Walk(tree.Root(), true);
-    }
+    const Trace plain = Plain(tree.Root(), true);
     ReadAhead on(true, 3);
     EXPECT_EQ(Walk(tree.Root(), true), plain);
     EXPECT_TRUE(gAbort);
@@ -182,11 +180,7 @@ TEST(ReadAhead, ACallbackThatWalksAnotherChildGetsThatChild) {
   tree.Folder("d0/only-here");
   gInstead = tree.Path("d0");  // a sibling of the folders met at the top
   gStopAfter = 300;
-  Trace plain;
-  {
-    ReadAhead off(false);
-    plain = Walk(tree.Root(), true);
-  }
+  const Trace plain = Plain(tree.Root(), true);
   ReadAhead on(true);
   EXPECT_EQ(Walk(tree.Root(), true), plain);
   gInstead.clear();
@@ -224,9 +218,8 @@ TEST(ReadAhead, EndsMountCyclesAndSkipsKernelFileSystemsAsWithout) {
     if (!mounted) _exit(77);
     bool same = true;
     for (const bool analysis : {false, true}) {
-      SetReadAhead({false, 1, 32u << 20});
-      const Trace plain = Walk(tree.Root(), analysis);
-      SetReadAhead({true, 2, 32u << 20});
+      const Trace plain = Plain(tree.Root(), analysis);
+      ReadAhead on(true);
       same = same && Walk(tree.Root(), analysis) == plain && plain.entries > 1600;
     }
     _exit(same ? 0 : 1);
