@@ -13,7 +13,8 @@ namespace {
 
 // Where paths ignore case, keys compare in the locale's upper case; where
 // they do not, the path itself is the key and a lookup copies nothing.
-using Key = std::conditional_t<tallyroot::platform::kPathsIgnoreCase, std::string, std::string_view>;
+using Key =
+    std::conditional_t<tallyroot::platform::kPathsIgnoreCase, std::string, std::string_view>;
 Key FoldKey(std::string_view path) {
   if constexpr (tallyroot::platform::kPathsIgnoreCase) {
     return tallyroot::TextToName(tallyroot::NameToText(path).toUpper());
@@ -24,7 +25,9 @@ Key FoldKey(std::string_view path) {
 
 struct PathHash {
   using is_transparent = void;
-  std::size_t operator()(std::string_view path) const { return std::hash<std::string_view>{}(path); }
+  std::size_t operator()(std::string_view path) const {
+    return std::hash<std::string_view>{}(path);
+  }
 };
 
 // A FIFO ring of entries plus a hash index from path to the oldest and

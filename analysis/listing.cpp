@@ -4,9 +4,9 @@
 #include "find_files.h"
 #include "folder_cache.h"
 #include "folder_list.h"
+#include "module_window.h"
 #include "name_text.h"
 #include "size_text.h"
-#include "module_window.h"
 #include "tallyroot_module.h"
 
 using FindFilesModule::FoundEntry;
@@ -30,7 +30,8 @@ std::string FolderKeyOfFoundEntry() {
   std::string key;
   key.reserve(path.size() + 1);
   key.append(path);
-  if (key.empty() || key.back() != tallyroot::platform::kSeparator) key += tallyroot::platform::kSeparator;
+  if (key.empty() || key.back() != tallyroot::platform::kSeparator)
+    key += tallyroot::platform::kSeparator;
   return key;
 }
 

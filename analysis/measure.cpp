@@ -2,8 +2,8 @@
 #include "find_files.h"
 #include "folder_cache.h"
 #include "folder_list.h"
-#include "size_text.h"
 #include "module_window.h"
+#include "size_text.h"
 #include "tallyroot_module.h"
 
 using FindFilesModule::FoundEntry;
@@ -22,8 +22,8 @@ void MeasureEntry() {
       const std::uint64_t keptSize = MeasureSize;
       MeasurePath = std::move(key);
       MeasureSize = 0;
-      FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, MeasurePath,
-                                 FindFilesModule::AllHere, AbortScan);
+      FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, MeasurePath, FindFilesModule::AllHere,
+                                 AbortScan);
       if (AbortScan) return;
       item = MeasureSize;
       fromWalk = true;
@@ -41,7 +41,8 @@ void MeasureEntry() {
     tallyroot::FolderList& list = Window().List();
     const int row = list.Count();
     char size[24];
-    list.SetSizeCell(row, {size, WriteSizeText(AddSizes(SizeValue(list.SizeCell(row)), item), size)});
+    list.SetSizeCell(row,
+                     {size, WriteSizeText(AddSizes(SizeValue(list.SizeCell(row)), item), size)});
   }
   Window().PassEvents();
 }

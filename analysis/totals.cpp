@@ -1,9 +1,9 @@
 // The end of a listing: the folder's total, both share columns, sorting on.
 #include "folder_cache.h"
 #include "folder_list.h"
+#include "module_window.h"
 #include "name_text.h"
 #include "size_text.h"
-#include "module_window.h"
 #include "tallyroot_module.h"
 
 namespace TallyrootModule {
@@ -26,7 +26,8 @@ std::string FolderTotal(tallyroot::FolderList& list, const std::string& folderKe
   std::string total(1, '0');
   if (list.Count() > 0) {
     std::uint64_t sum = 0;
-    for (int row = 1; row <= list.Count(); ++row) sum = AddSizes(sum, SizeValue(list.SizeCell(row)));
+    for (int row = 1; row <= list.Count(); ++row)
+      sum = AddSizes(sum, SizeValue(list.SizeCell(row)));
     total = SizeText(sum);
   }
   CacheAdd(folderKey, total);

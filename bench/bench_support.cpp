@@ -136,8 +136,9 @@ void WarnIfBusy() {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   std::printf("load average %.2f on %u cores\n", load, cores);
   if (load > 0.5 * cores) {
-    std::printf("warning: the machine is busy; the figures of this run are noisy, run again "
-                "when it is quiet\n");
+    std::printf(
+        "warning: the machine is busy; the figures of this run are noisy, run again "
+        "when it is quiet\n");
   }
   std::fflush(stdout);
 }

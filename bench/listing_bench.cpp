@@ -133,11 +133,12 @@ int BenchListing(const std::string& root, bool profile) {
 
   const double entries = static_cast<double>(expected.files + expected.folders);
   const double folders = static_cast<double>(expected.folders + 1);
-  std::printf("tree: %llu files, %llu folders, %llu bytes; root listed in %d rows; %d folders "
-              "cached\n",
-              static_cast<unsigned long long>(expected.files),
-              static_cast<unsigned long long>(expected.folders),
-              static_cast<unsigned long long>(expected.bytes), window.List().Count(), CacheCount());
+  std::printf(
+      "tree: %llu files, %llu folders, %llu bytes; root listed in %d rows; %d folders "
+      "cached\n",
+      static_cast<unsigned long long>(expected.files),
+      static_cast<unsigned long long>(expected.folders),
+      static_cast<unsigned long long>(expected.bytes), window.List().Count(), CacheCount());
   bench::Print("bare loop", bare);
   for (const Contender& c : listings) {
     bench::Print((std::string(c.name) + ", empty cache").c_str(), c.cold);
@@ -167,9 +168,10 @@ int BenchListing(const std::string& root, bool profile) {
 // different (the last part carries `serial`).
 std::string FolderPath(bench::SplitMix64& random, std::uint64_t serial) {
   static const char* const kParts[] = {
-      "home",       "anna",     "projects", "src",       "node_modules", "lib",  "photos",
-      "2019-08-14", "Holiday",  "build",    "Release",   "cache",        "share", "Documents",
-      "invoices",   "thumbnails", "x86_64-linux-gnu", "assets", "textures", "v2"};
+      "home",     "anna",       "projects", "src",        "node_modules",     "lib",
+      "photos",   "2019-08-14", "Holiday",  "build",      "Release",          "cache",
+      "share",    "Documents",  "invoices", "thumbnails", "x86_64-linux-gnu", "assets",
+      "textures", "v2"};
   const std::string last = "folder-" + std::to_string(serial) + '/';
   const std::size_t length = 60 + random.Below(41);
   std::string path = "/";
@@ -209,7 +211,9 @@ void BenchCache() {
   std::uint64_t sink = 0;
   std::size_t next = 0;
   const auto add = [&](const std::string& path) { CacheAdd(path, sizes[next++ % sizes.size()]); };
-  const auto find = [&](const std::string& path) { sink += static_cast<std::uint64_t>(CacheFind(path)); };
+  const auto find = [&](const std::string& path) {
+    sink += static_cast<std::uint64_t>(CacheFind(path));
+  };
 
   CacheCreate();
   const long before = bench::ResidentKiB();

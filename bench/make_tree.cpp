@@ -86,9 +86,22 @@ Options Parse(int argc, char** argv) {
 }
 
 // Names of a few typical lengths, so that paths look like real ones.
-const char* const kStems[] = {"src", "build", "assets", "cache", "photos-2019", "node_modules",
-                              "Documents", "backup", "lib", "x", "very-long-project-folder-name",
-                              "data", "tmp", "release-notes", "thumbnails", "logs"};
+const char* const kStems[] = {"src",
+                              "build",
+                              "assets",
+                              "cache",
+                              "photos-2019",
+                              "node_modules",
+                              "Documents",
+                              "backup",
+                              "lib",
+                              "x",
+                              "very-long-project-folder-name",
+                              "data",
+                              "tmp",
+                              "release-notes",
+                              "thumbnails",
+                              "logs"};
 const char* const kExtensions[] = {".txt", ".jpg", ".o", ".json", "", ".tar.gz", ".cpp", ".log"};
 
 template <std::size_t N>
@@ -132,11 +145,13 @@ int main(int argc, char** argv) {
   std::vector<std::uint32_t> withRoom = {0};  // folders with room for children
   while (folders.size() < options.folders) {
     const double u = random.Unit();
-    const std::uint32_t parent = withRoom[static_cast<std::size_t>(u * u * static_cast<double>(withRoom.size()))];
+    const std::uint32_t parent =
+        withRoom[static_cast<std::size_t>(u * u * static_cast<double>(withRoom.size()))];
     Folder folder{parent, folders[parent].level + 1, {}, 0};
-    folder.path = folders[parent].path + '/' + Pick(kStems, random) + '-' +
-                  std::to_string(folders.size());
-    if (folder.level < options.depth) withRoom.push_back(static_cast<std::uint32_t>(folders.size()));
+    folder.path =
+        folders[parent].path + '/' + Pick(kStems, random) + '-' + std::to_string(folders.size());
+    if (folder.level < options.depth)
+      withRoom.push_back(static_cast<std::uint32_t>(folders.size()));
     folders.push_back(std::move(folder));
   }
   for (std::uint64_t i = 0; i < options.files; ++i) ++folders[random.Below(folders.size())].files;
@@ -165,13 +180,14 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::uint64_t rootFolders = 0;
   for (std::size_t i = 1; i < folders.size(); ++i) rootFolders += folders[i].parent == 0;
-  std::printf("made %s: %llu files, %zu folders (root included), %llu bytes apparent, "
-              "deepest folder %u levels below the root; root holds %llu files and %llu folders "
-              "(seed %llu, %.1f s)\n",
-              options.root.c_str(), static_cast<unsigned long long>(options.files), folders.size(),
-              static_cast<unsigned long long>(bytes), deepest,
-              static_cast<unsigned long long>(folders[0].files),
-              static_cast<unsigned long long>(rootFolders),
-              static_cast<unsigned long long>(options.seed), seconds);
+  std::printf(
+      "made %s: %llu files, %zu folders (root included), %llu bytes apparent, "
+      "deepest folder %u levels below the root; root holds %llu files and %llu folders "
+      "(seed %llu, %.1f s)\n",
+      options.root.c_str(), static_cast<unsigned long long>(options.files), folders.size(),
+      static_cast<unsigned long long>(bytes), deepest,
+      static_cast<unsigned long long>(folders[0].files),
+      static_cast<unsigned long long>(rootFolders), static_cast<unsigned long long>(options.seed),
+      seconds);
   return 0;
 }

@@ -137,17 +137,20 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::string_view(argv[i]) == "--flat") flat = argv[i + 1];
   }
-  std::printf("read_ahead_bench %s (%u helpers)\n", root.c_str(), tallyroot::platform::GetReadAhead().helpers);
+  std::printf("read_ahead_bench %s (%u helpers)\n", root.c_str(),
+              tallyroot::platform::GetReadAhead().helpers);
   bench::WarnIfBusy();
   if (bench::BareWalk(root).files == 0) {
-    std::fprintf(stderr, "read_ahead_bench: no files under %s (make it with make_tree)\n", root.c_str());
+    std::fprintf(stderr, "read_ahead_bench: no files under %s (make it with make_tree)\n",
+                 root.c_str());
     return 1;
   }
 
   const bool same = SameWithAndWithout(root);
   Race("nested AllHere walks, as the size analysis walks:", root, true, 0.70);
   if (!flat.empty()) Race("one flat folder:", flat, false, 0.75);
-  std::printf("peak resident memory: %.1f MB (target < 100 MB)\n", bench::PeakResidentKiB() / 1024.0);
+  std::printf("peak resident memory: %.1f MB (target < 100 MB)\n",
+              bench::PeakResidentKiB() / 1024.0);
   bench::WarnIfBusy();
   if (!same) std::printf("FAILED: read-ahead changed what the walk published\n");
   return same ? 0 : 1;

@@ -59,8 +59,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   std::vector<char*> args;  // the tree is the first argument that is no option or option value
   for (int i = 1; i < argc; ++i) {
-    if (argv[i][0] == '-') ++i;
-    else args.push_back(argv[i]);
+    if (argv[i][0] == '-')
+      ++i;
+    else
+      args.push_back(argv[i]);
   }
   args.insert(args.begin(), argv[0]);
   const std::string root = bench::TreeRoot(static_cast<int>(args.size()), args.data());
@@ -82,8 +84,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const long loadedKiB = SettledResidentKiB();
-  std::printf("first load %s; resident %.1f MB with the window shown, %.1f MB after the first load\n",
-              bench::Duration(firstSeconds).c_str(), shownKiB / 1024.0, loadedKiB / 1024.0);
+  std::printf(
+      "first load %s; resident %.1f MB with the window shown, %.1f MB after the first load\n",
+      bench::Duration(firstSeconds).c_str(), shownKiB / 1024.0, loadedKiB / 1024.0);
 
   long downs = 0, ups = 0, sorts = 0, failed = 0;
   bench::Series times;
@@ -121,18 +124,19 @@ int main(int argc, char** argv) {
     }
     if (!took || form.IsBusy() || !w.text1->isEnabled()) ++failed;
     if (move % 100 == 0) {
-      std::printf("  after %4ld moves: resident %.1f MB, at %s\n", move, SettledResidentKiB() / 1024.0,
-                  w.text1->text().toUtf8().constData());
+      std::printf("  after %4ld moves: resident %.1f MB, at %s\n", move,
+                  SettledResidentKiB() / 1024.0, w.text1->text().toUtf8().constData());
     }
   }
 
   const long endKiB = SettledResidentKiB();
   const double growth = static_cast<double>(endKiB) / static_cast<double>(loadedKiB);
-  std::printf("moves: %ld double-clicks, %ld ups, %ld column clicks; median %s, slowest %s\n", downs, ups,
-              sorts, bench::Duration(times.Wall()).c_str(),
+  std::printf("moves: %ld double-clicks, %ld ups, %ld column clicks; median %s, slowest %s\n",
+              downs, ups, sorts, bench::Duration(times.Wall()).c_str(),
               bench::Duration(*std::max_element(times.wall.begin(), times.wall.end())).c_str());
-  std::printf("resident after the moves / after the first load: %.1f / %.1f MB = %.3f (target <= 1.10)%s\n",
-              endKiB / 1024.0, loadedKiB / 1024.0, growth, growth <= 1.10 ? "" : "  MISSED");
+  std::printf(
+      "resident after the moves / after the first load: %.1f / %.1f MB = %.3f (target <= 1.10)%s\n",
+      endKiB / 1024.0, loadedKiB / 1024.0, growth, growth <= 1.10 ? "" : "  MISSED");
   std::printf("peak resident %.1f MB\n", bench::PeakResidentKiB() / 1024.0);
   if (failed > 0) {
     std::printf("FAILED: %ld moves did not take effect or left the window busy\n", failed);

@@ -117,10 +117,11 @@ int main(int argc, char** argv) {
     bench::PrintRatio(name.c_str(), c.times, bare.times, 1.10, "<= 1.10");
   }
   for (const Contender& c : contenders) {
-    std::printf("%s: %.0f ns per entry, %.1f heap allocations per run (%.4f per entry, %.2f per "
-                "folder)\n",
-                c.name, c.times.Wall() / entries * 1e9, c.allocations / 5.0,
-                c.allocations / 5.0 / entries, c.allocations / 5.0 / folders);
+    std::printf(
+        "%s: %.0f ns per entry, %.1f heap allocations per run (%.4f per entry, %.2f per "
+        "folder)\n",
+        c.name, c.times.Wall() / entries * 1e9, c.allocations / 5.0, c.allocations / 5.0 / entries,
+        c.allocations / 5.0 / folders);
   }
   if (!same) {
     std::printf("MISMATCH: a walk counted other files, folders or bytes than the bare loop\n");

@@ -4,10 +4,10 @@
 // /tmp/tallyroot-bench-500k) into the path box and presses "load", timing
 // until the listing is done, with an empty folder cache each time; in the
 // same rounds times the bare loop, `du -sb`, `ncdu -0 -o /dev/null` and, if
-// installed, `gdu -n -p` (with both cores and with one). Then times a second load of the same root, a
-// double-click into the largest subfolder and the way back up, all from the
-// cache, and reports the process's peak resident memory. Where the walker
-// reads ahead with helper threads, the first load is timed with and without.
+// installed, `gdu -n -p` (with both cores and with one). Then times a second load of the same root,
+// a double-click into the largest subfolder and the way back up, all from the cache, and reports
+// the process's peak resident memory. Where the walker reads ahead with helper threads, the first
+// load is timed with and without.
 //
 // window_bench ROOT --profile: six first loads and nothing else, for perf,
 // callgrind or heaptrack. --no-read-ahead turns read-ahead off throughout.
@@ -216,10 +216,11 @@ int main(int argc, char** argv) {
   std::printf("slowest move from the cache: %s (target < 50 ms)%s\n",
               bench::Duration(slowest).c_str(), slowest < 0.05 ? "" : "  MISSED");
   const long peakKiB = bench::PeakResidentKiB();
-  std::printf("resident memory: %.1f MB with the window shown, peak %.1f MB after the first "
-              "loads, peak %.1f MB at the end (target < 80 MB)%s\n",
-              startKiB / 1024.0, loadedPeakKiB / 1024.0, peakKiB / 1024.0,
-              peakKiB < 80 * 1024 ? "" : "  MISSED");
+  std::printf(
+      "resident memory: %.1f MB with the window shown, peak %.1f MB after the first "
+      "loads, peak %.1f MB at the end (target < 80 MB)%s\n",
+      startKiB / 1024.0, loadedPeakKiB / 1024.0, peakKiB / 1024.0,
+      peakKiB < 80 * 1024 ? "" : "  MISSED");
   if (!listed || !moved) {
     std::printf("FAILED: %s\n", !listed ? "the root was not listed"
                                         : "the double-click or the up button did not move");

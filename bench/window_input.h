@@ -48,7 +48,8 @@ inline bool IsFolderRow(const QAbstractItemModel& model, int row) {
 // then the double-click.
 inline void DoubleClick(QTreeView& view, const QModelIndex& index) {
   view.scrollTo(index);
-  view.selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  view.selectionModel()->setCurrentIndex(
+      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   const QPoint at = view.visualRect(index).center();
   QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
   QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at);

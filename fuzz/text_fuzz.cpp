@@ -64,7 +64,8 @@ void Sizes(std::string_view in) {
   Require(SizeValue("  " + text + "%x") == a, "blanks before and other text after are ignored");
   char buffer[24];
   Require(std::string_view(buffer, WriteSizeText(a, buffer)) == text, "both writers agree");
-  Require(Sign(CompareNatural(text, SizeText(b))) == Order(a, b), "size texts sort as their counts");
+  Require(Sign(CompareNatural(text, SizeText(b))) == Order(a, b),
+          "size texts sort as their counts");
   Require(AddSizes(a, b) >= a && AddSizes(a, b) >= b, "a sum never wraps below a part");
 
   // Any text at all: the leading digits, saturated.
@@ -87,7 +88,8 @@ void Shares(std::string_view in) {
   Require((comma == 3 || text[0] != '0') && SizeValue(text) == a / 100 &&
               SizeValue(text.substr(comma + 1)) == a % 100,
           "a share text reads back as its hundredths");
-  Require(Sign(CompareNatural(text + "%", ShareText(b) + "%")) == Order(a, b), "share cells sort as their shares");
+  Require(Sign(CompareNatural(text + "%", ShareText(b) + "%")) == Order(a, b),
+          "share cells sort as their shares");
 
   // Share of a in b, cut: k * b <= a * 10000 < (k + 1) * b, unless saturated.
   __extension__ typedef unsigned __int128 Wide;
@@ -95,7 +97,8 @@ void Shares(std::string_view in) {
   if (b == 0) {
     Require(k == 0, "a zero total gives a zero share");
   } else if (k != UINT64_MAX) {
-    Require(Wide(k) * b <= Wide(a) * 10000 && Wide(a) * 10000 < (Wide(k) + 1) * b, "a share is cut exactly");
+    Require(Wide(k) * b <= Wide(a) * 10000 && Wide(a) * 10000 < (Wide(k) + 1) * b,
+            "a share is cut exactly");
   }
 }
 
@@ -119,7 +122,8 @@ void Up(std::string_view in) {
   // The root is mostly a leading part of the path, as the program keeps it.
   const std::size_t half = flags & 2 ? in.size() : in.size() / 2;
   const QString path = AsText(in.substr(0, half), flags & 1);
-  const QString root = flags & 2 ? path.left(cut % (path.size() + 1)) : AsText(in.substr(half), flags & 1);
+  const QString root =
+      flags & 2 ? path.left(cut % (path.size() + 1)) : AsText(in.substr(half), flags & 1);
 
   const QString trimmed = tallyroot::TrimSpaces(path);
   Require(!trimmed.startsWith(' ') && !trimmed.endsWith(' ') && path.contains(trimmed) &&
@@ -137,7 +141,8 @@ void Up(std::string_view in) {
   // Only one trailing separator is dropped, so a path ending in "//" goes
   // "up" to itself minus one "/". The program never writes such a path
   // below a root, so that case is left out here.
-  if (!folder.endsWith('/')) Require(up->size() < folder.size(), "the target is above the path's folder");
+  if (!folder.endsWith('/'))
+    Require(up->size() < folder.size(), "the target is above the path's folder");
 }
 
 void Names(std::string_view bytes) {

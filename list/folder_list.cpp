@@ -145,10 +145,14 @@ void FolderList::Sort() {
   // Sort positions rather than rows, so that views' persistent indexes (the
   // selection, the current row) can follow their rows to the new places.
   std::vector<int> order =
-      key == 0 ? SortedOrder<QChar>(rows_, [](const Row& row) { return QStringView(row.text); }, descending)
-               : SortedOrder<char>(rows_, [key](const Row& row) {
-                   return key <= kSubItems ? row.cells[key - 1].View() : std::string_view();
-                 }, descending);
+      key == 0 ? SortedOrder<QChar>(
+                     rows_, [](const Row& row) { return QStringView(row.text); }, descending)
+               : SortedOrder<char>(
+                     rows_,
+                     [key](const Row& row) {
+                       return key <= kSubItems ? row.cells[key - 1].View() : std::string_view();
+                     },
+                     descending);
   if (std::is_sorted(order.begin(), order.end())) return;
 
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -209,7 +213,8 @@ QVariant FolderList::data(const QModelIndex& index, int role) const {
 }
 
 QVariant FolderList::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(headers_.size())) {
+  if (orientation != Qt::Horizontal || section < 0 ||
+      section >= static_cast<int>(headers_.size())) {
     return {};
   }
   if (role == Qt::DisplayRole) return headers_[static_cast<std::size_t>(section)];

@@ -103,7 +103,7 @@ class FolderList : public QAbstractTableModel {
 
   BlockVector<Row> rows_;
   std::vector<QString> headers_;
-  int published_ = 0;              // rows the views know of
+  int published_ = 0;             // rows the views know of
   std::vector<int> changedRows_;  // published rows changed since the last flush
   bool sorted_ = false;
   int sortKey_ = 0;

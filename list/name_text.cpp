@@ -62,7 +62,8 @@ QString NameToText(std::string_view bytes) {
     char32_t codePoint = 0;
     const std::size_t length = ValidSequenceLength(bytes, at, codePoint);
     if (length == 0) {
-      text += QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[at]) - 0x80));
+      text +=
+          QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[at]) - 0x80));
       ++at;
       continue;
     }

@@ -14,7 +14,8 @@ inline char16_t Fold(QChar c) {
   return c.toCaseFolded().unicode();
 }
 inline char16_t Fold(char c) {
-  return static_cast<char16_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : static_cast<unsigned char>(c));
+  return static_cast<char16_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a'
+                                                    : static_cast<unsigned char>(c));
 }
 inline char16_t Unit(QChar c) { return c.unicode(); }
 inline char16_t Unit(char c) { return static_cast<unsigned char>(c); }

@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
+  clang-format            # the style check
   qt6-base-dev            # Qt 6 Widgets, Test
   libgtest-dev            # GoogleTest
   strace                  # the read-only check

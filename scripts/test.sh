@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with warnings as errors and
-# runs every test (GUI tests headless).
+# runs every test (GUI tests headless). Fails first on code that
+# scripts/format.sh would change.
 #   scripts/test.sh              the normal build, in build-test/
 #   scripts/test.sh --sanitize   the same under AddressSanitizer and
 #                                UndefinedBehaviorSanitizer, in build-asan/
@@ -9,6 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+scripts/format.sh --check
 
 dir=build-test
 flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)

@@ -24,13 +24,16 @@ namespace {
 using namespace testing;
 using Chain = std::vector<std::pair<dev_t, ino_t>>;  // the folders open further up
 
-std::map<std::string, std::uint64_t> Count(int fd, Chain& open, std::uint64_t& total) {  // closes `fd`
+std::map<std::string, std::uint64_t> Count(int fd, Chain& open,
+                                           std::uint64_t& total) {  // closes `fd`
   std::map<std::string, std::uint64_t> rows;
   struct stat self {};
   struct statfs system {};
   DIR* dir = nullptr;
-  if (fstat(fd, &self) || fstatfs(fd, &system) || system.f_type == PROC_SUPER_MAGIC || system.f_type == SYSFS_MAGIC ||
-      std::count(open.begin(), open.end(), std::pair(self.st_dev, self.st_ino)) || !(dir = fdopendir(fd))) {
+  if (fstat(fd, &self) || fstatfs(fd, &system) || system.f_type == PROC_SUPER_MAGIC ||
+      system.f_type == SYSFS_MAGIC ||
+      std::count(open.begin(), open.end(), std::pair(self.st_dev, self.st_ino)) ||
+      !(dir = fdopendir(fd))) {
     return close(fd), rows;
   }
   open.emplace_back(self.st_dev, self.st_ino);
@@ -38,9 +41,13 @@ std::map<std::string, std::uint64_t> Count(int fd, Chain& open, std::uint64_t& t
     const std::string name = entry->d_name;
     struct stat info {};
     const bool known = fstatat(dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
-    const bool folder = entry->d_type == DT_DIR || (entry->d_type == DT_UNKNOWN && known && S_ISDIR(info.st_mode));
-    if (name == "." || name == ".." || (!known && errno == ENOENT) || (folder && name[0] == '.')) continue;
-    const int sub = folder ? openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+    const bool folder =
+        entry->d_type == DT_DIR || (entry->d_type == DT_UNKNOWN && known && S_ISDIR(info.st_mode));
+    if (name == "." || name == ".." || (!known && errno == ENOENT) || (folder && name[0] == '.'))
+      continue;
+    const int sub =
+        folder ? openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+               : -1;
     rows[name] = known && !folder ? info.st_size : 0;
     if (sub >= 0) Count(sub, open, rows[name]);
     total += rows[name];
@@ -61,11 +68,15 @@ std::string Shown(const WindowDriver& w, const std::string& root = {}) {
   Chain chain;
   std::uint64_t total = 0, rootTotal = 0;
   const std::string listed = TextToName(w.path->text());
-  const auto counted = Count(open(listed.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), chain, total);
-  if (root.empty()) rootTotal = total;
-  else Count(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), chain, rootTotal);
+  const auto counted =
+      Count(open(listed.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), chain, total);
+  if (root.empty())
+    rootTotal = total;
+  else
+    Count(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), chain, rootTotal);
   std::map<std::string, std::string> sizes;
-  std::string wrong = w.list.Count() == int(counted.size()) ? "" : " rows " + std::to_string(w.list.Count());
+  std::string wrong =
+      w.list.Count() == int(counted.size()) ? "" : " rows " + std::to_string(w.list.Count());
   for (int row = 1; row <= w.list.Count(); ++row) {
     const std::string name = TextToName(w.list.Text(row));
     const std::uint64_t bytes = counted.count(name) ? counted.at(name) : ~0ull;
@@ -74,7 +85,8 @@ std::string Shown(const WindowDriver& w, const std::string& root = {}) {
       const std::uint64_t share = of ? bytes * 10000 / of : 0;  // exact while bytes * 10000 fits
       wanted += " " + Digits(share / 100, 3) + "," + Digits(share % 100, 2) + "%";
     }
-    sizes[name] = shown, shown += " " + std::string(w.list.SubItem(row, 3)) + " " + std::string(w.list.SubItem(row, 4));
+    sizes[name] = shown,
+    shown += " " + std::string(w.list.SubItem(row, 3)) + " " + std::string(w.list.SubItem(row, 4));
     if (shown != wanted) wrong += "\n" + name + ": shown " + shown + ", counted " + wanted;
   }
   std::string out;
@@ -102,24 +114,30 @@ std::string ListInChild(const ChildSetup& setup, const std::vector<std::string>&
 // whose loop is the bare folder), proc, and a locked folder.
 struct MountedTree : FixtureTree {
   MountedTree() {
-    for (const char* file : {"a/f", "a/c/g", "p/h", "part/readable", "part/closed/x", "locked/x", "listonly/x"}) {
+    for (const char* file :
+         {"a/f", "a/c/g", "p/h", "part/readable", "part/closed/x", "locked/x", "listonly/x"}) {
       File(file, std::strlen(file));
     }
     Folder("a/loop"), Folder("a/c/up"), Folder("p/proc");
-    EXPECT_EQ(chmod(Root().c_str(), 0755) + chmod(Path("locked").c_str(), 0) + chmod(Path("part/closed").c_str(), 0) +
-                  chmod(Path("listonly").c_str(), 0444), 0);
+    EXPECT_EQ(chmod(Root().c_str(), 0755) + chmod(Path("locked").c_str(), 0) +
+                  chmod(Path("part/closed").c_str(), 0) + chmod(Path("listonly").c_str(), 0444),
+              0);
   }
-  const ChildSetup setup = {
-      .mounts = {{Root(), Path("a/loop")}, {Path("a"), Path("a/c/up")}, {"proc", Path("p/proc"), "proc"}},
-      .asNobody = true};
-  const std::string root = "a 000000000008 listonly 000000000000 locked 000000000000 p 000000000003 part 000000000013 ;\n";
+  const ChildSetup setup = {.mounts = {{Root(), Path("a/loop")},
+                                       {Path("a"), Path("a/c/up")},
+                                       {"proc", Path("p/proc"), "proc"}},
+                            .asNobody = true};
+  const std::string root =
+      "a 000000000008 listonly 000000000000 locked 000000000000 p 000000000003 part 000000000013 "
+      ";\n";
   const std::string shown = root + root + "g 000000000005 up 000000000003 ;\n";
 };
 
 TEST(HostileTree, UnreadableFoldersBindMountOfAnAncestorAndProcInside) {
   MountedTree tree;
-  const std::string report = ListInChild(
-      tree.setup, {tree.Root(), tree.Path("a/loop"), tree.Path("a/c"), tree.Path("p/proc"), tree.Path("locked")});
+  const std::string report =
+      ListInChild(tree.setup, {tree.Root(), tree.Path("a/loop"), tree.Path("a/c"),
+                               tree.Path("p/proc"), tree.Path("locked")});
   if (report.starts_with("refused")) GTEST_SKIP() << report;
   EXPECT_EQ(report, tree.shown + ";\n;\n");
 
@@ -145,31 +163,40 @@ TEST(HostileTree, UnreadableFoldersBindMountOfAnAncestorAndProcInside) {
 TEST(HostileTree, LinksSpecialFilesHugeFilesOddNamesAndDepth) {
   FixtureTree tree;
   for (int level = 0, dir = open(tree.Path("").c_str(), O_RDONLY); level <= 1500; ++level) {
-    const int file = openat(dir, "f", O_WRONLY | O_CREAT, 0644), sized = ftruncate(file, level % 10);
+    const int file = openat(dir, "f", O_WRONLY | O_CREAT, 0644),
+              sized = ftruncate(file, level % 10);
     const std::string name = level ? "level-" + std::to_string(10000 + level) : "deep";
-    const int next = level < 1500 && !sized && !mkdirat(dir, name.c_str(), 0755) ? openat(dir, name.c_str(), O_RDONLY) : -1;
+    const int next = level < 1500 && !sized && !mkdirat(dir, name.c_str(), 0755)
+                         ? openat(dir, name.c_str(), O_RDONLY)
+                         : -1;
     close(file), close(dir), dir = next;
   }
   tree.File("x/f", 10), tree.File("y/g", 20), tree.Link("x/up", ".."), tree.Link("x/to-y", "../y");
   tree.Link("y/to-x", "../x"), tree.Link("dangling", "nowhere/at/all"), tree.Link("self", "self");
-  tree.File("huge/4g", 4ull << 30), tree.File("huge/5g", 5ull << 30), tree.File("huge/tera", 1000000000005);
-  for (const auto& [name, kind] : {std::pair("fifo", S_IFIFO), {"sock", S_IFSOCK}, {"null", S_IFCHR}, {"loop", S_IFBLK}}) {
+  tree.File("huge/4g", 4ull << 30), tree.File("huge/5g", 5ull << 30),
+      tree.File("huge/tera", 1000000000005);
+  for (const auto& [name, kind] :
+       {std::pair("fifo", S_IFIFO), {"sock", S_IFSOCK}, {"null", S_IFCHR}, {"loop", S_IFBLK}}) {
     const bool device = kind == S_IFCHR || kind == S_IFBLK;  // made only where devices may be made
     ASSERT_TRUE(mknod(tree.Path(name).c_str(), kind | 0644, makedev(1, 3)) == 0 || device) << name;
   }
-  std::vector<std::string> odd = {"new\nline", "tab\there", "  spaced  ", std::string(255, 'n'), "bad\xff\xfe", "\xc3",
-                                  "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "caf\xc3\xa9", "-", ""};
+  std::vector<std::string> odd = {
+      "new\nline", "tab\there",    "  spaced  ",       std::string(255, 'n'), "bad\xff\xfe", "\xc3",
+      "\xc0\xaf",  "\xed\xa0\x80", "\xf4\x90\x80\x80", "caf\xc3\xa9",         "-",           ""};
   for (int i = 0; i < 85; ++i) odd.back() += "\xe2\x82\xac";  // 85 three-byte characters: 255 bytes
   for (std::size_t i = 0; i < odd.size(); ++i) tree.File("odd/" + odd[i] + "/in", 100 + i);
   WindowDriver w;
   w.Load(tree.Root());
   EXPECT_TRUE(Shown(w).ends_with(";")) << Shown(w);
-  EXPECT_EQ(w.Cells("huge", 2, 2) + w.Cells("x", 2, 2) + w.Cells("self", 2, 2) + w.Cells("deep", 2, 2),
-            "1009663676421 000000000016 000000000004 000000006750 ");  // deep: levels 1..1500 of 1..1500 % 10
+  EXPECT_EQ(
+      w.Cells("huge", 2, 2) + w.Cells("x", 2, 2) + w.Cells("self", 2, 2) + w.Cells("deep", 2, 2),
+      "1009663676421 000000000016 000000000004 000000006750 ");  // deep: levels 1..1500 of 1..1500
+                                                                 // % 10
   w.Open("huge");
   EXPECT_EQ(Shown(w, tree.Root()), "4g 004294967296 5g 005368709120 tera 1000000000005 ;");
   w.Up(), w.Open("odd");
-  EXPECT_TRUE(w.Names().contains(QString::fromUtf8("café")) && w.Names().contains(QString::fromUtf8(odd.back())));
+  EXPECT_TRUE(w.Names().contains(QString::fromUtf8("café")) &&
+              w.Names().contains(QString::fromUtf8(odd.back())));
   for (std::size_t i = 0; i < odd.size(); ++i) {
     w.Open(odd[i]);
     EXPECT_EQ(Shown(w, tree.Root()) + TextToName(w.path->text()),
@@ -191,7 +218,9 @@ TEST(HostileTree, FolderOf200000Entries) {
   FixtureTree tree;
   for (int i = 0; i < 4; ++i) tree.File("many/s" + std::to_string(i), i * 1000);
   for (int i = 4; i < 200000 - 2; ++i) {
-    ASSERT_EQ(link(tree.Path("many/s" + std::to_string(i % 4)).c_str(), tree.Path("many/" + std::to_string(i)).c_str()), 0);
+    ASSERT_EQ(link(tree.Path("many/s" + std::to_string(i % 4)).c_str(),
+                   tree.Path("many/" + std::to_string(i)).c_str()),
+              0);
   }
   tree.File("many/sub/a", 12345), tree.File("many/sub2/b", 54321);
   WindowDriver w;
@@ -204,7 +233,8 @@ TEST(HostileTree, FolderOf200000Entries) {
   EXPECT_TRUE(Shown(w).ends_with(";")) << Shown(w);
   EXPECT_EQ(w.list.rowCount(), 200000);  // the view was told of every row
   EXPECT_GE(ticks, 3);
-  for (int row = 2; row <= w.list.Count(); ++row) unordered += w.list.SizeCell(row - 1) > w.list.SizeCell(row);
+  for (int row = 2; row <= w.list.Count(); ++row)
+    unordered += w.list.SizeCell(row - 1) > w.list.SizeCell(row);
   EXPECT_EQ(unordered, 0);
 }
 
@@ -213,14 +243,17 @@ TEST(HostileTree, FolderOf200000Entries) {
 // moment: no share above 100%, the two columns alike, the total their sum.
 TEST(HostileTree, TreeThatChangesWhileItIsWalked) {
   FixtureTree tree;
-  for (int i = 0; i < 1200; ++i) tree.File("d" + std::to_string(i % 8) + "/f" + std::to_string(i), i);
+  for (int i = 0; i < 1200; ++i)
+    tree.File("d" + std::to_string(i % 8) + "/f" + std::to_string(i), i);
   std::atomic<bool> stop = false;
   std::thread changer([&] {
     for (std::mt19937 random(7); !stop;) {
-      const std::string file =
-          "d" + std::to_string(random() % 8) + (random() % 2 ? "/f" : "/sub/f") + std::to_string(random() % 2400);
-      if (random() % 3 == 0) unlink(tree.Path(file).c_str());
-      else if (truncate(tree.Path(file).c_str(), random() % (1 << 20)) != 0) tree.File(file, 1);
+      const std::string file = "d" + std::to_string(random() % 8) +
+                               (random() % 2 ? "/f" : "/sub/f") + std::to_string(random() % 2400);
+      if (random() % 3 == 0)
+        unlink(tree.Path(file).c_str());
+      else if (truncate(tree.Path(file).c_str(), random() % (1 << 20)) != 0)
+        tree.File(file, 1);
     }
   });
   WindowDriver w;
@@ -232,10 +265,13 @@ TEST(HostileTree, TreeThatChangesWhileItIsWalked) {
     for (int row = 1; row <= w.list.Count(); ++row) {
       sum += std::strtoull(std::string(w.list.SizeCell(row)).c_str(), nullptr, 10);
       const std::string share(w.list.SubItem(row, 3));
-      if (share.size() != 7 || share > "100,00%" || share[3] != ',' || w.list.SubItem(row, 4) != share) bad += share + " ";
+      if (share.size() != 7 || share > "100,00%" || share[3] != ',' ||
+          w.list.SubItem(row, 4) != share)
+        bad += share + " ";
     }
     const std::int32_t cached = TallyrootModule::CacheFind(tree.Root() + "/");
-    if (!w.Idle() || !cached || TallyrootModule::CacheSize(cached) != Digits(sum)) bad += "busy or not the sum ";
+    if (!w.Idle() || !cached || TallyrootModule::CacheSize(cached) != Digits(sum))
+      bad += "busy or not the sum ";
   }
   stop = true;
   changer.join();

@@ -42,7 +42,7 @@ void PrintTo(const Trace& trace, std::ostream* out) {
 Trace gTrace;
 int gSkipEvery = 0;  // 0: enter every folder; n: pass over every n-th folder met
 int gFoldersMet = 0;
-int gStopAfter = -1;  // set AbortScan at this entry
+int gStopAfter = -1;   // set AbortScan at this entry
 std::string gInstead;  // walk this folder instead of each folder met
 bool gAbort = false;
 
@@ -66,7 +66,9 @@ void AnalysisEntry() {
   Record();
   if (gAbort || !(FoundEntry.Attributes & kFolderAttribute)) return;
   if (gSkipEvery > 0 && ++gFoldersMet % gSkipEvery == 0) return;
-  FindFiles(AnalysisEntry, [] { ++gTrace.dones; }, gInstead.empty() ? FoundEntry.FullPath : gInstead, AllHere, gAbort);
+  FindFiles(
+      AnalysisEntry, [] { ++gTrace.dones; }, gInstead.empty() ? FoundEntry.FullPath : gInstead,
+      AllHere, gAbort);
 }
 
 Trace Walk(const std::string& root, bool analysis, int skipEvery = 0) {
@@ -74,9 +76,11 @@ Trace Walk(const std::string& root, bool analysis, int skipEvery = 0) {
   gSkipEvery = skipEvery;
   gFoldersMet = 0;
   if (analysis) {
-    FindFiles(AnalysisEntry, [] { ++gTrace.dones; }, root, AllHere, gAbort);
+    FindFiles(
+        AnalysisEntry, [] { ++gTrace.dones; }, root, AllHere, gAbort);
   } else {
-    FindFiles(Record, [] { ++gTrace.dones; }, root, AllDeep, gAbort);
+    FindFiles(
+        Record, [] { ++gTrace.dones; }, root, AllDeep, gAbort);
   }
   return gTrace;
 }
@@ -112,7 +116,8 @@ void Build(FixtureTree& tree) {
   std::vector<std::string> folders = {""};
   for (std::size_t at = 0; at < folders.size() && folders.size() < 120; ++at) {
     const std::string folder = folders[at];
-    for (int i = 0, n = static_cast<int>(next(4)) + 1; i < n; ++i) folders.push_back(folder + "d" + std::to_string(folders.size()) + "/");
+    for (int i = 0, n = static_cast<int>(next(4)) + 1; i < n; ++i)
+      folders.push_back(folder + "d" + std::to_string(folders.size()) + "/");
   }
   for (std::size_t at = 0; at < folders.size(); ++at) {
     tree.Folder(folders[at]);
@@ -122,7 +127,8 @@ void Build(FixtureTree& tree) {
     if (at % 9 == 0) tree.File(folders[at] + ".hidden/x", 5);
     if (at % 11 == 0) tree.Link(folders[at] + "up", "..");
   }
-  for (int i = 0; i < 1500; ++i) tree.File("d1/wide/" + std::string(40, 'w') + std::to_string(i), i);
+  for (int i = 0; i < 1500; ++i)
+    tree.File("d1/wide/" + std::string(40, 'w') + std::to_string(i), i);
   tree.Folder("d1/wide/inner/deeper");
 }
 
@@ -132,12 +138,15 @@ TEST(ReadAhead, WalksTheSameWithSkipsAndTinyBoundsAsWithout) {
   for (const bool analysis : {false, true}) {
     for (const int skip : {0, 2, 3, 10}) {
       if (!analysis && skip > 0) continue;
-      SCOPED_TRACE((analysis ? "analysis, skip every " : "walker's own descent, skip every ") + std::to_string(skip));
+      SCOPED_TRACE((analysis ? "analysis, skip every " : "walker's own descent, skip every ") +
+                   std::to_string(skip));
       const Trace plain = Plain(tree.Root(), analysis, skip);
       ASSERT_GT(plain.entries, skip == 0 ? 1600 : 100);
-      for (const ReadAheadSettings& settings : {ReadAheadSettings{true, 1, 32u << 20}, ReadAheadSettings{true, 3, 32u << 20},
-                                               ReadAheadSettings{true, 2, 0}, ReadAheadSettings{true, 2, 20000}}) {
-        SCOPED_TRACE(std::to_string(settings.helpers) + " helpers, at most " + std::to_string(settings.maxBytesAhead) + " bytes");
+      for (const ReadAheadSettings& settings :
+           {ReadAheadSettings{true, 1, 32u << 20}, ReadAheadSettings{true, 3, 32u << 20},
+            ReadAheadSettings{true, 2, 0}, ReadAheadSettings{true, 2, 20000}}) {
+        SCOPED_TRACE(std::to_string(settings.helpers) + " helpers, at most " +
+                     std::to_string(settings.maxBytesAhead) + " bytes");
         ReadAhead on(settings.on, settings.helpers, settings.maxBytesAhead);
         EXPECT_EQ(Walk(tree.Root(), analysis, skip), plain);
       }
@@ -150,7 +159,8 @@ TEST(ReadAhead, WalksTheSameWithSkipsAndTinyBoundsAsWithout) {
 std::size_t Threads(std::size_t expected) {
   std::size_t count = 0;
   for (int tries = 0; tries < 100; ++tries) {
-    count = static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
+    count = static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
     if (count <= expected) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -196,9 +206,11 @@ TEST(ReadAhead, AnotherThreadWalksAsWithoutWhileOneWalksWithIt) {
   ReadAhead on(true);
   const Trace alone = Walk(root, false);
   bool abort = false;
-  FindFiles([] {
-    if (other.entries == 0) std::thread([] { other = Walk(root, false); }).join();
-  }, nullptr, root, AllDeep, abort);
+  FindFiles(
+      [] {
+        if (other.entries == 0) std::thread([] { other = Walk(root, false); }).join();
+      },
+      nullptr, root, AllDeep, abort);
   EXPECT_EQ(other, alone);
 }
 
@@ -211,10 +223,13 @@ TEST(ReadAhead, EndsMountCyclesAndSkipsKernelFileSystemsAsWithout) {
   const pid_t pid = fork();
   if (pid == 0) {
     alarm(20);
-    const bool mounted = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                         mount(tree.Root().c_str(), tree.Path("d1/loop").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-                         mount(tree.Path("d1").c_str(), tree.Path("d1/wide/inner/up").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-                         mount("proc", tree.Path("d2/proc").c_str(), "proc", 0, nullptr) == 0;
+    const bool mounted =
+        unshare(CLONE_NEWNS) == 0 &&
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        mount(tree.Root().c_str(), tree.Path("d1/loop").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+        mount(tree.Path("d1").c_str(), tree.Path("d1/wide/inner/up").c_str(), nullptr, MS_BIND,
+              nullptr) == 0 &&
+        mount("proc", tree.Path("d2/proc").c_str(), "proc", 0, nullptr) == 0;
     if (!mounted) _exit(77);
     bool same = true;
     for (const bool analysis : {false, true}) {

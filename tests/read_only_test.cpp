@@ -23,7 +23,8 @@ void Mark(const char* where) { close(open(where, O_RDONLY | O_CLOEXEC)); }
 
 TEST(ReadOnly, LoadingAndMovingAroundChangeNothing) {
   testing::FixtureTree tree;
-  for (const char* file : {"a.txt", "Sub/b.bin", "Sub/Deep/c", "Sub/.hidden/d", "odd \xff name/e"}) tree.File(file, 9);
+  for (const char* file : {"a.txt", "Sub/b.bin", "Sub/Deep/c", "Sub/.hidden/d", "odd \xff name/e"})
+    tree.File(file, 9);
   for (int i = 0; i < 3000; ++i) tree.File("Wide/f" + std::to_string(i), i);
   tree.Link("Sub/link-up", ".."), tree.Link("dangling", "nowhere"), tree.Folder("Empty");
   ASSERT_EQ(mkfifo(tree.Path("fifo").c_str(), 0600) + chmod(tree.Path("Empty").c_str(), 0500), 0);
@@ -33,11 +34,14 @@ TEST(ReadOnly, LoadingAndMovingAroundChangeNothing) {
     testing::WindowDriver w;
     w.Load(tree.Root());
     ASSERT_EQ(w.list.Count(), 7);
-    w.Open("Sub"), w.Open("Deep"), w.Up(), w.Up(), w.Open("odd \xff name"), w.Up(), w.ClickHeader(2);
+    w.Open("Sub"), w.Open("Deep"), w.Up(), w.Up(), w.Open("odd \xff name"), w.Up(),
+        w.ClickHeader(2);
     for (const char* other : {"Sub", "a.txt", "missing", "fifo"}) w.Load(tree.Path(other));
     EXPECT_EQ(w.list.Count(), 0);
-    w.LoadWhile(tree.Path("Wide"), [&] { w.form.close(); });  // closed in the middle of 3000 files: it stops there
-    EXPECT_TRUE(TallyrootModule::AbortScan && w.form.IsBusy() && !w.load->isEnabled() && !w.list.Sorted());
+    w.LoadWhile(tree.Path("Wide"),
+                [&] { w.form.close(); });  // closed in the middle of 3000 files: it stops there
+    EXPECT_TRUE(TallyrootModule::AbortScan && w.form.IsBusy() && !w.load->isEnabled() &&
+                !w.list.Sorted());
   }
   Mark("/nonexistent-tallyroot-mark/end");
   EXPECT_EQ(Snapshot(tree.Root()), before);

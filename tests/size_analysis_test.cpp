@@ -39,15 +39,19 @@ struct SizeAnalysisTest : ::testing::Test, ListingWindow {
     if (onPass) onPass();
   }
 
-  std::string Key(const std::string& folder) const { return tree.Path(folder) + (folder.empty() ? "" : "/"); }
+  std::string Key(const std::string& folder) const {
+    return tree.Path(folder) + (folder.empty() ? "" : "/");
+  }
   void List(const std::string& folder, const std::string& rootFolder) {
     path = folder, root = rootFolder, cells.clear(), passes = 0;
     list.Clear(), list.SetSorted(false);
-    FindFilesModule::FindFiles(ListEntry, FinishListing, Key(folder), FindFilesModule::AllHere, AbortScan);
+    FindFilesModule::FindFiles(ListEntry, FinishListing, Key(folder), FindFilesModule::AllHere,
+                               AbortScan);
   }
   Texts Cached(const Texts& folders) const {
     Texts totals;
-    for (const std::string& f : folders) totals.push_back(CacheFind(Key(f)) ? CacheSize(CacheFind(Key(f))) : "-");
+    for (const std::string& f : folders)
+      totals.push_back(CacheFind(Key(f)) ? CacheSize(CacheFind(Key(f))) : "-");
     return totals;
   }
   std::string Cells(const std::string& name, std::initializer_list<int> subItems) const {
@@ -88,10 +92,12 @@ TEST_F(FolderListTest, AppendsWhileUnsortedAndTellsViewsOnlyAtFlush) {
   list.SetSortKey(0);  // a column click during a listing reorders nothing
   EXPECT_EQ(Column() + QString::number(list.rowCount()), "b a0");
   list.Flush();
-  list.SetSizeCell(2, "000000000100"), list.SetSizeCell(2, "000000000150"), Row("c", "0");  // the last row grows
+  list.SetSizeCell(2, "000000000100"), list.SetSizeCell(2, "000000000150"),
+      Row("c", "0");  // the last row grows
   EXPECT_EQ(changed.count(), 0);
   list.Flush();  // and views hear of it once
-  EXPECT_EQ(QString::number(changed.count()) + list.index(1, 2).data().toString() + QString::number(list.rowCount()),
+  EXPECT_EQ(QString::number(changed.count()) + list.index(1, 2).data().toString() +
+                QString::number(list.rowCount()),
             "10000000001503");
   const QPersistentModelIndex b = list.index(0, 2);  // follows its row through a sort
   list.SetSorted(true);
@@ -116,23 +122,31 @@ TEST_F(FolderListTest, OrdersNumbersByValueAndKeepsEqualKeysInOrder) {
   list.SetSortKey(2), orders = {Column(true)};
   list.SetSortOrder(0), orders << Column(true);
   list.SetSortKey(0), orders << Column(true);  // by name: all equal
-  EXPECT_EQ(orders, QStringList({(sevens + fives).join(" "), (fives + sevens).join(" "), (fives + sevens).join(" ")}));
+  EXPECT_EQ(orders, QStringList({(sevens + fives).join(" "), (fives + sevens).join(" "),
+                                 (fives + sevens).join(" ")}));
 }
 
 // Sub's row grows by every file, depth first in the order the file system
 // lists them, and by a cached folder's total in one step.
 TEST_F(SizeAnalysisTest, ASubfolderGrowsFileByFileAndEveryFolderIsCachedAfterItsContents) {
-  tree.File("Sub/a.txt", 100), tree.File("Sub/Deep/b.txt", 50), tree.File("Sub/Deep/Deeper/c.txt", 7);
+  tree.File("Sub/a.txt", 100), tree.File("Sub/Deep/b.txt", 50),
+      tree.File("Sub/Deep/Deeper/c.txt", 7);
   tree.File(".git/objects/o", 9), tree.File("Sub/.cache/x", 1000), tree.Folder("Sub/Deep/Empty");
   List("", "");
-  EXPECT_EQ(Cells("Sub", {1, 2}) + tallyroot::TextToName(list.Tag(1)), "Ordner 000000000157 " + Key("Sub"));
+  EXPECT_EQ(Cells("Sub", {1, 2}) + tallyroot::TextToName(list.Tag(1)),
+            "Ordner 000000000157 " + Key("Sub"));
   EXPECT_EQ(list.Count(), 1);
-  EXPECT_EQ((std::set<Sizes>{{100, 150, 157}, {100, 107, 157}, {50, 57, 157}, {7, 57, 157}}.count(cells)), 1u);
-  const Texts postOrder = {"Sub/Deep/Deeper", "Sub/Deep", "Sub", ""};  // deepest first, the listed folder last
+  EXPECT_EQ(
+      (std::set<Sizes>{{100, 150, 157}, {100, 107, 157}, {50, 57, 157}, {7, 57, 157}}.count(cells)),
+      1u);
+  const Texts postOrder = {"Sub/Deep/Deeper", "Sub/Deep", "Sub",
+                           ""};  // deepest first, the listed folder last
   std::vector<int> at;
   for (const std::string& folder : postOrder) at.push_back(CacheFind(Key(folder)));
-  EXPECT_TRUE(at[0] > 0 && std::is_sorted(at.begin(), at.end()) && at[3] == CacheCount()) << at[0] << at[1] << at[2];
-  EXPECT_EQ(Cached(postOrder), (Texts{"000000000007", "000000000057", "000000000157", "000000000157"}));
+  EXPECT_TRUE(at[0] > 0 && std::is_sorted(at.begin(), at.end()) && at[3] == CacheCount())
+      << at[0] << at[1] << at[2];
+  EXPECT_EQ(Cached(postOrder),
+            (Texts{"000000000007", "000000000057", "000000000157", "000000000157"}));
   EXPECT_EQ(Cached({"Sub/Deep/Empty", "Sub/.cache"}), (Texts{"000000000000", "-"}));
 
   CacheCreate();  // Deep cached: counted in one step, not walked
@@ -144,7 +158,8 @@ TEST_F(SizeAnalysisTest, ASubfolderGrowsFileByFileAndEveryFolderIsCachedAfterIts
   CacheCreate();  // closed while Deeper is walked: nothing partial is cached
   int passesAtClose = 0;
   onPass = [&] {
-    if (MeasurePath == Key("Sub/Deep/Deeper") && !AbortScan) AbortScan = true, passesAtClose = passes;
+    if (MeasurePath == Key("Sub/Deep/Deeper") && !AbortScan)
+      AbortScan = true, passesAtClose = passes;
   };
   List("", "");
   EXPECT_EQ(passes, passesAtClose);  // no event pass after the close
@@ -155,27 +170,33 @@ TEST_F(SizeAnalysisTest, ASubfolderGrowsFileByFileAndEveryFolderIsCachedAfterIts
 }
 
 TEST_F(SizeAnalysisTest, SharesAreCutToHundredthsInExactArithmeticAndCachedTotalsTrusted) {
-  for (const auto& [part, rest, shares] : std::vector<std::tuple<int, int, std::string>>{
-           {2, 1, "066,66% 033,33% "}, {1, 6, "014,28% 085,71% "}, {5, 9995, "000,05% 099,95% "},
-           {1, 19999, "000,00% 099,99% "}, {12345, 0, "100,00% 000,00% "}}) {
+  for (const auto& [part, rest, shares] :
+       std::vector<std::tuple<int, int, std::string>>{{2, 1, "066,66% 033,33% "},
+                                                      {1, 6, "014,28% 085,71% "},
+                                                      {5, 9995, "000,05% 099,95% "},
+                                                      {1, 19999, "000,00% 099,99% "},
+                                                      {12345, 0, "100,00% 000,00% "}}) {
     const std::string folder = "of" + std::to_string(part + rest) + "_" + std::to_string(part);
     tree.File(folder + "/part", part), tree.File(folder + "/rest", rest);
     List(folder, folder);  // in the root's own listing both columns agree
-    EXPECT_EQ(Cells("part", {3}) + Cells("rest", {3}) + Cells("part", {4}) + Cells("rest", {4}), shares + shares);
+    EXPECT_EQ(Cells("part", {3}) + Cells("rest", {3}) + Cells("part", {4}) + Cells("rest", {4}),
+              shares + shares);
   }
   tree.File("St/grown", 25000), tree.File("St/large", 19998);
   CacheAdd(Key("St"), "000000002000");  // stale: the files have grown since
   list.SetSortKey(3), list.SetSortOrder(1);
   List("St", "St");
   EXPECT_EQ(CacheCount(), 6);
-  EXPECT_EQ(list.Text(1).toStdString() + " " + Cells("grown", {3}) + Cells("large", {4}), "grown 1250,00% 999,90% ");
+  EXPECT_EQ(list.Text(1).toStdString() + " " + Cells("grown", {3}) + Cells("large", {4}),
+            "grown 1250,00% 999,90% ");
 
   tree.Folder("Z/Empty"), tree.File("Z/zero", 0);
   List("Z/Empty", "Z/Empty");
   EXPECT_EQ(Cached({"Z/Empty"}), Texts{"0"});  // an empty folder's total
   EXPECT_TRUE(list.Sorted());
   List("Z", "Z");  // copies that "0" as it is; its own total is zero
-  EXPECT_EQ(Cells("Empty", {2, 3}) + Cells("zero", {4}) + Cached({"Z"})[0], "0 000,00% 000,00% 000000000000");
+  EXPECT_EQ(Cells("Empty", {2, 3}) + Cells("zero", {4}) + Cached({"Z"})[0],
+            "0 000,00% 000,00% 000000000000");
 }
 
 // Exact keys and sizes as given; first in first out at 100000 entries, with
@@ -188,13 +209,17 @@ TEST(FolderCache, KeysSizesAndEviction) {
   };
   const auto misplaced = [&](int first, int last, int offset) {
     int wrong = 0;
-    for (int i = first; i <= last; ++i) wrong += CacheFind(key(i)) != i - offset || CacheSize(i - offset) != SizeText(i);
+    for (int i = first; i <= last; ++i)
+      wrong += CacheFind(key(i)) != i - offset || CacheSize(i - offset) != SizeText(i);
     return wrong;
   };
   CacheCreate();
-  CacheAdd("/data/A/", "000000000001"), CacheAdd("/data/a/", "000000000002"), CacheAdd("/data/\xFF/", "0");
-  EXPECT_EQ(CacheSize(CacheFind("/data/a/")) + CacheSize(CacheFind("/data/\xFF/")), "0000000000020");
-  for (const char* miss : {"/data/A", "/DATA/A/", "/data//A/", "/data/\xFE/"}) EXPECT_EQ(CacheFind(miss), 0) << miss;
+  CacheAdd("/data/A/", "000000000001"), CacheAdd("/data/a/", "000000000002"),
+      CacheAdd("/data/\xFF/", "0");
+  EXPECT_EQ(CacheSize(CacheFind("/data/a/")) + CacheSize(CacheFind("/data/\xFF/")),
+            "0000000000020");
+  for (const char* miss : {"/data/A", "/DATA/A/", "/data//A/", "/data/\xFE/"})
+    EXPECT_EQ(CacheFind(miss), 0) << miss;
   CacheCreate();
   CacheAdd("/dup/", "000000000001"), CacheAdd("/dup/", "000000000002"), add(3, kCacheCapacity);
   EXPECT_EQ(CacheSize(CacheFind("/dup/")), "000000000001");

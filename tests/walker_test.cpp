@@ -20,8 +20,8 @@ namespace fs = std::filesystem;
 std::vector<std::string> gSeen;
 bool gAbort = false;
 std::function<void()> gAfterEntry;  // run by OnEntry once it has recorded
-std::string Seen(const std::string& folder, const std::string& name, const std::string& full, bool isFolder,
-                 std::uint64_t size) {
+std::string Seen(const std::string& folder, const std::string& name, const std::string& full,
+                 bool isFolder, std::uint64_t size) {
   return folder + "|" + name + "|" + full + "|" + (isFolder ? "/" : std::to_string(size));
 }
 void OnEntry() {
@@ -29,14 +29,17 @@ void OnEntry() {
                        FoundEntry.Attributes & kFolderAttribute, FoundEntry.Size));
   if (const auto after = gAfterEntry) after();
 }
-std::vector<std::string> Walk(const std::string& folder, int mode, std::function<void()> afterEntry = {}) {
+std::vector<std::string> Walk(const std::string& folder, int mode,
+                              std::function<void()> afterEntry = {}) {
   gSeen.clear();
   gAfterEntry = std::move(afterEntry);
-  FindFiles(OnEntry, [] { gSeen.push_back("done"); }, folder, static_cast<WalkMode>(mode), gAbort);
+  FindFiles(
+      OnEntry, [] { gSeen.push_back("done"); }, folder, static_cast<WalkMode>(mode), gAbort);
   return gSeen;
 }
 void Nest() {  // each folder walked from inside the callback, as the size analysis does it
-  if (gSeen.back().ends_with("|/")) FindFiles(OnEntry, nullptr, FoundEntry.FullPath, AllHere, gAbort);
+  if (gSeen.back().ends_with("|/"))
+    FindFiles(OnEntry, nullptr, FoundEntry.FullPath, AllHere, gAbort);
 }
 
 // What a mode must report, from the file system's own listing: a mode is
@@ -48,8 +51,9 @@ void Expect(const std::string& folder, int mode, bool top, std::vector<std::stri
     const bool isFolder = entry.is_directory() && !entry.is_symlink();
     if (isFolder && name[0] == '.') continue;
     if ((mode % 3 == 0 || (mode % 3 == 1) == top) && mode / 3 != (isFolder ? 0 : 1)) {
-      const std::uint64_t size =
-          isFolder ? 0 : entry.is_symlink() ? fs::read_symlink(entry).string().size() : entry.file_size();
+      const std::uint64_t size = isFolder             ? 0
+                                 : entry.is_symlink() ? fs::read_symlink(entry).string().size()
+                                                      : entry.file_size();
       out.push_back(Seen(folder + "/", name, folder + "/" + name, isFolder, size));
     }
     if (isFolder && mode % 3 != 1) Expect(folder + "/" + name, mode, false, out);
@@ -58,8 +62,9 @@ void Expect(const std::string& folder, int mode, bool top, std::vector<std::stri
 
 struct Tree : FixtureTree {
   Tree() {
-    for (const std::string file : {"f1", "g1", ".dot", "d1/f2", "d1/g2", "d1/.dot2", "d1/d2/f3", "d1/d2/g3", "d1/.git/o",
-                                   ".cache/x", "..z/w", "d3/d4/f5", "d1/d2/d3/", "empty/"}) {
+    for (const std::string file :
+         {"f1", "g1", ".dot", "d1/f2", "d1/g2", "d1/.dot2", "d1/d2/f3", "d1/d2/g3", "d1/.git/o",
+          ".cache/x", "..z/w", "d3/d4/f5", "d1/d2/d3/", "empty/"}) {
       file.ends_with("/") ? Folder(file) : File(file, file.size());
     }
     const std::string d(255, 'd');
@@ -77,7 +82,8 @@ TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
     EXPECT_EQ(Walk(tree.Root(), mode), expected) << "mode " << mode;
   }
   EXPECT_EQ(Walk(tree.Root(), AllHere, Nest), Walk(tree.Root(), AllDeep));  // walks nest
-  for (int outside : {-1, 9, INT16_MIN}) EXPECT_EQ(Walk(tree.Root(), outside), std::vector<std::string>{"done"});
+  for (int outside : {-1, 9, INT16_MIN})
+    EXPECT_EQ(Walk(tree.Root(), outside), std::vector<std::string>{"done"});
   EXPECT_EQ(Walk(tree.Root() + "/", AllDeep), Walk(tree.Root(), AllDeep));  // no second separator
   for (const std::string& seen : Walk("/", AllHere)) {  // "/" + name, no second separator
     const std::string name = seen.substr(2, seen.find('|', 2) - 2);
@@ -85,8 +91,9 @@ TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
   }
   const fs::path self = fs::read_symlink("/proc/self/exe");  // no folder: the running program's
   const std::vector<std::string> own = Walk("", FilesHere);
-  EXPECT_TRUE(std::count(own.begin(), own.end(),
-                         Seen(self.parent_path().string() + "/", self.filename(), self, false, fs::file_size(self))));
+  EXPECT_TRUE(std::count(
+      own.begin(), own.end(),
+      Seen(self.parent_path().string() + "/", self.filename(), self, false, fs::file_size(self))));
   tree.Link("dangling", "nowhere");  // a folder that cannot be listed ends with OnDone alone
   for (const char* bad : {"missing", "missing/deeper", "f1", "dangling"}) {
     EXPECT_EQ(Walk(tree.Path(bad), AllDeep), std::vector<std::string>{"done"});
@@ -96,19 +103,23 @@ TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
 TEST(FindFiles, AbortStopsEveryLevelAtOnceAndIsClearedByTheNextWalk) {
   Tree tree;
   const std::vector<std::string> flat = Walk(tree.Root(), AllHere);
-  EXPECT_EQ(Walk(tree.Root(), AllHere, [] { gAbort = gSeen.size() == 3; }), std::vector(flat.begin(), flat.begin() + 3));
+  EXPECT_EQ(Walk(tree.Root(), AllHere, [] { gAbort = gSeen.size() == 3; }),
+            std::vector(flat.begin(), flat.begin() + 3));
   for (int mode : {FilesDeep, FilesBelow, FoldersBelow, AllDeep, AllBelow}) {
     // Stopped at the deepest entry that some entry outside its folder follows.
     const std::vector<std::string> whole = Walk(tree.Root(), mode);
     const auto folder = [&](std::size_t at) { return whole[at].substr(0, whole[at].find('|')); };
-    const auto depth = [&](std::size_t at) { return std::count(whole[at].begin(), whole[at].end(), '/') / 2; };
+    const auto depth = [&](std::size_t at) {
+      return std::count(whole[at].begin(), whole[at].end(), '/') / 2;
+    };
     std::size_t cut = 0;
     for (std::size_t at = 0; at + 2 < whole.size(); ++at) {
       if (!folder(at + 1).starts_with(folder(at)) && depth(at) > depth(cut)) cut = at;
     }
     ASSERT_GT(folder(cut).size(), tree.Root().size() + 1) << "mode " << mode;  // below the top
     EXPECT_EQ(Walk(tree.Root(), mode, [&] { gAbort = gSeen.back() == whole[cut]; }),
-              std::vector(whole.begin(), whole.begin() + cut + 1)) << "mode " << mode;
+              std::vector(whole.begin(), whole.begin() + cut + 1))
+        << "mode " << mode;
     EXPECT_TRUE(gAbort);  // left set for every enclosing walk
   }
   EXPECT_EQ(Walk(tree.Root(), AllHere), flat);  // a flag left set does not stop the next walk

@@ -20,16 +20,21 @@ TEST(Window, LaysOutItsControlsAndKeepsItsSizeWithinLimits) {
   ASSERT_EQ(form.logicalDpiX(), 96);
   const auto at = [&](const char* name) { return form.findChild<QWidget*>(name)->geometry(); };
   EXPECT_EQ(form.size(), QSize(4380, 2625) / 15);
-  EXPECT_EQ(QList<int>({at("Label1").width(), at("Text1").width(), at("Command1").x(), at("Command1").width(),
-                        at("ListView1").width(), at("ListView1").height(), at("Command2").x(), at("Command2").height()}),
-            QList<int>({4380 / 15, 3285 / 15, 3285 / 15, 1095 / 15, 4005 / 15, 2145 / 15, 4005 / 15, 2145 / 15}));
-  const QSize created = form.size();  // never smaller than created, never larger than twice the screen
+  EXPECT_EQ(QList<int>({at("Label1").width(), at("Text1").width(), at("Command1").x(),
+                        at("Command1").width(), at("ListView1").width(), at("ListView1").height(),
+                        at("Command2").x(), at("Command2").height()}),
+            QList<int>({4380 / 15, 3285 / 15, 3285 / 15, 1095 / 15, 4005 / 15, 2145 / 15, 4005 / 15,
+                        2145 / 15}));
+  const QSize created =
+      form.size();  // never smaller than created, never larger than twice the screen
   form.resize(created / 2);
   EXPECT_EQ(form.size(), created);
   form.resize(100000, 100000);
   EXPECT_EQ(QSizeF(form.size()), QSizeF(form.Limits().maxWidth, form.Limits().maxHeight));
-  const SizeCorrection c = CorrectSize(WindowState::Maximized, 30000, 2000, {4500, 20000, 3000, 15000});
-  EXPECT_TRUE(c.state == WindowState::Normal && c.width == 20000 && c.height == 15000);  // the largest allowed
+  const SizeCorrection c =
+      CorrectSize(WindowState::Maximized, 30000, 2000, {4500, 20000, 3000, 15000});
+  EXPECT_TRUE(c.state == WindowState::Normal && c.width == 20000 &&
+              c.height == 15000);  // the largest allowed
 }
 
 TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
@@ -39,7 +44,8 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   const QString root = NameToText(tree.Root()) + "/";
   w.Load("  " + NameToText(tree.Root()) + "  ");  // trimmed, separator appended
   EXPECT_EQ(w.path->text() + w.root->text() + w.Names(), root + root + "a.txt Sub");
-  EXPECT_EQ(w.Cells("a.txt", 1, 4) + w.Cells("Sub", 1, 2), "Datei 000000001234 092,02% 092,02% Ordner 000000000107 ");
+  EXPECT_EQ(w.Cells("a.txt", 1, 4) + w.Cells("Sub", 1, 2),
+            "Datei 000000001234 092,02% 092,02% Ordner 000000000107 ");
   w.Load(root), w.Open("a.txt");  // no second separator; a file row: nothing
   EXPECT_EQ(w.path->text(), root);
   w.Open("Sub");
@@ -50,7 +56,8 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   w.Up(), w.Up();  // at the root: nothing
   EXPECT_EQ(w.path->text() + w.root->text() + w.Names(), root + root + "a.txt Sub");
 
-  for (int i = 0; i < kCacheCapacity; ++i) CacheAdd("/" + std::to_string(i) + "/", "1");  // the root's total goes
+  for (int i = 0; i < kCacheCapacity; ++i)
+    CacheAdd("/" + std::to_string(i) + "/", "1");  // the root's total goes
   w.Open("Sub");
   EXPECT_EQ(w.dialogs.join(", "), "Error");
   w.dialogs.clear();
@@ -59,7 +66,7 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
 
   QTest::keyClick(w.path, Qt::Key_X);  // a user edit forgets the root and the rows
   EXPECT_EQ(w.root->text() + w.Names(), "");
-  w.Up(), w.path->setText(root);  // no root: nothing
+  w.Up(), w.path->setText(root);            // no root: nothing
   QTest::keyClick(w.path, Qt::Key_Return);  // Enter does not load
   EXPECT_EQ(w.root->text() + w.Names(), "");
 }
@@ -71,8 +78,10 @@ TEST(Window, ColumnClicksChooseColumnAndDirection) {
   w.Load(tree.Root());
   QStringList orders = {w.Names()};  // by name, ignoring case
   for (int column : {2, 2, 2, 1}) w.ClickHeader(column), orders << w.Names();
-  EXPECT_EQ(orders.join("|"), "a b C d|d C a b|b a C d|d C a b|C a b d");  // equal kinds keep their order
-  EXPECT_EQ(w.view->header()->sortIndicatorSection() + 10 * w.view->header()->sortIndicatorOrder(), 1);
+  EXPECT_EQ(orders.join("|"),
+            "a b C d|d C a b|b a C d|d C a b|C a b d");  // equal kinds keep their order
+  EXPECT_EQ(w.view->header()->sortIndicatorSection() + 10 * w.view->header()->sortIndicatorOrder(),
+            1);
 }
 
 // A click on a header during a listing takes effect at its end; a
@@ -100,15 +109,22 @@ TEST(BadInput, ListsNothing) {
   FixtureTree tree;
   tree.File("real/file", 5);
   WindowDriver w;
-  const QString real = NameToText(tree.Path("real/")), tab = "\t", tooLong = "/" + QString(5000, 'x');
-  for (const auto& [pasted, loaded] : std::vector<std::pair<QString, QString>>{  // loaded: as the box then shows it
+  const QString real = NameToText(tree.Path("real/")), tab = "\t",
+                tooLong = "/" + QString(5000, 'x');
+  for (const auto& [pasted, loaded] : std::vector<std::pair<QString, QString>>{
+           // loaded: as the box then shows it
            {NameToText(tree.Path("missing")), NameToText(tree.Path("missing/"))},
            {NameToText(tree.Path("real/file")), NameToText(tree.Path("real/file/"))},
-           {"relative/name", "relative/name/"}, {"~", "~/"}, {"/proc", "/proc/"},
+           {"relative/name", "relative/name/"},
+           {"~", "~/"},
+           {"/proc", "/proc/"},
            {tab + real + tab, tab + real + tab + "/"},  // only spaces are trimmed
-           {"  " + tooLong + "  ", tooLong + "/"}, {"    ", ""}, {"", ""},
-           {real + QChar(0) + "elsewhere", real + QChar(0) + "elsewhere/"}}) {  // not the folder before the NUL
-    w.Load(real);  // rows to be replaced
+           {"  " + tooLong + "  ", tooLong + "/"},
+           {"    ", ""},
+           {"", ""},
+           {real + QChar(0) + "elsewhere",
+            real + QChar(0) + "elsewhere/"}}) {  // not the folder before the NUL
+    w.Load(real);                                // rows to be replaced
     ASSERT_EQ(w.list.Count(), 1);
     const std::int32_t cached = CacheCount();
     const std::string key = TextToName(loaded);

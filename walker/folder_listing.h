@@ -102,8 +102,8 @@ class FolderListing {
 //    meanwhile are read as without it.
 //  - Settings apply to walks whose outermost listing opens afterwards.
 struct ReadAheadSettings {
-  bool on = false;            // by default on when this process may use two CPUs or more
-  unsigned helpers = 1;       // helper threads; by default one fewer than the CPUs
+  bool on = false;       // by default on when this process may use two CPUs or more
+  unsigned helpers = 1;  // helper threads; by default one fewer than the CPUs
   std::size_t maxBytesAhead = std::size_t{32} << 20;
 };
 ReadAheadSettings GetReadAhead();

@@ -61,10 +61,12 @@ void ReturnBuffer(char* buffer) { tFreeBuffers.emplace_back(buffer); }
 std::optional<std::string_view> ChildOfInnermost(const std::string& folderPath) {
   if (tOpenFolders.empty()) return std::nullopt;
   const std::string& parentPath = *tOpenFolders.back().path;
-  if (folderPath.size() <= parentPath.size() + 1 || folderPath.compare(0, parentPath.size(), parentPath) != 0) {
+  if (folderPath.size() <= parentPath.size() + 1 ||
+      folderPath.compare(0, parentPath.size(), parentPath) != 0) {
     return std::nullopt;
   }
-  const std::string_view rest(folderPath.data() + parentPath.size(), folderPath.size() - parentPath.size() - 1);
+  const std::string_view rest(folderPath.data() + parentPath.size(),
+                              folderPath.size() - parentPath.size() - 1);
   if (rest.find(kSeparator) != std::string_view::npos) return std::nullopt;
   return rest;
 }
@@ -121,7 +123,8 @@ FolderListing::FolderListing(const std::string& folderPath)
       if (taken.matched) {
         cycleAt = taken.cycleAt;
         if (!taken.level) return;  // a cycle, a pseudo file system or not openable
-        tOpenFolders.push_back({taken.level->Fd(), taken.level->Id(), &folderPath, taken.level.get()});
+        tOpenFolders.push_back(
+            {taken.level->Fd(), taken.level->Id(), &folderPath, taken.level.get()});
         ahead_ = std::move(taken.level);
         return;
       }

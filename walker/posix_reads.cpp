@@ -13,12 +13,22 @@ namespace {
 
 // Kernel file systems whose files hold no disk space; /proc/kcore alone would
 // add 128 TB to a scan of "/".
-constexpr std::array<unsigned long, 16> kPseudoFileSystems = {
-    PROC_SUPER_MAGIC,   SYSFS_MAGIC,       CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
-    DEBUGFS_MAGIC,      TRACEFS_MAGIC,     SECURITYFS_MAGIC,   PSTOREFS_MAGIC,
-    BPF_FS_MAGIC,       DEVPTS_SUPER_MAGIC, 0x62656570 /* configfs */,
-    BINFMTFS_MAGIC,     EFIVARFS_MAGIC,    0x19800202 /* mqueue */,
-    NSFS_MAGIC,         0x65735543 /* fusectl */};
+constexpr std::array<unsigned long, 16> kPseudoFileSystems = {PROC_SUPER_MAGIC,
+                                                              SYSFS_MAGIC,
+                                                              CGROUP_SUPER_MAGIC,
+                                                              CGROUP2_SUPER_MAGIC,
+                                                              DEBUGFS_MAGIC,
+                                                              TRACEFS_MAGIC,
+                                                              SECURITYFS_MAGIC,
+                                                              PSTOREFS_MAGIC,
+                                                              BPF_FS_MAGIC,
+                                                              DEVPTS_SUPER_MAGIC,
+                                                              0x62656570 /* configfs */,
+                                                              BINFMTFS_MAGIC,
+                                                              EFIVARFS_MAGIC,
+                                                              0x19800202 /* mqueue */,
+                                                              NSFS_MAGIC,
+                                                              0x65735543 /* fusectl */};
 
 // Cleared for good the first time the kernel says it has no statx.
 std::atomic<bool> gHaveStatx{true};

@@ -99,7 +99,8 @@ class Scheduler {
     descending_ = true;
     std::shared_ptr<Node> node;
     const std::size_t slot = parent.handed_ - from.windowStart;  // wraps when before the window
-    if (parent.handed_ >= from.windowStart && slot < from.window.size()) node = std::move(from.window[slot]);
+    if (parent.handed_ >= from.windowStart && slot < from.window.size())
+      node = std::move(from.window[slot]);
     // Not read ahead (or taken before, by a walk of the same child).
     if (!node) node = std::make_shared<Node>(std::string(name), from.fd, from.childChain);
     TakenChild taken;
@@ -118,7 +119,8 @@ class Scheduler {
       descending_ = false;
       maxBytes_ = settings_.maxBytesAhead;
       maxDescriptors_ = DescriptorCap();
-      for (unsigned i = 0; i < settings_.helpers; ++i) helpers_.emplace_back([this] { HelperMain(); });
+      for (unsigned i = 0; i < settings_.helpers; ++i)
+        helpers_.emplace_back([this] { HelperMain(); });
     }
     auto node = std::make_shared<Node>(std::make_shared<const Descriptor>(fd), id,
                                        std::make_shared<const Chain>(std::move(enclosing)));
@@ -172,7 +174,8 @@ class Scheduler {
   // Reads `node` (the walking thread reads it itself if nobody else does)
   // and, when it can be listed, opens it as the innermost level; `cycleAt`
   // learns where it is open further up when it was cut short as a cycle.
-  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock, std::size_t* cycleAt) {
+  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock,
+                                        std::size_t* cycleAt) {
     node->demanded.store(true);
     demanded_ = node;
     HelpUntil(lock, [&] { return node->state == State::Listed || node->state == State::Empty; });
@@ -190,10 +193,12 @@ class Scheduler {
 
   void TopUp(Node& node) {
     const std::size_t before = node.window.size();
-    while (node.window.size() < kWindow && node.windowStart + node.window.size() < node.children.size()) {
+    while (node.window.size() < kWindow &&
+           node.windowStart + node.window.size() < node.children.size()) {
       const Entry& entry = node.entries[node.children[node.windowStart + node.window.size()]];
-      node.window.push_back(std::make_shared<Node>(std::string(node.names.data() + entry.nameAt, entry.nameLength),
-                                                   node.fd, node.childChain));
+      node.window.push_back(
+          std::make_shared<Node>(std::string(node.names.data() + entry.nameAt, entry.nameLength),
+                                 node.fd, node.childChain));
     }
     if (node.window.size() != before) changed_.notify_all();
   }
@@ -327,11 +332,11 @@ class Scheduler {
   std::condition_variable changed_;
   ReadAheadSettings settings_;
   std::atomic<bool> on_;
-  bool walking_ = false;                    // a thread has read-ahead listings open
-  bool descending_ = false;                 // the walk entered the last child it was given
-  std::vector<ReadAheadLevel*> levels_;     // the walking thread's, innermost last
-  std::shared_ptr<Node> demanded_;          // read for the walk before it becomes a level
-  std::size_t maxBytes_ = 0;                // fixed for a walk
+  bool walking_ = false;                 // a thread has read-ahead listings open
+  bool descending_ = false;              // the walk entered the last child it was given
+  std::vector<ReadAheadLevel*> levels_;  // the walking thread's, innermost last
+  std::shared_ptr<Node> demanded_;       // read for the walk before it becomes a level
+  std::size_t maxBytes_ = 0;             // fixed for a walk
   std::size_t maxDescriptors_ = 0;
   std::vector<std::thread> helpers_;
   bool stopping_ = false;
@@ -347,14 +352,16 @@ bool ReadAheadLevel::Next(ListedEntry& entry) {
   if (handed_ != kNone) ahead::Scheduler::Get().PassHanded(*this);
   const ahead::Node& node = *node_;
   while (position_ < node.entries.size()) {
-    if (position_ >= readyEnd_) ahead::Scheduler::Get().WaitForChunk(*this, position_ / ahead::kChunkEntries);
+    if (position_ >= readyEnd_)
+      ahead::Scheduler::Get().WaitForChunk(*this, position_ / ahead::kChunkEntries);
     const std::size_t at = position_++;
     const ahead::Entry& listed = node.entries[at];
     if (listed.kind == ahead::Kind::Vanished) continue;
     entry.name = std::string_view(node.names.data() + listed.nameAt, listed.nameLength);
     entry.isFolder = listed.kind == ahead::Kind::Folder;
     entry.size = entry.isFolder ? 0 : listed.size;
-    if (nextChild_ < node.children.size() && node.children[nextChild_] == at) handed_ = nextChild_++;
+    if (nextChild_ < node.children.size() && node.children[nextChild_] == at)
+      handed_ = nextChild_++;
     return true;
   }
   return false;
@@ -366,12 +373,15 @@ TakenChild TakeReadAheadChild(ReadAheadLevel& parent, std::string_view name) {
 
 bool ReadAheadWanted() { return ahead::Scheduler::Get().Wanted(); }
 
-std::unique_ptr<ReadAheadLevel> AdoptReadAheadFolder(int fd, posix::FolderId id, ahead::Chain enclosing) {
+std::unique_ptr<ReadAheadLevel> AdoptReadAheadFolder(int fd, posix::FolderId id,
+                                                     ahead::Chain enclosing) {
   return ahead::Scheduler::Get().Adopt(fd, id, std::move(enclosing));
 }
 
 ReadAheadSettings GetReadAhead() { return ahead::Scheduler::Get().Settings(); }
 
-void SetReadAhead(const ReadAheadSettings& settings) { ahead::Scheduler::Get().SetSettings(settings); }
+void SetReadAhead(const ReadAheadSettings& settings) {
+  ahead::Scheduler::Get().SetSettings(settings);
+}
 
 }  // namespace tallyroot::platform

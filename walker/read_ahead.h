@@ -55,7 +55,7 @@ class ReadAheadLevel {
 };
 
 struct TakenChild {
-  bool matched = false;  // the folder is the child handed out last
+  bool matched = false;                   // the folder is the child handed out last
   std::size_t cycleAt = posix::kNoCycle;  // where it is open further up, for a cycle
   std::unique_ptr<ReadAheadLevel> level;  // nothing when the folder yields nothing
 };

@@ -49,7 +49,8 @@ bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE || 
 // Opens and checks a child folder. Links are not followed: what was listed
 // as a folder and is a link by now is no folder of this tree.
 ReadEnd Open(Node& node) {
-  const int fd = openat(node.parent->get(), node.name.c_str(), posix::kFolderOpenFlags | O_NOFOLLOW);
+  const int fd =
+      openat(node.parent->get(), node.name.c_str(), posix::kFolderOpenFlags | O_NOFOLLOW);
   if (fd < 0) {
     // A read ahead must not make a folder look empty for want of a
     // descriptor that the walk itself would have had.
@@ -60,7 +61,8 @@ ReadEnd Open(Node& node) {
   if (fstat(fd, &self) != 0) return ReadEnd::Empty;
   node.id = {self.st_dev, self.st_ino};
   const auto idOf = [](const posix::FolderId& id) { return id; };
-  if (posix::Judge(fd, node.id, *node.chain, idOf, node.cycleAt) != posix::Verdict::List) return ReadEnd::Empty;
+  if (posix::Judge(fd, node.id, *node.chain, idOf, node.cycleAt) != posix::Verdict::List)
+    return ReadEnd::Empty;
   node.fd = std::move(descriptor);
   return ReadEnd::Listed;
 }
@@ -74,7 +76,8 @@ void Append(Node& node, const char* buffer, long filled) {
     offset += reinterpret_cast<const dirent64*>(buffer + offset)->d_reclen;
   }
   const auto grow = [](auto& storage, std::size_t more) {
-    if (storage.capacity() < storage.size() + more) storage.reserve(std::max(storage.size() + more, 2 * storage.capacity()));
+    if (storage.capacity() < storage.size() + more)
+      storage.reserve(std::max(storage.size() + more, 2 * storage.capacity()));
   };
   grow(node.entries, records);
   grow(node.names, static_cast<std::size_t>(filled));
@@ -82,7 +85,8 @@ void Append(Node& node, const char* buffer, long filled) {
     const auto* record = reinterpret_cast<const dirent64*>(buffer + offset);
     offset += record->d_reclen;
     const std::size_t field = record->d_reclen - offsetof(dirent64, d_name);
-    const std::size_t length = strnlen(record->d_name, field < posix::kMaxNameBytes ? field : posix::kMaxNameBytes);
+    const std::size_t length =
+        strnlen(record->d_name, field < posix::kMaxNameBytes ? field : posix::kMaxNameBytes);
     const Kind kind = record->d_type == DT_DIR       ? Kind::Folder
                       : record->d_type == DT_UNKNOWN ? Kind::Unknown
                                                      : Kind::File;
@@ -97,7 +101,9 @@ void Append(Node& node, const char* buffer, long filled) {
 
 }  // namespace
 
-Descriptor::Descriptor(int fd) : fd_(fd) { gDescriptorsHeld.fetch_add(1, std::memory_order_relaxed); }
+Descriptor::Descriptor(int fd) : fd_(fd) {
+  gDescriptorsHeld.fetch_add(1, std::memory_order_relaxed);
+}
 
 Descriptor::~Descriptor() {
   close(fd_);

@@ -36,10 +36,10 @@ enum class Kind : std::uint8_t {
 };
 
 struct Entry {
-  std::uint32_t nameAt;      // offset into Node::names
-  std::uint8_t nameLength;   // names are at most 255 bytes
+  std::uint32_t nameAt;     // offset into Node::names
+  std::uint8_t nameLength;  // names are at most 255 bytes
   Kind kind;
-  std::uint64_t size = 0;    // valid once the entry's chunk has been read
+  std::uint64_t size = 0;  // valid once the entry's chunk has been read
 };
 
 // An open folder, shared by whoever still needs it; closed with the last
@@ -68,7 +68,8 @@ struct Node {
        std::shared_ptr<const Chain> chain);
   // A folder the walking thread has opened and checked itself inside the
   // open folders `chain`.
-  Node(std::shared_ptr<const Descriptor> fd, posix::FolderId id, std::shared_ptr<const Chain> chain);
+  Node(std::shared_ptr<const Descriptor> fd, posix::FolderId id,
+       std::shared_ptr<const Chain> chain);
   ~Node();
   Node(const Node&) = delete;
   Node& operator=(const Node&) = delete;
@@ -81,11 +82,11 @@ struct Node {
   std::shared_ptr<const Descriptor> fd;
   posix::FolderId id{};
   std::vector<Entry> entries;
-  std::string names;                    // each name followed by a NUL
-  std::vector<std::uint32_t> children;  // entries the walk may enter: folders not named ".*"
+  std::string names;                        // each name followed by a NUL
+  std::vector<std::uint32_t> children;      // entries the walk may enter: folders not named ".*"
   std::shared_ptr<const Chain> childChain;  // `chain` and this folder: its children's chain
-  std::size_t bytes = 0;                // counted in BytesHeld(), also while being read
-  std::size_t cycleAt = posix::kNoCycle;  // for a cycle: where in `chain` it is open
+  std::size_t bytes = 0;                    // counted in BytesHeld(), also while being read
+  std::size_t cycleAt = posix::kNoCycle;    // for a cycle: where in `chain` it is open
 
   // Under the scheduler's lock.
   State state = State::Waiting;

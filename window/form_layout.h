@@ -14,14 +14,14 @@ template <typename Controls>
 void LayOutControls(Controls& c) {
   const float scaleWidth = c.ScaleWidth();
   const float scaleHeight = c.ScaleHeight();
-  c.SetLabel1Width(scaleWidth);                                                // a
+  c.SetLabel1Width(scaleWidth);                                                 // a
   c.SetText1Width(static_cast<float>(static_cast<double>(scaleWidth) * 0.75));  // b
-  c.SetCommand1Left(c.Text1Width());                                           // c
-  c.SetCommand1Width(scaleWidth / 4);                                          // d
-  c.SetListHeight(scaleHeight - c.ListTop());                                  // e
-  c.SetListWidth(scaleWidth - c.Command2Width());                              // f
-  c.SetCommand2Left(c.ListWidth());                                            // g
-  c.SetCommand2Height(c.ListHeight());                                         // h
+  c.SetCommand1Left(c.Text1Width());                                            // c
+  c.SetCommand1Width(scaleWidth / 4);                                           // d
+  c.SetListHeight(scaleHeight - c.ListTop());                                   // e
+  c.SetListWidth(scaleWidth - c.Command2Width());                               // f
+  c.SetCommand2Left(c.ListWidth());                                             // g
+  c.SetCommand2Height(c.ListHeight());                                          // h
 }
 
 // The window's size limits: never smaller than created, never larger than
@@ -44,7 +44,8 @@ struct SizeCorrection {
 inline SizeCorrection CorrectSize(WindowState state, float width, float height,
                                   const SizeLimits& limits) {
   const auto minW = static_cast<float>(limits.minWidth), maxW = static_cast<float>(limits.maxWidth);
-  const auto minH = static_cast<float>(limits.minHeight), maxH = static_cast<float>(limits.maxHeight);
+  const auto minH = static_cast<float>(limits.minHeight),
+             maxH = static_cast<float>(limits.maxHeight);
   if (state == WindowState::Minimized) return {state, width, height};
   if (state == WindowState::Maximized &&
       !(minW <= width && width <= maxW && minH <= height && height <= maxH)) {

@@ -19,8 +19,9 @@
 namespace tallyroot::testing {
 
 struct ChildSetup {
-  std::vector<std::vector<std::string>> mounts = {};  // {source, target} binds, {source, target, type} mounts
-  bool asNobody = false;                              // root becomes nobody, whom mode 000 keeps out
+  std::vector<std::vector<std::string>> mounts =
+      {};                 // {source, target} binds, {source, target, type} mounts
+  bool asNobody = false;  // root becomes nobody, whom mode 000 keeps out
   unsigned seconds = 60;
 };
 
@@ -30,16 +31,20 @@ inline std::string RunInChild(const ChildSetup& setup, const std::function<std::
   if (pid == 0) {
     alarm(setup.seconds);
     const char* refused = nullptr;
-    const bool own = setup.mounts.empty() ||
-                     !(unshare(CLONE_NEWNS) || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr));
+    const bool own =
+        setup.mounts.empty() ||
+        !(unshare(CLONE_NEWNS) || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr));
     if (!own) refused = "private mount namespace";
     for (const std::vector<std::string>& m : setup.mounts) {
       const char* type = m.size() > 2 ? m[2].c_str() : nullptr;
-      if (!refused && mount(m[0].c_str(), m[1].c_str(), type, type ? 0 : MS_BIND, nullptr)) refused = "mount";
+      if (!refused && mount(m[0].c_str(), m[1].c_str(), type, type ? 0 : MS_BIND, nullptr))
+        refused = "mount";
     }
-    const bool nobody = !setup.asNobody || geteuid() != 0 || !(setgroups(0, nullptr) || setgid(65534) || setuid(65534));
+    const bool nobody = !setup.asNobody || geteuid() != 0 ||
+                        !(setgroups(0, nullptr) || setgid(65534) || setuid(65534));
     if (!refused && !nobody) refused = "becoming nobody";
-    const std::string text = refused ? std::string("refused: ") + refused + ": " + std::strerror(errno) : body();
+    const std::string text =
+        refused ? std::string("refused: ") + refused + ": " + std::strerror(errno) : body();
     _exit(write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
   }
   std::string text;
@@ -47,7 +52,8 @@ inline std::string RunInChild(const ChildSetup& setup, const std::function<std::
   for (char c; read(fds[0], &c, 1) == 1;) text += c;
   close(fds[0]);
   int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && status == 0 ? text : text + "[no child, or killed]";
+  return pid > 0 && waitpid(pid, &status, 0) == pid && status == 0 ? text
+                                                                   : text + "[no child, or killed]";
 }
 
 }  // namespace tallyroot::testing

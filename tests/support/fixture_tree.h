@@ -19,7 +19,10 @@ class FixtureTree {
     if (mkdtemp(root_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   }
   // By tools that reopen unreadable folders and take trees deeper than any path.
-  ~FixtureTree() { (void)!std::system(("chmod -R u+rwx '" + root_ + "' 2>/dev/null; rm -rf '" + root_ + "'").c_str()); }
+  ~FixtureTree() {
+    (void)!std::system(
+        ("chmod -R u+rwx '" + root_ + "' 2>/dev/null; rm -rf '" + root_ + "'").c_str());
+  }
   FixtureTree(const FixtureTree&) = delete;
 
   const std::string& Root() const { return root_; }  // without a trailing separator
@@ -31,7 +34,9 @@ class FixtureTree {
     const int fd = open(Path(relative).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int rc = fd < 0 ? -1 : ftruncate(fd, static_cast<off_t>(size));
     if (fd >= 0) close(fd);
-    if (rc != 0) throw std::runtime_error("cannot create " + relative + " of " + std::to_string(size) + " bytes");
+    if (rc != 0)
+      throw std::runtime_error("cannot create " + relative + " of " + std::to_string(size) +
+                               " bytes");
   }
   void Link(const std::string& relative, const std::string& target) {
     Folder(std::filesystem::path(relative).parent_path());

@@ -12,7 +12,9 @@
 #include "name_text.h"
 
 // Failures show texts as text.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace tallyroot::testing {
 
@@ -33,7 +35,8 @@ struct WindowDriver {
 
   WindowDriver() {
     QObject::connect(&dismiss, &QTimer::timeout, [this] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) dialogs << box->text(), box->accept();
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+        dialogs << box->text(), box->accept();
     });
     dismiss.start(5);
     form.resize(900, 600), form.show(), (void)QTest::qWaitForWindowExposed(&form);
@@ -42,7 +45,8 @@ struct WindowDriver {
   // Replaces the path box's text, as a paste would, and clicks "load".
   void Load(const QString& text) { path->setText(text), QTest::mouseClick(load, Qt::LeftButton); }
   void Load(const std::string& folder) { Load(NameToText(folder)); }
-  // Loads, and runs `during` from the listing's first event pass, which comes once a time slice has gone by.
+  // Loads, and runs `during` from the listing's first event pass, which comes once a time slice has
+  // gone by.
   void LoadWhile(const std::string& folder, const std::function<void()>& during) {
     path->setText(NameToText(folder));
     QTest::qWait(20);
@@ -75,10 +79,13 @@ struct WindowDriver {
   }
   std::string Cells(const std::string& name, int first, int last) const {  // sub-items first..last
     std::string cells;
-    for (int k = first; Row(name) && k <= last; ++k) cells += std::string(list.SubItem(Row(name), k)) + " ";
+    for (int k = first; Row(name) && k <= last; ++k)
+      cells += std::string(list.SubItem(Row(name), k)) + " ";
     return cells;
   }
-  bool Idle() const { return !form.IsBusy() && path->isEnabled() && load->isEnabled() && up->isEnabled(); }
+  bool Idle() const {
+    return !form.IsBusy() && path->isEnabled() && load->isEnabled() && up->isEnabled();
+  }
 };
 
 }  // namespace tallyroot::testing
