@@ -1,8 +1,8 @@
-#include "event_pass.h"
+#include "analysis/event_pass.h"
 
 #include <QCoreApplication>
 
-#include "folder_list.h"
+#include "list/folder_list.h"
 
 namespace TallyrootModule {
 

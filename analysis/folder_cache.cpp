@@ -1,12 +1,12 @@
-#include "folder_cache.h"
+#include "analysis/folder_cache.h"
 
 #include <QString>
 #include <type_traits>
 #include <unordered_map>
 #include <vector>
 
-#include "folder_listing.h"
-#include "name_text.h"
+#include "list/name_text.h"
+#include "walker/folder_listing.h"
 
 namespace TallyrootModule {
 namespace {

@@ -1,13 +1,13 @@
 // One row per entry of the listed folder, and the folder step that sizes it.
 #include <QString>
 
-#include "find_files.h"
-#include "folder_cache.h"
-#include "folder_list.h"
-#include "module_window.h"
-#include "name_text.h"
-#include "size_text.h"
-#include "tallyroot_module.h"
+#include "analysis/folder_cache.h"
+#include "analysis/module_window.h"
+#include "analysis/size_text.h"
+#include "analysis/tallyroot_module.h"
+#include "list/folder_list.h"
+#include "list/name_text.h"
+#include "walker/find_files.h"
 
 using FindFilesModule::FoundEntry;
 

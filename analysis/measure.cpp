@@ -1,10 +1,10 @@
 // Subfolder measurement: depth first, one walk per folder that is not cached.
-#include "find_files.h"
-#include "folder_cache.h"
-#include "folder_list.h"
-#include "module_window.h"
-#include "size_text.h"
-#include "tallyroot_module.h"
+#include "analysis/folder_cache.h"
+#include "analysis/module_window.h"
+#include "analysis/size_text.h"
+#include "analysis/tallyroot_module.h"
+#include "list/folder_list.h"
+#include "walker/find_files.h"
 
 using FindFilesModule::FoundEntry;
 

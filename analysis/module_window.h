@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "listing_window.h"
+#include "analysis/listing_window.h"
 
 namespace TallyrootModule {
 

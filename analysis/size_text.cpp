@@ -1,4 +1,4 @@
-#include "size_text.h"
+#include "analysis/size_text.h"
 
 namespace TallyrootModule {
 namespace {

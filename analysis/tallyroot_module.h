@@ -22,7 +22,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "listing_window.h"
+#include "analysis/listing_window.h"
 
 namespace TallyrootModule {
 

@@ -1,10 +1,10 @@
 // The end of a listing: the folder's total, both share columns, sorting on.
-#include "folder_cache.h"
-#include "folder_list.h"
-#include "module_window.h"
-#include "name_text.h"
-#include "size_text.h"
-#include "tallyroot_module.h"
+#include "analysis/folder_cache.h"
+#include "analysis/module_window.h"
+#include "analysis/size_text.h"
+#include "analysis/tallyroot_module.h"
+#include "list/folder_list.h"
+#include "list/name_text.h"
 
 namespace TallyrootModule {
 

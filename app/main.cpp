@@ -2,8 +2,8 @@
 #include <QApplication>
 #include <QIcon>
 
-#include "folder_listing.h"
-#include "form1.h"
+#include "walker/folder_listing.h"
+#include "window/form1.h"
 
 int main(int argc, char* argv[]) {
   // One descriptor stays open per level of a walk.

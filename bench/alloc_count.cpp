@@ -1,4 +1,4 @@
-#include "alloc_count.h"
+#include "bench/alloc_count.h"
 
 #include <atomic>
 #include <cstddef>

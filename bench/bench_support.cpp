@@ -1,4 +1,4 @@
-#include "bench_support.h"
+#include "bench/bench_support.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <fstream>
 #include <thread>
 
-#include "folder_listing.h"
+#include "walker/folder_listing.h"
 
 namespace tallyroot::bench {
 namespace {

@@ -20,17 +20,17 @@
 #include <string>
 #include <vector>
 
-#include "alloc_count.h"
-#include "bench_random.h"
-#include "bench_support.h"
-#include "event_pass.h"
-#include "find_files.h"
-#include "folder_cache.h"
-#include "folder_list.h"
-#include "listing_window.h"
-#include "name_text.h"
-#include "size_text.h"
-#include "tallyroot_module.h"
+#include "analysis/event_pass.h"
+#include "analysis/folder_cache.h"
+#include "analysis/listing_window.h"
+#include "analysis/size_text.h"
+#include "analysis/tallyroot_module.h"
+#include "bench/alloc_count.h"
+#include "bench/bench_random.h"
+#include "bench/bench_support.h"
+#include "list/folder_list.h"
+#include "list/name_text.h"
+#include "walker/find_files.h"
 
 namespace {
 

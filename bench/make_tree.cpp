@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_random.h"
+#include "bench/bench_random.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include <string>
 #include <string_view>
 
-#include "bench_support.h"
-#include "find_files.h"
-#include "folder_listing.h"
+#include "bench/bench_support.h"
+#include "walker/find_files.h"
+#include "walker/folder_listing.h"
 
 namespace {
 

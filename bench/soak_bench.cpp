@@ -22,11 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "bench_random.h"
-#include "bench_support.h"
-#include "folder_listing.h"
-#include "form1.h"
-#include "window_input.h"
+#include "bench/bench_random.h"
+#include "bench/bench_support.h"
+#include "bench/window_input.h"
+#include "walker/folder_listing.h"
+#include "window/form1.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "alloc_count.h"
-#include "bench_support.h"
-#include "find_files.h"
+#include "bench/alloc_count.h"
+#include "bench/bench_support.h"
+#include "walker/find_files.h"
 
 namespace {
 

@@ -29,11 +29,11 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.h"
-#include "folder_cache.h"
-#include "folder_listing.h"
-#include "form1.h"
-#include "window_input.h"
+#include "analysis/folder_cache.h"
+#include "bench/bench_support.h"
+#include "bench/window_input.h"
+#include "walker/folder_listing.h"
+#include "window/form1.h"
 
 extern char** environ;
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
-#include "name_text.h"
-#include "natural_order.h"
-#include "path_text.h"
-#include "size_text.h"
+#include "analysis/size_text.h"
+#include "list/name_text.h"
+#include "list/natural_order.h"
+#include "window/path_text.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "folder_list.h"
+#include "list/folder_list.h"
 
 #include <algorithm>
 #include <type_traits>
 
-#include "natural_order.h"
+#include "list/natural_order.h"
 
 namespace tallyroot {
 

@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "block_vector.h"
+#include "list/block_vector.h"
 
 namespace tallyroot {
 

@@ -1,4 +1,4 @@
-#include "name_text.h"
+#include "list/name_text.h"
 
 namespace tallyroot {
 namespace {

@@ -1,4 +1,4 @@
-#include "natural_order.h"
+#include "list/natural_order.h"
 
 namespace tallyroot {
 namespace {

@@ -13,10 +13,10 @@
 #include <random>
 #include <thread>
 
-#include "child_process.h"
-#include "fixture_tree.h"
-#include "folder_cache.h"
-#include "window_driver.h"
+#include "analysis/folder_cache.h"
+#include "tests/support/child_process.h"
+#include "tests/support/fixture_tree.h"
+#include "tests/support/window_driver.h"
 
 namespace tallyroot {
 namespace {

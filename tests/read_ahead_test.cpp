@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "find_files.h"
-#include "fixture_tree.h"
+#include "tests/support/fixture_tree.h"
+#include "walker/find_files.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "fixture_tree.h"
-#include "tallyroot_module.h"
-#include "window_driver.h"
+#include "analysis/tallyroot_module.h"
+#include "tests/support/fixture_tree.h"
+#include "tests/support/window_driver.h"
 
 namespace tallyroot {
 namespace {

@@ -8,13 +8,13 @@
 #include <functional>
 #include <set>
 
-#include "find_files.h"
-#include "fixture_tree.h"
-#include "folder_cache.h"
-#include "folder_list.h"
-#include "name_text.h"
-#include "size_text.h"
-#include "tallyroot_module.h"
+#include "analysis/folder_cache.h"
+#include "analysis/size_text.h"
+#include "analysis/tallyroot_module.h"
+#include "list/folder_list.h"
+#include "list/name_text.h"
+#include "tests/support/fixture_tree.h"
+#include "walker/find_files.h"
 
 namespace TallyrootModule {
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <functional>
 
-#include "find_files.h"
-#include "fixture_tree.h"
+#include "tests/support/fixture_tree.h"
+#include "walker/find_files.h"
 
 namespace {
 

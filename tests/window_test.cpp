@@ -2,10 +2,10 @@
 // rows and clicking headers, with good paths and bad ones.
 #include <gtest/gtest.h>
 
-#include "fixture_tree.h"
-#include "folder_cache.h"
-#include "tallyroot_module.h"
-#include "window_driver.h"
+#include "analysis/folder_cache.h"
+#include "analysis/tallyroot_module.h"
+#include "tests/support/fixture_tree.h"
+#include "tests/support/window_driver.h"
 
 namespace tallyroot {
 namespace {

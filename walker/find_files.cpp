@@ -1,4 +1,4 @@
-#include "find_files.h"
+#include "walker/find_files.h"
 
 namespace FindFilesModule {
 

@@ -35,7 +35,7 @@
 #include <string>
 #include <string_view>
 
-#include "folder_listing.h"
+#include "walker/folder_listing.h"
 
 namespace FindFilesModule {
 

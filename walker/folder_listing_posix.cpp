@@ -1,6 +1,6 @@
 // POSIX folder listing: open + getdents64 + statx relative to the open folder,
 // or the listing read ahead (read_ahead.h) when read-ahead serves the walk.
-#include "folder_listing.h"
+#include "walker/folder_listing.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "posix_reads.h"
-#include "read_ahead.h"
+#include "walker/posix_reads.h"
+#include "walker/read_ahead.h"
 
 namespace tallyroot::platform {
 namespace {

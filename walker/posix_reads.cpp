@@ -1,4 +1,4 @@
-#include "posix_reads.h"
+#include "walker/posix_reads.h"
 
 #include <linux/magic.h>
 #include <sys/stat.h>

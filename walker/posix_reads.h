@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "folder_listing.h"
+#include "walker/folder_listing.h"
 
 namespace tallyroot::platform::posix {
 

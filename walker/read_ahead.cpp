@@ -1,6 +1,6 @@
 // The read-ahead scheduler: which read runs next, on which thread, and when a
 // listing read ahead is handed to the walk or dropped.
-#include "read_ahead.h"
+#include "walker/read_ahead.h"
 
 #include <sched.h>
 #include <sys/resource.h>

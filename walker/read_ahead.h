@@ -20,9 +20,9 @@
 #include <utility>
 #include <vector>
 
-#include "folder_listing.h"
-#include "posix_reads.h"
-#include "read_ahead_node.h"
+#include "walker/folder_listing.h"
+#include "walker/posix_reads.h"
+#include "walker/read_ahead_node.h"
 
 namespace tallyroot::platform {
 

@@ -1,4 +1,4 @@
-#include "read_ahead_node.h"
+#include "walker/read_ahead_node.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "posix_reads.h"
+#include "walker/posix_reads.h"
 
 namespace tallyroot::platform::ahead {
 

@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "window/form1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -11,11 +11,11 @@
 #include <QScreen>
 #include <QTreeView>
 
-#include "find_files.h"
-#include "folder_cache.h"
-#include "name_text.h"
-#include "path_text.h"
-#include "tallyroot_module.h"
+#include "analysis/folder_cache.h"
+#include "analysis/tallyroot_module.h"
+#include "list/name_text.h"
+#include "walker/find_files.h"
+#include "window/path_text.h"
 
 namespace tallyroot {
 namespace {

@@ -12,10 +12,10 @@
 
 #include <QWidget>
 
-#include "event_pass.h"
-#include "folder_list.h"
-#include "form_layout.h"
-#include "listing_window.h"
+#include "analysis/event_pass.h"
+#include "analysis/listing_window.h"
+#include "list/folder_list.h"
+#include "window/form_layout.h"
 
 class QLabel;
 class QLineEdit;

@@ -1,6 +1,6 @@
-#include "path_text.h"
+#include "window/path_text.h"
 
-#include "folder_listing.h"
+#include "walker/folder_listing.h"
 
 namespace tallyroot {
 

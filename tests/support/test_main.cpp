@@ -4,7 +4,7 @@
 
 #include <QApplication>
 
-#include "folder_listing.h"
+#include "walker/folder_listing.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

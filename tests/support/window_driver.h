@@ -8,8 +8,8 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "form1.h"
-#include "name_text.h"
+#include "list/name_text.h"
+#include "window/form1.h"
 
 // Failures show texts as text.
 inline void PrintTo(const QString& text, std::ostream* out) {
