@@ -39,10 +39,31 @@ std::uint64_t SizeValue(std::string_view text) {
 }
 
 std::uint64_t ShareOf(std::uint64_t size, std::uint64_t total) {
+  constexpr std::uint64_t kScale = 10000;
   if (total == 0) return 0;
-  __extension__ typedef unsigned __int128 Wide;  // size * 10000 needs 78 bits
-  const Wide share = static_cast<Wide>(size) * 10000u / total;
-  return share > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(share);
+  if (size <= UINT64_MAX / kScale) return size * kScale / total;
+  // size * 10000 needs up to 78 bits, and standard C++ has no wider integer:
+  // the whole part of size / total, then the four decimal digits of the rest,
+  // each found by adding the remainder ten times modulo total, which never
+  // exceeds 64 bits. Only sizes beyond 1.8 PB come here.
+  const std::uint64_t whole = size / total;
+  std::uint64_t rest = size % total;
+  std::uint64_t fraction = 0;
+  for (int place = 0; place < 4; ++place) {  // kScale is 10^4
+    std::uint64_t tenfold = 0, carries = 0;
+    for (int i = 0; i < 10; ++i) {
+      if (tenfold >= total - rest) {  // tenfold + rest >= total, without wrapping
+        tenfold -= total - rest;
+        ++carries;
+      } else {
+        tenfold += rest;
+      }
+    }
+    fraction = fraction * 10 + carries;
+    rest = tenfold;
+  }
+  if (whole > UINT64_MAX / kScale) return UINT64_MAX;
+  return AddSizes(whole * kScale, fraction);
 }
 
 std::string ShareText(std::uint64_t hundredths) {

@@ -23,8 +23,7 @@ std::uint64_t SizeValue(std::string_view text);
 
 // Sum that saturates instead of wrapping: no total is ever smaller than a part.
 inline std::uint64_t AddSizes(std::uint64_t a, std::uint64_t b) {
-  std::uint64_t sum;
-  return __builtin_add_overflow(a, b, &sum) ? UINT64_MAX : sum;
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
 // Share of `size` in `total` in hundredths of a percent, cut (never rounded)

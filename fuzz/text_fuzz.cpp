@@ -99,6 +99,8 @@ void Shares(std::string_view in) {
   } else if (k != UINT64_MAX) {
     Require(Wide(k) * b <= Wide(a) * 10000 && Wide(a) * 10000 < (Wide(k) + 1) * b,
             "a share is cut exactly");
+  } else {
+    Require(Wide(a) * 10000 >= Wide(UINT64_MAX) * b, "a share saturates only at its limit");
   }
 }
 

@@ -199,6 +199,27 @@ TEST_F(SizeAnalysisTest, SharesAreCutToHundredthsInExactArithmeticAndCachedTotal
             "0 000,00% 000,00% 000000000000");
 }
 
+// Beyond what a fixture tree can hold: shares whose size times 10000 needs
+// more than 64 bits, and sums at the top of the range (figures from Python's
+// unbounded integers).
+TEST(SizeText, SharesAndSumsBeyondSixtyFourBitsAreExactOrSaturate) {
+  constexpr std::uint64_t kMax = UINT64_MAX;
+  EXPECT_EQ(ShareOf(kMax, kMax), 10000u);
+  EXPECT_EQ(ShareOf(kMax - 1, kMax), 9999u);
+  EXPECT_EQ(ShareOf(kMax, 10001), 18444899583751176497u);
+  EXPECT_EQ(ShareOf(kMax, 10000), kMax);  // exactly the largest value
+  EXPECT_EQ(ShareOf(kMax / 2, 1), kMax);  // saturated
+  EXPECT_EQ(ShareOf(9223372036854775808u, 6917529027641081856u), 13333u);
+  EXPECT_EQ(ShareOf(1844674407370956u, 6148914691236517205u), 3u);
+  EXPECT_EQ(ShareOf(2000000000000000000u, 3000000000000000007u), 6666u);
+  EXPECT_EQ(ShareOf(kMax, 0), 0u);
+  EXPECT_EQ(AddSizes(kMax - 1, 1), kMax);
+  EXPECT_EQ(AddSizes(kMax - 1, 2), kMax);
+  EXPECT_EQ(AddSizes(9223372036854775808u, 9223372036854775807u), kMax);
+  EXPECT_EQ(AddSizes(9223372036854775808u, 9223372036854775808u), kMax);
+  EXPECT_EQ(AddSizes(kMax, 0), kMax);
+}
+
 // Exact keys and sizes as given; first in first out at 100000 entries, with
 // indices counted from the oldest; of two equal keys the older wins until it
 // is forgotten.
