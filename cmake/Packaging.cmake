@@ -17,6 +17,7 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "Sizes are apparent sizes, symbolic links are not followed, and the file"
   "system is only ever read. The window's texts are German.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # tallyroot_<version>_<arch>.deb
@@ -29,5 +30,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # XWayland, is recommended.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+
+# GPL-3.0-or-later, in Debian's machine-readable form, which points to the
+# licence text that every Debian system has.
+install(FILES ${PROJECT_SOURCE_DIR}/data/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tallyroot)
 
 include(CPack)

@@ -45,6 +45,13 @@ size=$(od -An -tu1 -j16 -N8 "$png" |
   awk '{ printf "%dx%d", (($1*256+$2)*256+$3)*256+$4, (($5*256+$6)*256+$7)*256+$8 }')
 [ "$size" = 256x256 ] || fail "$icon.png is $size, not 256x256"
 
+# The package and the metainfo both name the licence of LICENSE.
+copyright=$share/doc/tallyroot/copyright
+[ -f "$copyright" ] || fail "no copyright file at usr/share/doc/tallyroot/copyright"
+grep -qx 'License: GPL-3.0+' "$copyright" || fail "the copyright file does not say GPL-3.0+"
+grep -q '<project_license>GPL-3.0-or-later</project_license>' "$metainfo" ||
+  fail "the metainfo's project_license is not GPL-3.0-or-later"
+
 # The metainfo describes this entry.
 grep -q "<id>$app_id</id>" "$metainfo" || fail "the metainfo's id is not $app_id"
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
