@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev  # the fuzzer
   desktop-file-utils appstream  # validating the desktop entry and metainfo
   file                    # CPack finds the Debian package's binaries with it
+  libfuse3-dev fuse3      # slowfs, the slow storage the tests and benchmarks mount
 )
 packages+=("$@")          # what a caller needs besides
 
