@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "tests/support/fixture_tree.h"
+#include "tests/support/slow_mount.h"
 #include "walker/find_files.h"
 
 namespace {
@@ -97,6 +98,26 @@ TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
   tree.Link("dangling", "nowhere");  // a folder that cannot be listed ends with OnDone alone
   for (const char* bad : {"missing", "missing/deeper", "f1", "dangling"}) {
     EXPECT_EQ(Walk(tree.Path(bad), AllDeep), std::vector<std::string>{"done"});
+  }
+}
+
+// Over storage that answers each request late and lets nothing be cached, a
+// walk still reports exactly what the mirrored folder holds, in its order.
+TEST(FindFiles, ReportsWhatTheFolderHoldsOverSlowStorage) {
+  Tree tree;
+  const SlowMount slow(tree.Root(), 1.0);
+  if (!slow.Skipped().empty()) GTEST_SKIP() << slow.Skipped();
+  for (const int mode : {AllDeep, FilesBelow}) {
+    std::vector<std::string> expected;
+    Expect(tree.Root(), mode, true, expected);
+    for (std::string& seen : expected) {  // the same entries, found under the mount
+      const std::string from = tree.Root() + "/";
+      for (std::size_t at = 0; (at = seen.find(from, at)) != std::string::npos;
+           at += slow.Root().size())
+        seen.replace(at, tree.Root().size(), slow.Root());
+    }
+    expected.push_back("done");
+    EXPECT_EQ(Walk(slow.Root(), mode), expected) << "mode " << mode;
   }
 }
 
