@@ -35,6 +35,14 @@ std::string FolderKeyOfFoundEntry() {
   return key;
 }
 
+void RunListing(const std::string& folder) {
+  tallyroot::FolderList& list = Window().List();
+  list.Clear();
+  list.SetSorted(false);
+  FindFilesModule::FindFiles(ListEntry, FinishListing, folder, FindFilesModule::AllHere, AbortScan);
+  list.Flush();
+}
+
 void ListEntry() {
   tallyroot::FolderList& list = Window().List();
   const bool isFolder = (FoundEntry.Attributes & FindFilesModule::kFolderAttribute) != 0;

@@ -38,6 +38,12 @@ extern std::uint64_t MeasureSize;
 // The window the callbacks fill; must outlive every walk.
 void SetWindow(ListingWindow* window);
 
+// One listing of `folder` into the window's list: empties the list, turns
+// its sorting off, walks the folder in mode AllHere with ListEntry and
+// FinishListing, and lets the list's views hear of every row. Throws what
+// FinishListing throws, with the rows listed so far not yet flushed.
+void RunListing(const std::string& folder);
+
 // Callbacks of the listing walk.
 void ListEntry();
 void FinishListing();

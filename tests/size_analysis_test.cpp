@@ -44,9 +44,7 @@ struct SizeAnalysisTest : ::testing::Test, ListingWindow {
   }
   void List(const std::string& folder, const std::string& rootFolder) {
     path = folder, root = rootFolder, cells.clear(), passes = 0;
-    list.Clear(), list.SetSorted(false);
-    FindFilesModule::FindFiles(ListEntry, FinishListing, Key(folder), FindFilesModule::AllHere,
-                               AbortScan);
+    RunListing(Key(folder));
   }
   Texts Cached(const Texts& folders) const {
     Texts totals;

@@ -14,7 +14,7 @@
 #include "analysis/folder_cache.h"
 #include "analysis/tallyroot_module.h"
 #include "list/name_text.h"
-#include "walker/find_files.h"
+#include "walker/folder_listing.h"
 #include "window/path_text.h"
 
 namespace tallyroot {
@@ -237,25 +237,21 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::Form_Unload() { TallyrootModule::AbortScan = true; }
 
 void Form1::ShowFolder(const QString& path) {
-  const QString copy = path;
-  Busy = true;
-  Command1->setEnabled(false);
-  Command2->setEnabled(false);
-  list_.Clear();
-  list_.SetSorted(false);
-  Text1->setEnabled(false);
+  const std::string folder = TextToName(path);
+  SetIdle(false);
   {
     BusyCursor cursor;
-    FindFilesModule::FindFiles(TallyrootModule::ListEntry, TallyrootModule::FinishListing,
-                               TextToName(copy), FindFilesModule::AllHere,
-                               TallyrootModule::AbortScan);
-    list_.Flush();
+    TallyrootModule::RunListing(folder);
   }
   if (TallyrootModule::AbortScan) return;  // the window is closing
-  Text1->setEnabled(true);
-  Command1->setEnabled(true);
-  Command2->setEnabled(true);
-  Busy = false;
+  SetIdle(true);
+}
+
+void Form1::SetIdle(bool idle) {
+  Busy = !idle;
+  Text1->setEnabled(idle);
+  Command1->setEnabled(idle);
+  Command2->setEnabled(idle);
 }
 
 void Form1::ListFolder(const QString& path) {
@@ -266,10 +262,7 @@ void Form1::ListFolder(const QString& path) {
     // user the window back with the rows listed so far.
     list_.Flush();
     QMessageBox::critical(this, windowTitle(), QString::fromUtf8(error.what()));
-    Text1->setEnabled(true);
-    Command1->setEnabled(true);
-    Command2->setEnabled(true);
-    Busy = false;
+    SetIdle(true);
   }
 }
 

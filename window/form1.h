@@ -60,7 +60,8 @@ class Form1 : public QWidget, public TallyrootModule::ListingWindow {
   void Form_Unload();
 
   void SetPathText(const QString& text);  // a write of the program's own
-  void ListFolder(const QString& path);   // ShowFolder, and what its error leaves
+  void SetIdle(bool idle);  // the path box and both buttons usable, Busy cleared; or the reverse
+  void ListFolder(const QString& path);  // ShowFolder, and what its error leaves
   void ShowSortIndicator();
   int Twips(double twips) const;
 
