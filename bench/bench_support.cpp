@@ -157,18 +157,6 @@ std::string TreeRoot(int argc, char** argv) {
 
 bool ReadAheadByDefault() { return platform::GetReadAhead().on; }
 
-ReadAheadOff::ReadAheadOff() : wasOn_(platform::GetReadAhead().on) {
-  platform::ReadAheadSettings settings = platform::GetReadAhead();
-  settings.on = false;
-  platform::SetReadAhead(settings);
-}
-
-ReadAheadOff::~ReadAheadOff() {
-  platform::ReadAheadSettings settings = platform::GetReadAhead();
-  settings.on = wasOn_;
-  platform::SetReadAhead(settings);
-}
-
 bool ApplyNoReadAheadFlag(int argc, char** argv) {
   if (!HasFlag(argc, argv, "--no-read-ahead")) return false;
   platform::ReadAheadSettings settings = platform::GetReadAhead();

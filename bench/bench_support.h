@@ -92,19 +92,6 @@ bool HasFlag(int argc, char** argv, const char* flag);
 // Whether the walker reads ahead with helper threads by default here.
 bool ReadAheadByDefault();
 
-// Turns the walker's read-ahead off while it lives (for walks that start
-// meanwhile), then restores the settings it found.
-class ReadAheadOff {
- public:
-  ReadAheadOff();
-  ~ReadAheadOff();
-  ReadAheadOff(const ReadAheadOff&) = delete;
-  ReadAheadOff& operator=(const ReadAheadOff&) = delete;
-
- private:
-  bool wasOn_;
-};
-
 // "--no-read-ahead" among the arguments turns read-ahead off for the whole
 // run; returns whether it did.
 bool ApplyNoReadAheadFlag(int argc, char** argv);

@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +29,7 @@
 #include "bench/bench_support.h"
 #include "list/folder_list.h"
 #include "list/name_text.h"
+#include "tests/support/scoped_read_ahead.h"
 #include "walker/find_files.h"
 
 namespace {
@@ -51,15 +51,6 @@ class BenchWindow final : public ListingWindow {
   ThrottledEventPass pass_{list_};
 };
 
-// What the window's ShowFolder does, without the window.
-void ListFolder(BenchWindow& window, const std::string& folder) {
-  tallyroot::FolderList& list = window.List();
-  list.Clear();
-  list.SetSorted(false);
-  FindFilesModule::FindFiles(ListEntry, FinishListing, folder, FindFilesModule::AllHere, AbortScan);
-  list.Flush();
-}
-
 std::uint64_t CachedTotal(const std::string& folder) {
   const std::int32_t found = CacheFind(folder);
   return found == 0 ? 0 : SizeValue(CacheSize(found));
@@ -72,7 +63,7 @@ int BenchListing(const std::string& root, bool profile) {
   if (profile) {
     for (int run = 0; run < 6; ++run) {
       CacheCreate();
-      ListFolder(window, folder);
+      RunListing(folder);
     }
     std::printf("listed in %d rows 6 times\n", window.List().Count());
     SetWindow(nullptr);
@@ -101,13 +92,12 @@ int BenchListing(const std::string& root, bool profile) {
   bool same = true;
   const auto timeListing = [&](bench::Series& series, std::uint64_t& allocations) {
     const std::uint64_t before = bench::AllocationCount();
-    series.Time([&] { ListFolder(window, folder); });
+    series.Time([&] { RunListing(folder); });
     allocations += bench::AllocationCount() - before;
     same = same && CachedTotal(folder) == expected.bytes;
   };
   const auto runListing = [&](Contender& c) {
-    std::optional<bench::ReadAheadOff> off;
-    if (!c.readAhead) off.emplace();
+    const tallyroot::testing::ScopedReadAhead readAhead(c.readAhead);
     CacheCreate();
     timeListing(c.cold, c.coldAllocations);
     timeListing(c.warm, c.warmAllocations);  // the same folder from the cache

@@ -18,85 +18,51 @@
 #include <string_view>
 
 #include "bench/bench_support.h"
-#include "walker/find_files.h"
+#include "tests/support/scoped_read_ahead.h"
+#include "tests/support/walk_trace.h"
 #include "walker/folder_listing.h"
 
 namespace {
 
 namespace bench = tallyroot::bench;
-using namespace FindFilesModule;
-using tallyroot::platform::ReadAheadSettings;
+using tallyroot::testing::ScopedReadAhead;
+using tallyroot::testing::TraceWalk;
+using tallyroot::testing::WalkTrace;
+using tallyroot::testing::WalkWay;
 
-struct Seen {
-  std::uint64_t hash = 14695981039346656037u;
-  std::uint64_t entries = 0, dones = 0;
-  bool operator==(const Seen&) const = default;
-};
-
-Seen gSeen;
-unsigned gPassEvery = 0;  // pass over every n-th folder met; 0: none
-std::uint64_t gFolders = 0;
-bool gAbort = false;
-
-void Hash(std::string_view text) {
-  for (const unsigned char c : text) gSeen.hash = (gSeen.hash ^ c) * 1099511628211u;
-  gSeen.hash = (gSeen.hash ^ 0x100) * 1099511628211u;
-}
-
-void Publish() {
-  ++gSeen.entries;
-  Hash(FoundEntry.FolderPath);
-  Hash(FoundEntry.Name);
-  const std::uint64_t size = FoundEntry.Size;
-  Hash({reinterpret_cast<const char*>(&size), sizeof size});
-  Hash((FoundEntry.Attributes & kFolderAttribute) ? "/" : "");
-}
-
-void Done() { ++gSeen.dones; }
-
-// The size analysis' way down: a walk per folder met, from the callback.
-void Measure() {
-  Publish();
-  if (!(FoundEntry.Attributes & kFolderAttribute)) return;
-  if (gPassEvery != 0 && ++gFolders % gPassEvery == 0) return;
-  FindFiles(Measure, Done, FoundEntry.FullPath, AllHere, gAbort);
-}
-
-Seen Walk(const std::string& root, bool nested, unsigned passEvery = 0) {
-  gSeen = {};
-  gPassEvery = passEvery;
-  gFolders = 0;
-  FindFiles(nested ? Measure : Publish, Done, root, nested ? AllHere : AllDeep, gAbort);
-  return gSeen;
-}
-
-void SetAhead(bool on, std::size_t maxBytes = std::size_t{32} << 20) {
-  ReadAheadSettings settings = tallyroot::platform::GetReadAhead();
-  settings.on = on;
+// Read-ahead on, with at most `maxBytes` ahead.
+tallyroot::platform::ReadAheadSettings On(std::size_t maxBytes = std::size_t{32} << 20) {
+  tallyroot::platform::ReadAheadSettings settings = tallyroot::platform::GetReadAhead();
+  settings.on = true;
   settings.maxBytesAhead = maxBytes;
-  tallyroot::platform::SetReadAhead(settings);
+  return settings;
 }
 
 // Walks `root` every way with and without read-ahead; false on a difference.
 bool SameWithAndWithout(const std::string& root) {
   struct Way {
     const char* name;
-    bool nested;
-    unsigned passEvery;
+    WalkWay way;
     std::size_t maxBytes;
   };
-  const Way ways[] = {{"own descent (AllDeep)", false, 0, 32u << 20},
-                      {"nested, every folder entered", true, 0, 32u << 20},
-                      {"nested, every 2nd passed over", true, 2, 32u << 20},
-                      {"nested, every 3rd passed over", true, 3, 32u << 20},
-                      {"nested, every 10th passed over", true, 10, 32u << 20},
-                      {"nested, at most 64 KiB ahead", true, 0, 64u << 10}};
+  const Way ways[] = {
+      {"own descent (AllDeep)", {}, 32u << 20},
+      {"nested, every folder entered", {.nested = true}, 32u << 20},
+      {"nested, every 2nd passed over", {.nested = true, .skipEvery = 2}, 32u << 20},
+      {"nested, every 3rd passed over", {.nested = true, .skipEvery = 3}, 32u << 20},
+      {"nested, every 10th passed over", {.nested = true, .skipEvery = 10}, 32u << 20},
+      {"nested, at most 64 KiB ahead", {.nested = true}, 64u << 10}};
   bool same = true;
   for (const Way& way : ways) {
-    SetAhead(false);
-    const Seen without = Walk(root, way.nested, way.passEvery);
-    SetAhead(true, way.maxBytes);
-    const Seen with = Walk(root, way.nested, way.passEvery);
+    WalkTrace without, with;
+    {
+      const ScopedReadAhead off(false);
+      without = TraceWalk(root, way.way);
+    }
+    {
+      const ScopedReadAhead on(On(way.maxBytes));
+      with = TraceWalk(root, way.way);
+    }
     const bool equal = with == without;
     same = same && equal;
     std::printf("  %-32s %9llu entries %6llu done  hash %016llx %s\n", way.name,
@@ -104,19 +70,21 @@ bool SameWithAndWithout(const std::string& root) {
                 static_cast<unsigned long long>(without.dones),
                 static_cast<unsigned long long>(without.hash), equal ? "same" : "DIFFERENT");
   }
-  SetAhead(true);
   return same;
 }
 
 // Five rounds of bare loop, walk without and walk with read-ahead.
 void Race(const char* what, const std::string& root, bool nested, double target) {
   bench::Series bare, without, with;
+  const WalkWay way{.nested = nested};
   for (int round = 0; round < 5; ++round) {
     bare.Time([&] { bench::BareWalk(root); });
-    SetAhead(false);
-    without.Time([&] { Walk(root, nested); });
-    SetAhead(true);
-    with.Time([&] { Walk(root, nested); });
+    {
+      const ScopedReadAhead off(false);
+      without.Time([&] { TraceWalk(root, way); });
+    }
+    const ScopedReadAhead on(On());
+    with.Time([&] { TraceWalk(root, way); });
   }
   std::printf("%s\n", what);
   bench::Print("bare loop", bare);

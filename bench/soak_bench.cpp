@@ -9,12 +9,7 @@
 // (nothing the moves make may pile up). Every move must take effect and leave
 // the window idle; the run fails otherwise.
 #include <QApplication>
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
-#include <QTreeView>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -24,9 +19,8 @@
 
 #include "bench/bench_random.h"
 #include "bench/bench_support.h"
-#include "bench/window_input.h"
+#include "tests/support/window_input.h"
 #include "walker/folder_listing.h"
-#include "window/form1.h"
 
 namespace {
 
@@ -37,12 +31,6 @@ long NumberAfter(int argc, char** argv, const char* flag, long fallback) {
     if (std::strcmp(argv[i], flag) == 0) return std::strtol(argv[i + 1], nullptr, 10);
   }
   return fallback;
-}
-
-void ClickHeader(QTreeView& view, int column) {
-  const QHeaderView& header = *view.header();
-  const int x = header.sectionViewportPosition(column) + header.sectionSize(column) / 2;
-  QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, QPoint(x, header.height() / 2));
 }
 
 // Resident memory once the events a move left behind have been handled.
@@ -72,14 +60,12 @@ int main(int argc, char** argv) {
   std::printf("soak_bench %s, %ld moves\n", root.c_str(), moves);
   bench::WarnIfBusy();
 
-  tallyroot::Form1 form;
-  form.resize(900, 600);
-  const bench::ShownWindow w(form);
+  tallyroot::testing::WindowInput w(QSize(900, 600));
   const long shownKiB = SettledResidentKiB();
 
-  w.text1->setText(rootText);
-  const double firstSeconds = bench::Seconds([&] { w.command1->click(); });
-  if (w.label1->text() != rootText || w.list->model()->rowCount() == 0 || form.IsBusy()) {
+  w.path->setText(rootText);
+  const double firstSeconds = bench::Seconds([&] { w.load->click(); });
+  if (w.root->text() != rootText || w.list.Count() == 0 || w.form.IsBusy()) {
     std::printf("FAILED: the root was not listed (make the tree with make_tree)\n");
     return 1;
   }
@@ -91,12 +77,11 @@ int main(int argc, char** argv) {
   long downs = 0, ups = 0, sorts = 0, failed = 0;
   bench::Series times;
   for (long move = 1; move <= moves; ++move) {
-    const QAbstractItemModel& model = *w.list->model();
     std::vector<int> folders;
-    for (int row = 0; row < model.rowCount(); ++row) {
-      if (bench::IsFolderRow(model, row)) folders.push_back(row);
+    for (int row = 1; row <= w.list.Count(); ++row) {
+      if (!w.list.Tag(row).isEmpty()) folders.push_back(row);
     }
-    const QString before = w.text1->text();
+    const QString before = w.path->text();
     const bool canGoUp = before != rootText;
     std::vector<char> choices = {'s'};
     if (!folders.empty()) choices.push_back('d');
@@ -104,28 +89,28 @@ int main(int argc, char** argv) {
     bool took = false;
     switch (choices[random.Below(choices.size())]) {
       case 'd': {
-        const QModelIndex row = model.index(folders[random.Below(folders.size())], 0);
-        times.Time([&] { bench::DoubleClick(*w.list, row); });
-        took = w.text1->text() != before && w.text1->text().startsWith(before);
+        const int row = folders[random.Below(folders.size())];
+        times.Time([&] { w.DoubleClick(row); });
+        took = w.path->text() != before && w.path->text().startsWith(before);
         ++downs;
         break;
       }
       case 'u':
-        times.Time([&] { w.command2->click(); });
-        took = w.text1->text() != before && before.startsWith(w.text1->text());
+        times.Time([&] { w.up->click(); });
+        took = w.path->text() != before && before.startsWith(w.path->text());
         ++ups;
         break;
       default: {
         const int column = static_cast<int>(random.Below(5));
-        times.Time([&] { ClickHeader(*w.list, column); });
-        took = w.list->header()->sortIndicatorSection() == column;
+        times.Time([&] { w.ClickHeader(column); });
+        took = w.view->header()->sortIndicatorSection() == column;
         ++sorts;
       }
     }
-    if (!took || form.IsBusy() || !w.text1->isEnabled()) ++failed;
+    if (!took || w.form.IsBusy() || !w.path->isEnabled()) ++failed;
     if (move % 100 == 0) {
       std::printf("  after %4ld moves: resident %.1f MB, at %s\n", move,
-                  SettledResidentKiB() / 1024.0, w.text1->text().toUtf8().constData());
+                  SettledResidentKiB() / 1024.0, w.path->text().toUtf8().constData());
     }
   }
 

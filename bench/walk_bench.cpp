@@ -11,12 +11,12 @@
 // perf, callgrind or strace; --profile-bare the same with the bare loop.
 // --no-read-ahead turns read-ahead off throughout.
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "bench/alloc_count.h"
 #include "bench/bench_support.h"
+#include "tests/support/scoped_read_ahead.h"
 #include "walker/find_files.h"
 
 namespace {
@@ -83,8 +83,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const auto run = [&](Contender& c) {
-    std::optional<bench::ReadAheadOff> off;
-    if (!c.readAhead) off.emplace();
+    const tallyroot::testing::ScopedReadAhead readAhead(c.readAhead);
     const std::uint64_t before = bench::AllocationCount();
     Tally got;
     c.times.Time([&] { got = c.walk(root); });

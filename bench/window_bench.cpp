@@ -17,23 +17,18 @@
 #include <sys/wait.h>
 
 #include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
-#include <QTreeView>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "analysis/folder_cache.h"
+#include "analysis/size_text.h"
 #include "bench/bench_support.h"
-#include "bench/window_input.h"
+#include "tests/support/scoped_read_ahead.h"
+#include "tests/support/window_input.h"
 #include "walker/folder_listing.h"
-#include "window/form1.h"
 
 extern char** environ;
 
@@ -75,16 +70,15 @@ struct Tool {
   bool available = true;
 };
 
-// The row of the largest subfolder in the list, or an invalid index.
-QModelIndex LargestFolder(QTreeView& view) {
-  const QAbstractItemModel& model = *view.model();
-  QModelIndex best;
-  qulonglong bestSize = 0;
-  for (int row = 0; row < model.rowCount(); ++row) {
-    if (!bench::IsFolderRow(model, row)) continue;
-    const qulonglong size = model.index(row, 2).data().toString().toULongLong();
-    if (!best.isValid() || size > bestSize) {
-      best = model.index(row, 0);
+// The row of the largest subfolder in the list (1-based), or 0.
+int LargestFolder(const tallyroot::FolderList& list) {
+  int best = 0;
+  std::uint64_t bestSize = 0;
+  for (int row = 1; row <= list.Count(); ++row) {
+    if (list.Tag(row).isEmpty()) continue;  // a file
+    const std::uint64_t size = TallyrootModule::SizeValue(list.SizeCell(row));
+    if (best == 0 || size > bestSize) {
+      best = row;
       bestSize = size;
     }
   }
@@ -102,13 +96,11 @@ int main(int argc, char** argv) {
   std::printf("window_bench %s\n", root.c_str());
   bench::WarnIfBusy();
 
-  tallyroot::Form1 form;
-  const bench::ShownWindow shown(form);
-  auto* const text1 = shown.text1;
-  auto* const command1 = shown.command1;
-  auto* const command2 = shown.command2;
-  auto* const label1 = shown.label1;
-  auto* const list = shown.list;
+  tallyroot::testing::WindowInput w;
+  auto* const text1 = w.path;
+  auto* const command1 = w.load;
+  auto* const command2 = w.up;
+  auto* const label1 = w.root;
   const long startKiB = bench::ResidentKiB();
 
   const auto load = [&](bench::Series& series) {
@@ -151,8 +143,7 @@ int main(int argc, char** argv) {
   const bool readAhead = bench::ReadAheadByDefault();
   bench::Series warmUp, bare, first, firstAlone;
   const auto firstLoad = [&](bench::Series& series, bool withReadAhead) {
-    std::optional<bench::ReadAheadOff> off;
-    if (!withReadAhead) off.emplace();
+    const tallyroot::testing::ScopedReadAhead scope(withReadAhead && readAhead);
     TallyrootModule::CacheCreate();
     load(series);
   };
@@ -168,15 +159,15 @@ int main(int argc, char** argv) {
     }
   }
   const long loadedPeakKiB = bench::PeakResidentKiB();
-  const bool listed = label1->text() == rootText && list->model()->rowCount() > 0 && !form.IsBusy();
+  const bool listed = label1->text() == rootText && w.list.Count() > 0 && !w.form.IsBusy();
 
   bench::Series again, down, up;
   bool moved = true;
   for (int round = 0; round < 5 && moved; ++round) {
     load(again);
-    const QModelIndex largest = LargestFolder(*list);
-    if (!largest.isValid()) continue;  // a flat tree: nowhere to go down
-    down.Time([&] { bench::DoubleClick(*list, largest); });
+    const int largest = LargestFolder(w.list);
+    if (largest == 0) continue;  // a flat tree: nowhere to go down
+    down.Time([&] { w.DoubleClick(largest); });
     moved = moved && text1->text() != rootText;
     up.Time([&] { command2->click(); });
     moved = moved && text1->text() == rootText;
@@ -184,7 +175,7 @@ int main(int argc, char** argv) {
 
   std::printf("tree: %llu files, %llu folders; root listed in %d rows\n",
               static_cast<unsigned long long>(tally.files),
-              static_cast<unsigned long long>(tally.folders), list->model()->rowCount());
+              static_cast<unsigned long long>(tally.folders), w.list.Count());
   const char* const firstName = readAhead ? "first load, read-ahead" : "first load";
   bench::Print("bare loop", bare);
   bench::Print(firstName, first);

@@ -3,108 +3,34 @@
 // way the size analysis skips cached ones, under tiny memory bounds, when
 // stopped, and where mounts make cycles. Helpers end with the walk.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/fixture_tree.h"
+#include "tests/support/scoped_read_ahead.h"
 #include "tests/support/slow_mount.h"
-#include "walker/find_files.h"
+#include "tests/support/walk_trace.h"
 
 namespace {
 
 using namespace FindFilesModule;
-using tallyroot::platform::GetReadAhead;
+using namespace tallyroot::testing;
 using tallyroot::platform::ReadAheadSettings;
-using tallyroot::platform::SetReadAhead;
-using tallyroot::testing::FixtureTree;
-using tallyroot::testing::SlowMount;
-
-// What a walk showed its caller: an order-sensitive hash of every published
-// (FolderPath, Name, folder bit, Size) and the number of each callback.
-struct Trace {
-  std::uint64_t hash = 1469598103934665603u;
-  int entries = 0;
-  int dones = 0;
-  bool operator==(const Trace&) const = default;
-};
-void PrintTo(const Trace& trace, std::ostream* out) {
-  *out << trace.entries << " entries, " << trace.dones << " done, hash " << trace.hash;
-}
-
-Trace gTrace;
-int gSkipEvery = 0;  // 0: enter every folder; n: pass over every n-th folder met
-int gFoldersMet = 0;
-int gStopAfter = -1;   // set AbortScan at this entry
-std::string gInstead;  // walk this folder instead of each folder met
-bool gAbort = false;
-
-void Mix(std::string_view text) {
-  for (unsigned char c : text) gTrace.hash = (gTrace.hash ^ c) * 1099511628211u;
-  gTrace.hash = (gTrace.hash ^ 0xff) * 1099511628211u;
-}
-
-void Record() {
-  const bool folder = (FoundEntry.Attributes & kFolderAttribute) != 0;
-  Mix(FoundEntry.FolderPath);
-  Mix(FoundEntry.Name);
-  Mix(folder ? "d" : "f");
-  Mix(std::to_string(FoundEntry.Size));
-  if (++gTrace.entries == gStopAfter) gAbort = true;
-}
-
-// As the size analysis measures: a walk per folder met, started from the
-// callback, unless the folder's total is "cached" (every n-th one).
-void AnalysisEntry() {
-  Record();
-  if (gAbort || !(FoundEntry.Attributes & kFolderAttribute)) return;
-  if (gSkipEvery > 0 && ++gFoldersMet % gSkipEvery == 0) return;
-  FindFiles(
-      AnalysisEntry, [] { ++gTrace.dones; }, gInstead.empty() ? FoundEntry.FullPath : gInstead,
-      AllHere, gAbort);
-}
-
-Trace Walk(const std::string& root, bool analysis, int skipEvery = 0) {
-  gTrace = {};
-  gSkipEvery = skipEvery;
-  gFoldersMet = 0;
-  if (analysis) {
-    FindFiles(
-        AnalysisEntry, [] { ++gTrace.dones; }, root, AllHere, gAbort);
-  } else {
-    FindFiles(
-        Record, [] { ++gTrace.dones; }, root, AllDeep, gAbort);
-  }
-  return gTrace;
-}
-
-// Sets read-ahead for one scope and puts back what was there.
-class ReadAhead {
- public:
-  explicit ReadAhead(bool on, unsigned helpers = 2, std::size_t maxBytes = std::size_t{32} << 20)
-      : saved_(GetReadAhead()) {
-    SetReadAhead({on, helpers, maxBytes});
-  }
-  ~ReadAhead() { SetReadAhead(saved_); }
-
- private:
-  ReadAheadSettings saved_;
-};
 
 // The walk as it goes without read-ahead, to hold the walk with it against.
-Trace Plain(const std::string& root, bool analysis, int skipEvery = 0) {
-  ReadAhead off(false);
-  return Walk(root, analysis, skipEvery);
+WalkTrace Plain(const std::string& root, const WalkWay& way) {
+  ScopedReadAhead off(false);
+  return TraceWalk(root, way);
 }
+
+// Read-ahead on with `helpers` helper threads and at most 32 MiB ahead.
+ReadAheadSettings On(unsigned helpers = 2) { return {true, helpers, std::size_t{32} << 20}; }
 
 // A few levels of about `folderCount` folders with files, dot folders, links
 // and empty folders, and one folder of `wide` files, with the default large
@@ -138,20 +64,20 @@ void Build(FixtureTree& tree, std::size_t folderCount = 120, int wide = 1500) {
 TEST(ReadAhead, WalksTheSameWithSkipsAndTinyBoundsAsWithout) {
   FixtureTree tree;
   Build(tree);
-  for (const bool analysis : {false, true}) {
-    for (const int skip : {0, 2, 3, 10}) {
-      if (!analysis && skip > 0) continue;
-      SCOPED_TRACE((analysis ? "analysis, skip every " : "walker's own descent, skip every ") +
+  for (const bool nested : {false, true}) {
+    for (const unsigned skip : {0u, 2u, 3u, 10u}) {
+      if (!nested && skip > 0) continue;
+      SCOPED_TRACE((nested ? "analysis, skip every " : "walker's own descent, skip every ") +
                    std::to_string(skip));
-      const Trace plain = Plain(tree.Root(), analysis, skip);
-      ASSERT_GT(plain.entries, skip == 0 ? 1600 : 100);
+      const WalkWay way{.nested = nested, .skipEvery = skip};
+      const WalkTrace plain = Plain(tree.Root(), way);
+      ASSERT_GT(plain.entries, skip == 0 ? 1600u : 100u);
       for (const ReadAheadSettings& settings :
-           {ReadAheadSettings{true, 1, 32u << 20}, ReadAheadSettings{true, 3, 32u << 20},
-            ReadAheadSettings{true, 2, 0}, ReadAheadSettings{true, 2, 20000}}) {
+           {On(1), On(3), ReadAheadSettings{true, 2, 0}, ReadAheadSettings{true, 2, 20000}}) {
         SCOPED_TRACE(std::to_string(settings.helpers) + " helpers, at most " +
                      std::to_string(settings.maxBytesAhead) + " bytes");
-        ReadAhead on(settings.on, settings.helpers, settings.maxBytesAhead);
-        EXPECT_EQ(Walk(tree.Root(), analysis, skip), plain);
+        ScopedReadAhead on(settings);
+        EXPECT_EQ(TraceWalk(tree.Root(), way), plain);
       }
     }
   }
@@ -164,12 +90,12 @@ TEST(ReadAhead, WalksTheSameOverSlowStorage) {
   Build(tree, 20, 300);
   const SlowMount slow(tree.Root(), 1.0);
   if (!slow.Skipped().empty()) GTEST_SKIP() << slow.Skipped();
-  for (const bool analysis : {false, true}) {
-    SCOPED_TRACE(analysis ? "analysis" : "walker's own descent");
-    const Trace plain = Plain(slow.Root(), analysis);
-    ASSERT_GT(plain.entries, 300);
-    ReadAhead on(true, 8);
-    EXPECT_EQ(Walk(slow.Root(), analysis), plain);
+  for (const bool nested : {false, true}) {
+    SCOPED_TRACE(nested ? "analysis" : "walker's own descent");
+    const WalkTrace plain = Plain(slow.Root(), {.nested = nested});
+    ASSERT_GT(plain.entries, 300u);
+    ScopedReadAhead on(On(8));
+    EXPECT_EQ(TraceWalk(slow.Root(), {.nested = nested}), plain);
   }
 }
 
@@ -190,44 +116,40 @@ TEST(ReadAhead, StopsWhereTheWalkStopsAndLeavesNoHelperBehind) {
   FixtureTree tree;
   Build(tree);
   const std::size_t threadsBefore = Threads(1);
-  for (const int stopAt : {1, 40, 700, 1555}) {
+  for (const unsigned stopAt : {1u, 40u, 700u, 1555u}) {
     SCOPED_TRACE("stop at entry " + std::to_string(stopAt));
-    gStopAfter = stopAt;
-    const Trace plain = Plain(tree.Root(), true);
-    ReadAhead on(true, 3);
-    EXPECT_EQ(Walk(tree.Root(), true), plain);
-    EXPECT_TRUE(gAbort);
-    EXPECT_EQ(gTrace.dones, plain.dones);
+    const WalkWay way{.nested = true, .stopAt = stopAt};
+    const WalkTrace plain = Plain(tree.Root(), way);
+    ScopedReadAhead on(On(3));
+    EXPECT_EQ(TraceWalk(tree.Root(), way), plain);
+    EXPECT_TRUE(plain.stopped);
     EXPECT_EQ(Threads(threadsBefore), threadsBefore);
   }
-  gStopAfter = -1;
 }
 
 TEST(ReadAhead, ACallbackThatWalksAnotherChildGetsThatChild) {
   FixtureTree tree;
   Build(tree);
   tree.Folder("d0/only-here");
-  gInstead = tree.Path("d0");  // a sibling of the folders met at the top
-  gStopAfter = 300;
-  const Trace plain = Plain(tree.Root(), true);
-  ReadAhead on(true);
-  EXPECT_EQ(Walk(tree.Root(), true), plain);
-  gInstead.clear();
-  gStopAfter = -1;
+  // d0 is a sibling of the folders met at the top.
+  const WalkWay way{.nested = true, .stopAt = 300, .instead = tree.Path("d0")};
+  const WalkTrace plain = Plain(tree.Root(), way);
+  ScopedReadAhead on(On());
+  EXPECT_EQ(TraceWalk(tree.Root(), way), plain);
 }
 
 TEST(ReadAhead, AnotherThreadWalksAsWithoutWhileOneWalksWithIt) {
   FixtureTree tree;
   Build(tree);
   static std::string root;
-  static Trace other;
+  static WalkTrace other;
   root = tree.Root();
-  ReadAhead on(true);
-  const Trace alone = Walk(root, false);
+  ScopedReadAhead on(On());
+  const WalkTrace alone = TraceWalk(root);
   bool abort = false;
   FindFiles(
       [] {
-        if (other.entries == 0) std::thread([] { other = Walk(root, false); }).join();
+        if (other.entries == 0) std::thread([] { other = TraceWalk(root); }).join();
       },
       nullptr, root, AllDeep, abort);
   EXPECT_EQ(other, alone);
@@ -239,30 +161,22 @@ TEST(ReadAhead, EndsMountCyclesAndSkipsKernelFileSystemsAsWithout) {
   FixtureTree tree;
   Build(tree);
   for (const char* folder : {"d1/loop", "d1/wide/inner/up", "d2/proc"}) tree.Folder(folder);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    alarm(20);
-    const bool mounted =
-        unshare(CLONE_NEWNS) == 0 &&
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-        mount(tree.Root().c_str(), tree.Path("d1/loop").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-        mount(tree.Path("d1").c_str(), tree.Path("d1/wide/inner/up").c_str(), nullptr, MS_BIND,
-              nullptr) == 0 &&
-        mount("proc", tree.Path("d2/proc").c_str(), "proc", 0, nullptr) == 0;
-    if (!mounted) _exit(77);
-    bool same = true;
-    for (const bool analysis : {false, true}) {
-      const Trace plain = Plain(tree.Root(), analysis);
-      ReadAhead on(true);
-      same = same && Walk(tree.Root(), analysis) == plain && plain.entries > 1600;
+  const ChildSetup setup = {.mounts = {{tree.Root(), tree.Path("d1/loop")},
+                                       {tree.Path("d1"), tree.Path("d1/wide/inner/up")},
+                                       {"proc", tree.Path("d2/proc"), "proc"}},
+                            .seconds = 20};
+  const std::string report = RunInChild(setup, [&] {
+    std::string differences;
+    for (const bool nested : {false, true}) {
+      const WalkTrace plain = Plain(tree.Root(), {.nested = nested});
+      ScopedReadAhead on(On());
+      if (TraceWalk(tree.Root(), {.nested = nested}) != plain || plain.entries <= 1600)
+        differences += nested ? "nested " : "own descent ";
     }
-    _exit(same ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status)) << "a walk did not end";
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "may not mount here";
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return differences;
+  });
+  if (report.starts_with("refused")) GTEST_SKIP() << report;
+  EXPECT_EQ(report, "");
 }
 
 }  // namespace

@@ -1,15 +1,11 @@
-// The main window driven as a person would: pasting into the path box,
-// clicking buttons and headers, double-clicking rows. Controls are found by
-// their names.
+// The main window driven by a test as a person would drive it: pasting into
+// the path box, clicking buttons and headers, double-clicking rows by name.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QtTest>
-#include <QtWidgets>
-
 #include "list/name_text.h"
-#include "window/form1.h"
+#include "tests/support/window_input.h"
 
 // Failures show texts as text.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -18,32 +14,23 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace tallyroot::testing {
 
-struct WindowDriver {
-  Form1 form;
-  FolderList& list = form.List();
-  QLabel* root = form.findChild<QLabel*>("Label1");
-  QLineEdit* path = form.findChild<QLineEdit*>("Text1");
-  QPushButton* load = form.findChild<QPushButton*>("Command1");
-  QTreeView* view = form.findChild<QTreeView*>("ListView1");
-  QPushButton* up = form.findChild<QPushButton*>("Command2");
-
+struct WindowDriver : WindowInput {
   // Message boxes the window showed, each dismissed at once so that a test
   // that meets one it did not expect fails instead of hanging in it. A test
   // that expects one takes it from here; any left over fail the test.
   QStringList dialogs;
   QTimer dismiss;
 
-  WindowDriver() {
+  WindowDriver() : WindowInput(QSize(900, 600)) {
     QObject::connect(&dismiss, &QTimer::timeout, [this] {
       if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
         dialogs << box->text(), box->accept();
     });
     dismiss.start(5);
-    form.resize(900, 600), form.show(), (void)QTest::qWaitForWindowExposed(&form);
   }
   ~WindowDriver() { EXPECT_EQ(dialogs.join(", "), "") << "message boxes nobody expected"; }
   // Replaces the path box's text, as a paste would, and clicks "load".
-  void Load(const QString& text) { path->setText(text), QTest::mouseClick(load, Qt::LeftButton); }
+  void Load(const QString& text) { path->setText(text), Click(load); }
   void Load(const std::string& folder) { Load(NameToText(folder)); }
   // Loads, and runs `during` from the listing's first event pass, which comes once a time slice has
   // gone by.
@@ -51,9 +38,9 @@ struct WindowDriver {
     path->setText(NameToText(folder));
     QTest::qWait(20);
     QTimer::singleShot(0, &form, during);
-    QTest::mouseClick(load, Qt::LeftButton);
+    Click(load);
   }
-  void Up() { QTest::mouseClick(up, Qt::LeftButton); }
+  void Up() { Click(up); }
   int Row(const std::string& name) const {  // 0 when not shown
     for (int row = 1; row <= list.rowCount(); ++row) {
       if (TextToName(list.Text(row)) == name) return row;
@@ -62,15 +49,7 @@ struct WindowDriver {
   }
   void Open(const std::string& name) {  // a click on the row, then a double-click
     ASSERT_NE(Row(name), 0) << name;
-    view->scrollTo(list.index(Row(name) - 1, 0));
-    const QPoint at = view->visualRect(list.index(Row(name) - 1, 0)).center();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
-  }
-  void ClickHeader(int column) {
-    const QHeaderView* header = view->header();
-    const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+    DoubleClick(Row(name));
   }
   QString Names() const {  // in the order shown
     QStringList names;
@@ -82,9 +61,6 @@ struct WindowDriver {
     for (int k = first; Row(name) && k <= last; ++k)
       cells += std::string(list.SubItem(Row(name), k)) + " ";
     return cells;
-  }
-  bool Idle() const {
-    return !form.IsBusy() && path->isEnabled() && load->isEnabled() && up->isEnabled();
   }
 };
 
