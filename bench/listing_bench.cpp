@@ -1,10 +1,9 @@
 // listing_bench [ROOT]: a listing of ROOT with no view, and the folder cache.
 //
-// Lists ROOT (default /tmp/tallyroot-bench-500k) the way the window does,
-// through ListEntry / MeasureEntry / FinishListing into a FolderList with the
-// throttled event pass, starting from an empty cache each time; five rounds,
-// alternating with the bare loop. Then times CacheFind and CacheAdd on a full
-// cache of 100000 realistic paths.
+// Lists ROOT (default /tmp/tallyroot-bench-500k) with RunListing, as the
+// window does, into a FolderList with the throttled event pass, starting
+// from an empty cache each time; five rounds, alternating with the bare loop. Then times CacheFind
+// and CacheAdd on a full cache of 100000 realistic paths.
 //
 // Where the walker reads ahead with helper threads, the listing runs both with
 // and without read-ahead.

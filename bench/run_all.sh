@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in build-bench/, makes the benchmark trees under /tmp
-# when they are missing, and runs every benchmark on them, then the soak run
-# on the default tree.
+# when they are missing, and runs every benchmark on them (the walker, the
+# listing, the window, read-ahead), then the soak run on the default tree.
 #   bench/run_all.sh           the default tree (500,000 files in 20,000 folders)
 #   bench/run_all.sh --large   also a tree twice that size and one flat folder
 #                              of 200,000 files
@@ -14,7 +14,8 @@ large=false
 [ "${1:-}" = "--large" ] && large=true
 
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTALLYROOT_TESTS=OFF >/dev/null
-cmake --build "$build" --parallel 2 --target make_tree walk_bench listing_bench window_bench soak_bench
+cmake --build "$build" --parallel 2 --target make_tree walk_bench listing_bench window_bench read_ahead_bench \
+  soak_bench
 bin=$build/bench
 
 # make_tree ROOT [options]: made once; ROOT.made records what was made, so a
@@ -47,6 +48,8 @@ for tree in "${trees[@]}"; do
   "$bin/listing_bench" "$tree"
   echo
   "$bin/window_bench" "$tree"
+  echo
+  "$bin/read_ahead_bench" "$tree"
 done
 echo
 "$bin/soak_bench" /tmp/tallyroot-bench-500k

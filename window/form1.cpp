@@ -22,7 +22,7 @@ namespace {
 
 constexpr char kSeparator = platform::kSeparator;
 
-// The path box's first text: the file system's root ("C:\" on Windows).
+// The path box's first text: the separator alone, the root of every path here.
 const QString kInitialPath = QString(QChar(kSeparator));
 
 // The up button's caption: an arrow drawn from text, five lines.

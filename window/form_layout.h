@@ -1,6 +1,6 @@
 // How the main window lays out its controls on every resize, written once
-// for any unit. `Controls` binds it either to plain numbers in twips (tests)
-// or to the real widgets in pixels (the window). Steps c, g and h read back
+// for any unit: `Controls` binds it to the controls, and the window binds it
+// to its real widgets in pixels (WidgetControls). Steps c, g and h read back
 // what the neighbour reports after its own write, so that adjoining edges
 // still meet where the toolkit adjusts a size.
 #pragma once
