@@ -33,8 +33,9 @@ TEST(Window, LaysOutItsControlsAndKeepsItsSizeWithinLimits) {
   EXPECT_EQ(QSizeF(form.size()), QSizeF(form.Limits().maxWidth, form.Limits().maxHeight));
   const SizeCorrection c =
       CorrectSize(WindowState::Maximized, 30000, 2000, {4500, 20000, 3000, 15000});
-  EXPECT_TRUE(c.state == WindowState::Normal && c.width == 20000 &&
-              c.height == 15000);  // the largest allowed
+  EXPECT_EQ(c.state, WindowState::Normal);
+  EXPECT_EQ(c.width, 20000);  // the largest allowed
+  EXPECT_EQ(c.height, 15000);
 }
 
 TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
@@ -43,18 +44,24 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   WindowDriver w;
   const QString root = NameToText(tree.Root()) + "/";
   w.Load("  " + NameToText(tree.Root()) + "  ");  // trimmed, separator appended
-  EXPECT_EQ(w.path->text() + w.root->text() + w.Names(), root + root + "a.txt Sub");
-  EXPECT_EQ(w.Cells("a.txt", 1, 4) + w.Cells("Sub", 1, 2),
-            "Datei 000000001234 092,02% 092,02% Ordner 000000000107 ");
+  EXPECT_EQ(w.path->text(), root);
+  EXPECT_EQ(w.root->text(), root);
+  EXPECT_EQ(w.Names(), "a.txt Sub");
+  EXPECT_EQ(w.Cells("a.txt", 1, 4), "Datei 000000001234 092,02% 092,02% ");
+  EXPECT_EQ(w.Cells("Sub", 1, 2), "Ordner 000000000107 ");
   w.Load(root), w.Open("a.txt");  // no second separator; a file row: nothing
   EXPECT_EQ(w.path->text(), root);
   w.Open("Sub");
-  EXPECT_EQ(w.path->text() + w.root->text(), root + "Sub/" + root);
+  EXPECT_EQ(w.path->text(), root + "Sub/");
+  EXPECT_EQ(w.root->text(), root);
   EXPECT_EQ(w.Cells("b.bin", 3, 4), "093,45% 007,45% ");  // of 107 and of 1341
   w.Open("Deep"), w.Up();
-  EXPECT_EQ(w.path->text() + w.Names(), root + "Sub/b.bin Deep");
+  EXPECT_EQ(w.path->text(), root + "Sub/");
+  EXPECT_EQ(w.Names(), "b.bin Deep");
   w.Up(), w.Up();  // at the root: nothing
-  EXPECT_EQ(w.path->text() + w.root->text() + w.Names(), root + root + "a.txt Sub");
+  EXPECT_EQ(w.path->text(), root);
+  EXPECT_EQ(w.root->text(), root);
+  EXPECT_EQ(w.Names(), "a.txt Sub");
 
   for (int i = 0; i < kCacheCapacity; ++i)
     CacheAdd("/" + std::to_string(i) + "/", "1");  // the root's total goes
@@ -65,10 +72,12 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   EXPECT_EQ(w.Cells("b.bin", 3, 4), "093,45%  ");  // the rows stay, with their folder shares
 
   QTest::keyClick(w.path, Qt::Key_X);  // a user edit forgets the root and the rows
-  EXPECT_EQ(w.root->text() + w.Names(), "");
+  EXPECT_EQ(w.root->text(), "");
+  EXPECT_EQ(w.Names(), "");
   w.Up(), w.path->setText(root);            // no root: nothing
   QTest::keyClick(w.path, Qt::Key_Return);  // Enter does not load
-  EXPECT_EQ(w.root->text() + w.Names(), "");
+  EXPECT_EQ(w.root->text(), "");
+  EXPECT_EQ(w.Names(), "");
 }
 
 TEST(Window, ColumnClicksChooseColumnAndDirection) {
@@ -80,8 +89,8 @@ TEST(Window, ColumnClicksChooseColumnAndDirection) {
   for (int column : {2, 2, 2, 1}) w.ClickHeader(column), orders << w.Names();
   EXPECT_EQ(orders.join("|"),
             "a b C d|d C a b|b a C d|d C a b|C a b d");  // equal kinds keep their order
-  EXPECT_EQ(w.view->header()->sortIndicatorSection() + 10 * w.view->header()->sortIndicatorOrder(),
-            1);
+  EXPECT_EQ(w.view->header()->sortIndicatorSection(), 1);
+  EXPECT_EQ(w.view->header()->sortIndicatorOrder(), Qt::AscendingOrder);
 }
 
 // A click on a header during a listing takes effect at its end; a
@@ -130,7 +139,9 @@ TEST(BadInput, ListsNothing) {
     const std::string key = TextToName(loaded);
     SCOPED_TRACE(key.substr(0, 80));
     w.Load(pasted);
-    EXPECT_EQ(w.path->text() + "|" + w.root->text() + "|" + w.Names(), loaded + "|" + loaded + "|");
+    EXPECT_EQ(w.path->text(), loaded);
+    EXPECT_EQ(w.root->text(), loaded);
+    EXPECT_EQ(w.Names(), "");
     EXPECT_TRUE(w.Idle());
     EXPECT_EQ(CacheCount() - cached, key.empty() ? 0 : 1);
     EXPECT_EQ(CacheFind(key) ? CacheSize(CacheFind(key)) : "-", key.empty() ? "-" : "0");
