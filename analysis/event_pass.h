@@ -29,6 +29,10 @@ class ThrottledEventPass {
     // so look only every 16th call: entries take well under a microsecond.
     if ((calls_++ & 15u) == 0 && Clock::now() - lastEnd_ >= interval_) RunNow();
   }
+  // For callers that come every few milliseconds rather than per entry.
+  void RunIfDue() {
+    if (Clock::now() - lastEnd_ >= interval_) RunNow();
+  }
   void RunNow();
 
  private:

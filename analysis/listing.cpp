@@ -21,7 +21,15 @@ namespace {
 ListingWindow* gWindow = nullptr;
 }
 
-void SetWindow(ListingWindow* window) { gWindow = window; }
+namespace {
+void PassEventsWhileWaiting() { gWindow->PassEventsWhileWaiting(); }
+}  // namespace
+
+void SetWindow(ListingWindow* window) {
+  gWindow = window;
+  // A walk that waits on a slow device lets the window answer meanwhile.
+  FindFilesModule::SetWaitHook(window ? PassEventsWhileWaiting : nullptr);
+}
 
 ListingWindow& Window() { return *gWindow; }
 

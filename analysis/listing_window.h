@@ -22,6 +22,10 @@ class ListingWindow {
   // so it must cost next to nothing when there is nothing to do.
   virtual void PassEvents() = 0;
 
+  // Lets pending window events be handled while a walk waits on the device;
+  // called every few milliseconds then, so it may look at the clock.
+  virtual void PassEventsWhileWaiting() { PassEvents(); }
+
  protected:
   ~ListingWindow() = default;
 };

@@ -1,7 +1,7 @@
 // Read-ahead beneath the walker changes nothing a caller can see: the same
 // entries, values and order, the same callbacks, with folders skipped the
 // way the size analysis skips cached ones, under tiny memory bounds, when
-// stopped, and where mounts make cycles. Helpers end with the walk.
+// stopped, and where mounts make cycles. Helpers hold nothing after a walk.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -22,6 +22,7 @@ namespace {
 using namespace FindFilesModule;
 using namespace tallyroot::testing;
 using tallyroot::platform::ReadAheadSettings;
+using tallyroot::platform::ReadPace;
 
 // The walk as it goes without read-ahead, to hold the walk with it against.
 WalkTrace Plain(const std::string& root, const WalkWay& way) {
@@ -73,9 +74,12 @@ TEST(ReadAhead, WalksTheSameWithSkipsAndTinyBoundsAsWithout) {
       const WalkTrace plain = Plain(tree.Root(), way);
       ASSERT_GT(plain.entries, skip == 0 ? 1600u : 100u);
       for (const ReadAheadSettings& settings :
-           {On(1), On(3), ReadAheadSettings{true, 2, 0}, ReadAheadSettings{true, 2, 20000}}) {
+           {On(1), On(3), ReadAheadSettings{true, 2, 0}, ReadAheadSettings{true, 2, 20000},
+            ReadAheadSettings{true, 1, std::size_t{32} << 20, ReadPace::DeviceBound},
+            ReadAheadSettings{true, 1, 20000, ReadPace::DeviceBound}}) {
         SCOPED_TRACE(std::to_string(settings.helpers) + " helpers, at most " +
-                     std::to_string(settings.maxBytesAhead) + " bytes");
+                     std::to_string(settings.maxBytesAhead) + " bytes" +
+                     (settings.pace == ReadPace::DeviceBound ? ", paced for a slow device" : ""));
         ScopedReadAhead on(settings);
         EXPECT_EQ(TraceWalk(tree.Root(), way), plain);
       }
@@ -99,23 +103,28 @@ TEST(ReadAhead, WalksTheSameOverSlowStorage) {
   }
 }
 
-// This process's threads once those that have been joined are gone, which
-// the kernel may show a moment after the join; at most a second later.
-std::size_t Threads(std::size_t expected) {
+// How many entries /proc/self/`what` has once it has come down to
+// `expected`: helpers let go of what a stopped walk left them a moment after
+// the walk; at most a second later.
+std::size_t Count(const char* what, std::size_t expected) {
+  const std::string folder = std::string("/proc/self/") + what;
   std::size_t count = 0;
   for (int tries = 0; tries < 100; ++tries) {
-    count = static_cast<std::size_t>(
-        std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
+    count =
+        static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
     if (count <= expected) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return count;
 }
 
-TEST(ReadAhead, StopsWhereTheWalkStopsAndLeavesNoHelperBehind) {
+// Helpers sleep between walks and are used again: stopped walks leave no
+// descriptor open and start no more threads than the first walk did.
+TEST(ReadAhead, StopsWhereTheWalkStopsAndHoldsNothingAfterwards) {
   FixtureTree tree;
   Build(tree);
-  const std::size_t threadsBefore = Threads(1);
+  const std::size_t descriptorsBefore = Count("fd", SIZE_MAX);
+  std::size_t threads = SIZE_MAX;
   for (const unsigned stopAt : {1u, 40u, 700u, 1555u}) {
     SCOPED_TRACE("stop at entry " + std::to_string(stopAt));
     const WalkWay way{.nested = true, .stopAt = stopAt};
@@ -123,7 +132,9 @@ TEST(ReadAhead, StopsWhereTheWalkStopsAndLeavesNoHelperBehind) {
     ScopedReadAhead on(On(3));
     EXPECT_EQ(TraceWalk(tree.Root(), way), plain);
     EXPECT_TRUE(plain.stopped);
-    EXPECT_EQ(Threads(threadsBefore), threadsBefore);
+    EXPECT_EQ(Count("fd", descriptorsBefore), descriptorsBefore);
+    if (threads == SIZE_MAX) threads = Count("task", SIZE_MAX);
+    EXPECT_EQ(Count("task", threads), threads);
   }
 }
 

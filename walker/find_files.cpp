@@ -41,7 +41,23 @@ void Publish(const std::string& folderPath, std::string_view name, bool isFolder
   FoundEntry.Size = isFolder ? 0 : size;
 }
 
+WalkCallback gWaitHook = nullptr;
+
+// The AbortScan of the innermost walk on this thread: every walk of one
+// thread is handed the same flag, so its waits test that one.
+thread_local bool* tAbortScan = nullptr;
+
+bool WaitPass() {
+  if (gWaitHook) gWaitHook();
+  return tAbortScan && *tAbortScan;
+}
+
 }  // namespace
+
+void SetWaitHook(WalkCallback hook) {
+  gWaitHook = hook;
+  tallyroot::platform::SetWaitHook(hook ? WaitPass : nullptr);
+}
 
 std::string_view TrimAtNul(std::string_view text) {
   const std::size_t nul = text.find('\0');
@@ -58,6 +74,7 @@ void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, Wa
   const bool listable = !folderPath.empty() && folderPath.find('\0') == std::string::npos;
   if (listable && folderPath.back() != kSeparator) folderPath += kSeparator;
   AbortScan = false;
+  tAbortScan = &AbortScan;
 
   const ModeRule rule = RuleOf(Mode);
   bool inFull = true;
@@ -87,6 +104,8 @@ void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, Wa
       }
       if (AbortScan) return;
     }
+    // The wait hook stopped the listing early.
+    if (AbortScan) return;
     inFull = listing.ReadInFull();
   }
   if (OnDone && inFull) OnDone();

@@ -23,6 +23,10 @@
 //    a file with its own size, whatever it points to.
 //  - A folder that cannot be listed yields no entries; the walk still ends
 //    with OnDone. Nothing is reported as an error.
+//  - While a walk waits on the device for an entry (slow or cold storage,
+//    with read-ahead), it calls the wait hook (SetWaitHook), if one is set,
+//    every few milliseconds. AbortScan is tested after it as after a
+//    callback: found set, the walk stops, without OnDone.
 //  - A walk of a folder that is already open in an enclosing walk (a bind
 //    mount of an ancestor) would never end, so it yields no entries. It ends
 //    without OnDone, like a stopped walk but leaving AbortScan clear, and so
@@ -74,6 +78,10 @@ using WalkCallback = void (*)();
 // with OnDone.
 void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, WalkMode Mode,
                bool& AbortScan);
+
+// The procedure called while a walk waits on the device, on the walking
+// thread; none by default. It lets the caller keep its window answering.
+void SetWaitHook(WalkCallback hook);
 
 // The given text up to its first NUL, or all of it when it holds none.
 std::string_view TrimAtNul(std::string_view text);

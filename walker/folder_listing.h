@@ -90,24 +90,44 @@ class FolderListing {
 //    over without opening it, and everything read ahead below a listing once
 //    it is closed, is dropped at once; a walk that passes over every child
 //    wastes one level of reads below it at most.
-//  - When what Next needs is not ready, the walking thread reads it itself,
-//    or does other pending reads, rather than sleep; it never waits for a
-//    read that could not start, so no bound can stall a walk.
+//  - An entry is given out as soon as its own size is known. How many reads
+//    are in flight follows what the reads cost: while they are CPU work (a
+//    warm page cache) there are `helpers` helpers and the walking thread
+//    reads what it needs itself rather than sleep; while they wait on the
+//    device (a cold disk, a network or FUSE mount) up to 64 helpers read
+//    ahead wider, and the walking thread only waits, calling the wait hook.
+//    On a rotational disk at most two helpers read, each a folder's sizes in
+//    inode order. It never waits for a read that could not start, so no
+//    bound can stall a walk.
 //  - Listings held, open ones included, stay below `maxBytesAhead` (a folder
 //    read because the walk needs it may exceed it by its own listing), and
 //    a bounded number of descriptors stays open for those read ahead.
-//  - Helpers run only while a walk is open on the walking thread: they start
-//    with its outermost listing and are joined when that one is closed. Only
-//    one thread walks with read-ahead at a time; listings of another thread
-//    meanwhile are read as without it.
+//  - Helpers work only while a walk is open on the walking thread and sleep
+//    between walks. They are never joined, so that a helper blocked in a
+//    read of a hung mount holds up neither the walk nor the program's exit.
+//    Only one thread walks with read-ahead at a time; listings of another
+//    thread meanwhile are read as without it.
 //  - Settings apply to walks whose outermost listing opens afterwards.
+// Whether the read-ahead's pace follows what the reads cost (the default),
+// or is held at that for CPU-bound reads or for reads that wait on a
+// device; the last two are for tests and benchmarks.
+enum class ReadPace { Measured, CpuBound, DeviceBound };
+
 struct ReadAheadSettings {
   bool on = false;       // by default on when this process may use two CPUs or more
-  unsigned helpers = 1;  // helper threads; by default one fewer than the CPUs
+  unsigned helpers = 1;  // helpers while reads are CPU work; by default one fewer than the CPUs
   std::size_t maxBytesAhead = std::size_t{32} << 20;
+  ReadPace pace = ReadPace::Measured;
 };
 ReadAheadSettings GetReadAhead();
 void SetReadAhead(const ReadAheadSettings& settings);
+
+// Called on the walking thread every few milliseconds while a read-ahead
+// listing waits for a read (never while it has something to give out).
+// Returns true to stop waiting: the listing then ends at once, and gives
+// nothing more. The walker connects it to its callers' wait hook.
+using WaitHook = bool (*)();
+void SetWaitHook(WaitHook hook);
 
 // The folder that holds the running executable, without a trailing separator
 // except at the file system's root; empty if it cannot be found.

@@ -131,6 +131,20 @@ FolderListing::FolderListing(const std::string& folderPath)
     }
   }
 
+  // The outermost listing of a walk: read-ahead opens and reads it, so that
+  // not even the first read keeps the walking thread waiting on the device.
+  if (tOpenFolders.empty() && ReadAheadWanted()) {
+    TakenChild taken = OpenReadAheadRoot(folderPath);
+    if (taken.matched) {
+      cycleAt = taken.cycleAt;
+      if (!taken.level) return;  // not openable, or a pseudo file system
+      tOpenFolders.push_back(
+          {taken.level->Fd(), taken.level->Id(), &folderPath, taken.level.get()});
+      ahead_ = std::move(taken.level);
+      return;
+    }
+  }
+
   posix::FolderId id{};
   const int fd = OpenListable(folderPath, id, cycleAt);
   if (fd < 0) return;

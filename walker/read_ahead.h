@@ -4,7 +4,15 @@
 // Contract, towards folder_listing_posix.cpp:
 //  - Every read-ahead listing is a ReadAheadLevel, made and destroyed on the
 //    walking thread, strictly nested like the listings themselves. The first
-//    one starts the helper threads; destroying the last one joins them.
+//    one wakes the helper threads; when the last one is destroyed they go
+//    back to sleep. Helpers are started as the pace needs them and never
+//    joined: one blocked in a read of a hung mount must not hold up the end
+//    of a walk or of the program, so the scheduler and what the helpers use
+//    live until the process ends.
+//  - An entry is handed to the walk as soon as its own size is known. While
+//    the walking thread waits for one (or for a child's listing) it calls the
+//    wait hook (SetWaitHook) every few milliseconds; when the hook asks to
+//    stop, the listing ends early and yields nothing more.
 //  - A level's children are read ahead in entry order, and while the walk
 //    enters the children it is given, their children too, in the order the
 //    walk will meet them. A level only ever hands over the child that its
@@ -16,6 +24,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -37,8 +46,9 @@ class ReadAheadLevel {
   ReadAheadLevel(const ReadAheadLevel&) = delete;
   ReadAheadLevel& operator=(const ReadAheadLevel&) = delete;
 
-  int Fd() const { return node_->fd->get(); }
-  posix::FolderId Id() const { return node_->id; }
+  // A level that ended before its folder was read has neither.
+  int Fd() const { return ended_ ? -1 : node_->fd->get(); }
+  posix::FolderId Id() const { return ended_ ? posix::FolderId{} : node_->id; }
   bool Next(ListedEntry& entry);
 
  private:
@@ -49,7 +59,7 @@ class ReadAheadLevel {
 
   // The walking thread's own.
   std::size_t position_ = 0;    // the next entry Next looks at
-  std::size_t readyEnd_ = 0;    // entries before it have their sizes
+  bool ended_ = false;          // the wait hook asked to stop: nothing more
   std::size_t nextChild_ = 0;   // the first child Next has not handed out
   std::size_t handed_ = kNone;  // the child handed out by the last Next, until the walk goes on
 };
@@ -63,6 +73,12 @@ struct TakenChild {
 // The listing of the folder `name` if it is the child that `parent` handed
 // out last; not `matched` when it is not that child.
 TakenChild TakeReadAheadChild(ReadAheadLevel& parent, std::string_view name);
+
+// The listing of `folderPath` as the outermost listing of a walk on this
+// thread, opened and read by the read-ahead, so that the walking thread does
+// not itself wait on a slow device; not `matched` when read-ahead is off,
+// another thread walks with it, or this thread already does.
+TakenChild OpenReadAheadRoot(const std::string& folderPath);
 
 // Whether a listing opened now on this thread might be read ahead: read-ahead
 // is on, or this thread walks with it already. Cheap; false for certain

@@ -49,8 +49,9 @@ bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE || 
 // Opens and checks a child folder. Links are not followed: what was listed
 // as a folder and is a link by now is no folder of this tree.
 ReadEnd Open(Node& node) {
-  const int fd =
-      openat(node.parent->get(), node.name.c_str(), posix::kFolderOpenFlags | O_NOFOLLOW);
+  const int fd = node.parent ? openat(node.parent->get(), node.name.c_str(),
+                                      posix::kFolderOpenFlags | O_NOFOLLOW)
+                             : open(node.name.c_str(), posix::kFolderOpenFlags);
   if (fd < 0) {
     // A read ahead must not make a folder look empty for want of a
     // descriptor that the walk itself would have had.
@@ -94,7 +95,7 @@ void Append(Node& node, const char* buffer, long filled) {
       node.children.push_back(static_cast<std::uint32_t>(node.entries.size()));
     }
     node.entries.push_back({static_cast<std::uint32_t>(node.names.size()),
-                            static_cast<std::uint8_t>(length), kind, 0});
+                            static_cast<std::uint8_t>(length), kind, record->d_ino, 0});
     node.names.append(record->d_name, length).push_back('\0');
   }
 }
@@ -148,6 +149,10 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
     }
   }
   node.parent.reset();
+  node.ready = std::make_unique<std::atomic<bool>[]>(node.entries.size());
+  for (std::size_t at = 0; at < node.entries.size(); ++at) {
+    node.ready[at].store(node.entries[at].kind == Kind::Folder, std::memory_order_relaxed);
+  }
   Chain childChain = *node.chain;
   childChain.push_back(node.id);
   node.childChain = std::make_shared<const Chain>(std::move(childChain));
@@ -155,24 +160,26 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
   return ReadEnd::Listed;
 }
 
-void SizeChunk(Node& node, std::size_t chunk) {
-  const std::size_t begin = chunk * kChunkEntries;
-  const std::size_t end = std::min(node.entries.size(), begin + kChunkEntries);
-  const int dirFd = node.fd->get();
-  for (std::size_t at = begin; at < end; ++at) {
-    Entry& entry = node.entries[at];
-    if (entry.kind == Kind::Folder) continue;
-    // Nobody will look at the rest of a dropped listing.
-    if ((at & 63) == 0 && node.cancelled.load(std::memory_order_relaxed)) return;
-    ListedEntry read;
-    const bool typeKnown = entry.kind == Kind::File;
-    if (!posix::ReadEntry(dirFd, node.names.data() + entry.nameAt, typeKnown, read)) {
-      entry.kind = Kind::Vanished;
-      continue;
-    }
-    entry.kind = read.isFolder ? Kind::Folder : Kind::File;
-    entry.size = read.size;
+bool ReadSize(Node& node, std::size_t at) {
+  Entry& entry = node.entries[at];
+  ListedEntry read;
+  const bool typeKnown = entry.kind == Kind::File;
+  if (!posix::ReadEntry(node.fd->get(), node.names.data() + entry.nameAt, typeKnown, read)) {
+    entry.kind = Kind::Vanished;
+    return false;
   }
+  entry.kind = read.isFolder ? Kind::Folder : Kind::File;
+  entry.size = read.size;
+  return true;
+}
+
+std::size_t InodeOrder(const Node& node, std::size_t begin, std::size_t end, std::uint32_t* out) {
+  std::size_t count = 0;
+  for (std::size_t at = begin; at < end; ++at) out[count++] = static_cast<std::uint32_t>(at);
+  std::sort(out, out + count, [&](std::uint32_t a, std::uint32_t b) {
+    return node.entries[a].inode < node.entries[b].inode;
+  });
+  return count;
 }
 
 }  // namespace tallyroot::platform::ahead

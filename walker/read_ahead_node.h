@@ -1,14 +1,16 @@
 // One folder's listing as read ahead, and the two reads that fill it: the
-// folder read (open, check, names and types) and a chunk of size reads.
+// folder read (open, check, names and types) and the size reads of a range
+// of its entries.
 //
 // Contract:
-//  - A node is read by one thread at a time, without any lock: the thread
-//    that took its folder read, then one thread per chunk. The scheduler
-//    publishes each result under its own lock, so whoever learns from it
-//    that a read has ended sees everything that read wrote.
+//  - A node is read without any lock: its folder read by one thread, then
+//    each range of entries by the one thread that claimed it. The scheduler
+//    publishes the end of a folder read under its own lock. An entry's size
+//    is published on its own, by its `ready` flag (release, read with
+//    acquire), so the walk can take an entry as soon as its size is known.
 //  - Once the folder read has ended with Listed, `entries`, `names` and
-//    `children` never change shape again; a chunk writes only the kind and
-//    size of the entries in its own range.
+//    `children` never change shape again; a size read writes only the kind
+//    and size of the entries in its own range.
 //  - `cancelled` and `demanded` may be set by any thread at any time; the
 //    reads look at them between steps and give up early or not at all.
 #pragma once
@@ -18,20 +20,17 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "walker/posix_reads.h"
 
 namespace tallyroot::platform::ahead {
 
-// Entries per chunk of size reads, so that a large folder's sizes are read
-// by several threads at once.
-inline constexpr std::size_t kChunkEntries = 512;
-
 enum class Kind : std::uint8_t {
-  File,      // size read by its chunk
+  File,      // size read by a size read
   Folder,    // as the listing says; nothing to read
-  Unknown,   // the listing gave no type: its chunk reads type and size
+  Unknown,   // the listing gave no type: the size read reads it too
   Vanished,  // gone before its size could be read: never handed out
 };
 
@@ -39,7 +38,8 @@ struct Entry {
   std::uint32_t nameAt;     // offset into Node::names
   std::uint8_t nameLength;  // names are at most 255 bytes
   Kind kind;
-  std::uint64_t size = 0;  // valid once the entry's chunk has been read
+  std::uint64_t inode;     // as listed; orders the size reads on a rotational disk
+  std::uint64_t size = 0;  // valid once the entry is ready
 };
 
 // An open folder, shared by whoever still needs it; closed with the last
@@ -64,6 +64,8 @@ enum class State : std::uint8_t { Waiting, Reading, Listed, Empty };
 struct Node {
   // A child folder `name` of the folder open as `parent`, with `chain` the
   // folders open around it (its parent's included).
+  // Without a parent, `name` is the path of the outermost folder of a walk,
+  // which may be a link to a folder.
   Node(std::string name, std::shared_ptr<const Descriptor> parent,
        std::shared_ptr<const Chain> chain);
   // A folder the walking thread has opened and checked itself inside the
@@ -91,12 +93,17 @@ struct Node {
   // Under the scheduler's lock.
   State state = State::Waiting;
   bool onlyOnDemand = false;  // a read ahead of it gave up; read it when the walk needs it
-  std::size_t nextChunk = 0;  // the first chunk no thread has taken yet
-  std::vector<std::uint8_t> chunkDone;
+  std::size_t claimed = 0;    // entries before it have been taken for a size read
+  // Ranges [first, second) taken and given back unread, to be taken again.
+  std::vector<std::pair<std::size_t, std::size_t>> givenBack;
   // The children read ahead: window[i] is children[windowStart + i]; a child
   // taken by the walk leaves an empty slot.
   std::vector<std::shared_ptr<Node>> window;
   std::size_t windowStart = 0;
+
+  // One flag per entry, set when its kind and size are final; a folder's at
+  // once. Allocated by the folder read, which sees every entry first.
+  std::unique_ptr<std::atomic<bool>[]> ready;
 
   std::atomic<bool> cancelled{false};
   std::atomic<bool> demanded{false};  // the walk needs it now: no bound applies
@@ -114,16 +121,48 @@ enum class ReadEnd {
 };
 
 // Opens the folder (unless the walking thread did), checks it against its
-// chain and lists it; sizes are left to the chunks. A read that is not
+// chain and lists it; sizes are left to the size reads. A read that is not
 // demanded gives up when listings alive would pass `maxBytes`, or when no
 // descriptor is left.
 ReadEnd ReadFolder(Node& node, std::size_t maxBytes);
 
-// Reads the sizes (and missing types) of chunk `chunk` of a listed node.
-void SizeChunk(Node& node, std::size_t chunk);
+// Reads the sizes (and missing types) of the entries [begin, end) of a listed
+// node, in entry order or, with `inodeOrder`, in inode order, and calls
+// `onReady(at)` after each entry's ready flag is set; stops early when that
+// returns false, or when the node is cancelled.
+template <typename OnReady>
+void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder, OnReady onReady);
 
-inline std::size_t ChunkCount(const Node& node) {
-  return (node.entries.size() + kChunkEntries - 1) / kChunkEntries;
+// Reads the size of one entry; false when it has vanished since it was
+// listed (it is then marked so).
+bool ReadSize(Node& node, std::size_t at);
+
+// Entry positions of [begin, end) sorted by inode; at most kMaxSorted.
+inline constexpr std::size_t kMaxSorted = 512;
+std::size_t InodeOrder(const Node& node, std::size_t begin, std::size_t end, std::uint32_t* out);
+
+template <typename OnReady>
+void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder, OnReady onReady) {
+  const auto read = [&](std::size_t at, std::size_t done) {
+    // Nobody will look at the rest of a dropped listing.
+    if ((done & 63) == 0 && node.cancelled.load(std::memory_order_relaxed)) return false;
+    if (!node.ready[at].load(std::memory_order_relaxed)) {
+      ReadSize(node, at);
+      node.ready[at].store(true, std::memory_order_seq_cst);
+    }
+    return onReady(at);
+  };
+  if (inodeOrder && end - begin <= kMaxSorted) {
+    std::uint32_t order[kMaxSorted];
+    const std::size_t count = InodeOrder(node, begin, end, order);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!read(order[i], i)) return;
+    }
+    return;
+  }
+  for (std::size_t at = begin; at < end; ++at) {
+    if (!read(at, at - begin)) return;
+  }
 }
 
 }  // namespace tallyroot::platform::ahead

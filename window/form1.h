@@ -42,6 +42,7 @@ class Form1 : public QWidget, public TallyrootModule::ListingWindow {
   QString RootText() const override;
   FolderList& List() override { return list_; }
   void PassEvents() override { eventPass_(); }
+  void PassEventsWhileWaiting() override { eventPass_.RunIfDue(); }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

@@ -1,0 +1,101 @@
+// The read-ahead's pace: what it makes of the reads' cost and of the device,
+// since no slow or rotational disk is at hand to show it whole.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "tests/support/fixture_tree.h"
+#include "walker/read_ahead_pace.h"
+
+namespace {
+
+using namespace tallyroot::platform::ahead;
+using tallyroot::testing::FixtureTree;
+
+TEST(ReadPace, ReadsThatWaitOnTheDeviceGetManyHelpersExceptOnARotationalDisk) {
+  const Pace cpu = PaceFor(0.02, false, 1, false);
+  EXPECT_EQ(cpu.helpers, 1u);
+  EXPECT_TRUE(cpu.walkerReads);
+  EXPECT_FALSE(cpu.waitsOnDevice);
+
+  const Pace device = PaceFor(0.9, false, 1, false);
+  EXPECT_EQ(device.helpers, kMaxHelpers);
+  EXPECT_GT(device.window, cpu.window);
+  EXPECT_LT(device.chunk, cpu.chunk);
+  EXPECT_FALSE(device.walkerReads);  // it waits, and lets window events through
+  EXPECT_TRUE(device.waitsOnDevice);
+
+  const Pace disk = PaceFor(0.9, true, 1, false);
+  EXPECT_LE(disk.helpers, 2u);
+  EXPECT_TRUE(disk.inodeOrder);
+  EXPECT_FALSE(disk.walkerReads);  // two readers at most: the helpers
+
+  // A rotational disk whose reads the page cache answers is read as any.
+  EXPECT_EQ(PaceFor(0.02, true, 3, false), PaceFor(0.02, false, 3, false));
+}
+
+TEST(ReadPace, SwitchesBackOnlyWhenTheShareHasClearlyFallen) {
+  EXPECT_FALSE(PaceFor(0.2, false, 1, false).waitsOnDevice);
+  EXPECT_TRUE(PaceFor(0.2, false, 1, true).waitsOnDevice);
+  EXPECT_FALSE(PaceFor(0.05, false, 1, true).waitsOnDevice);
+}
+
+TEST(ReadPace, CountsSleepInReadsAsBlockedButNotPreemption) {
+  BlockedShare share;
+  EXPECT_FALSE(share.Known());
+  // Off the CPU for 90% of the time but never asleep: another program ran.
+  for (int i = 0; i < 10; ++i) share.Add({0.001, 0.0001, 0});
+  EXPECT_TRUE(share.Known());
+  EXPECT_LT(share.Share(), 0.01);
+
+  for (int i = 0; i < 100; ++i) share.Add({0.001, 0.0001, 1});
+  EXPECT_GT(share.Share(), 0.8);
+  // Older reads fade: a walk that reaches the page cache is CPU work again.
+  for (int i = 0; i < 400; ++i) share.Add({0.001, 0.001, 0});
+  EXPECT_LT(share.Share(), 0.1);
+}
+
+TEST(ReadPace, TimesASleepAsBlockedAndABusyLoopAsCpu) {
+  BlockedShare slept;
+  const ReadTimer sleepTimer;
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  slept.Add(sleepTimer.Stop());
+  EXPECT_GT(slept.Share(), 0.8);
+
+  BlockedShare busy;
+  const ReadTimer busyTimer;
+  volatile std::uint64_t sink = 0;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+  while (std::chrono::steady_clock::now() < until) sink = sink + 1;
+  busy.Add(busyTimer.Stop());
+  EXPECT_LT(busy.Share(), 0.3);
+}
+
+// A sysfs as the kernel lays it out: /sys/dev/block/MAJ:MIN links to the
+// device's folder, and a partition's folder lies inside its disk's.
+TEST(ReadPace, FindsARotationalDiskForItsPartitionsAndNothingForOtherDevices) {
+  FixtureTree sys;
+  sys.File("devices/sda/queue/rotational", 0);
+  std::ofstream(sys.Path("devices/sda/queue/rotational")) << "1\n";
+  sys.Folder("devices/sda/sda1");
+  sys.File("devices/nvme0n1/queue/rotational", 0);
+  std::ofstream(sys.Path("devices/nvme0n1/queue/rotational")) << "0\n";
+  sys.Folder("devices/nvme0n1/nvme0n1p2");
+  sys.Folder("dev/block");
+  sys.Link("dev/block/8:0", "../../devices/sda");
+  sys.Link("dev/block/8:1", "../../devices/sda/sda1");
+  sys.Link("dev/block/259:0", "../../devices/nvme0n1");
+  sys.Link("dev/block/259:2", "../../devices/nvme0n1/nvme0n1p2");
+  const std::string root = sys.Root();
+
+  EXPECT_TRUE(IsRotational(8, 0, root));
+  EXPECT_TRUE(IsRotational(8, 1, root));
+  EXPECT_FALSE(IsRotational(259, 0, root));
+  EXPECT_FALSE(IsRotational(259, 2, root));
+  EXPECT_FALSE(IsRotational(0, 45, root));  // FUSE, NFS, tmpfs: no block device
+}
+
+}  // namespace
