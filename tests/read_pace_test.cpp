@@ -2,6 +2,7 @@
 // since no slow or rotational disk is at hand to show it whole.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,42 +17,72 @@ using namespace tallyroot::platform::ahead;
 using tallyroot::testing::FixtureTree;
 
 TEST(ReadPace, ReadsThatWaitOnTheDeviceGetManyHelpersExceptOnARotationalDisk) {
-  const Pace cpu = PaceFor(0.02, false, 1, false);
+  const Pace cpu = PaceFor(0.02, 1, false, 0);
   EXPECT_EQ(cpu.helpers, 1u);
   EXPECT_TRUE(cpu.walkerReads);
   EXPECT_FALSE(cpu.waitsOnDevice);
 
-  const Pace device = PaceFor(0.9, false, 1, false);
+  const Pace device = PaceFor(0.9, 1, false, 0);
   EXPECT_EQ(device.helpers, kMaxHelpers);
   EXPECT_GT(device.window, cpu.window);
   EXPECT_LT(device.chunk, cpu.chunk);
   EXPECT_FALSE(device.walkerReads);  // it waits, and lets window events through
   EXPECT_TRUE(device.waitsOnDevice);
 
-  const Pace disk = PaceFor(0.9, true, 1, false);
+  const Pace disk = PaceFor(0.9, 1, false, kRotationalReaders);
   EXPECT_LE(disk.helpers, 2u);
   EXPECT_TRUE(disk.inodeOrder);
   EXPECT_FALSE(disk.walkerReads);  // two readers at most: the helpers
 
   // A rotational disk whose reads the page cache answers is read as any.
-  EXPECT_EQ(PaceFor(0.02, true, 3, false), PaceFor(0.02, false, 3, false));
+  EXPECT_EQ(PaceFor(0.02, 3, false, 2), PaceFor(0.02, 3, false, 0));
+}
+
+// Reads finished per second with n readers, as a disk would serve them.
+template <typename Rate>
+unsigned ProbeOn(Rate rate) {
+  ReaderProbe probe;
+  std::uint64_t done = 0;
+  double seconds = 0;
+  unsigned readers = probe.Note(done, seconds);
+  for (int step = 0; step < 200; ++step) {
+    seconds += 0.01;
+    done += static_cast<std::uint64_t>(rate(readers) * 0.01);
+    readers = probe.Note(done, seconds);
+  }
+  return readers;
+}
+
+TEST(ReadPace, ARotationalDiskKeepsTwoReadersUnlessMoreReadFaster) {
+  // A disk head: more readers only seek more.
+  EXPECT_EQ(ProbeOn([](unsigned n) { return n <= 2 ? 300.0 : 300.0 / (1 + 0.1 * n); }), 2u);
+  // A virtual disk that calls itself rotational: it serves up to 16 at once.
+  EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * std::min(n, 16u); }), 16u);
+  EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * n; }), kMaxHelpers);
+  const Pace wide = PaceFor(0.9, 1, false, 16);
+  EXPECT_EQ(wide.helpers, 16u);
+  EXPECT_FALSE(wide.inodeOrder);
 }
 
 TEST(ReadPace, SwitchesBackOnlyWhenTheShareHasClearlyFallen) {
-  EXPECT_FALSE(PaceFor(0.2, false, 1, false).waitsOnDevice);
-  EXPECT_TRUE(PaceFor(0.2, false, 1, true).waitsOnDevice);
-  EXPECT_FALSE(PaceFor(0.05, false, 1, true).waitsOnDevice);
+  EXPECT_FALSE(PaceFor(0.2, 1, false, 0).waitsOnDevice);
+  EXPECT_TRUE(PaceFor(0.2, 1, true, 0).waitsOnDevice);
+  EXPECT_FALSE(PaceFor(0.05, 1, true, 0).waitsOnDevice);
 }
 
-TEST(ReadPace, CountsSleepInReadsAsBlockedButNotPreemption) {
+TEST(ReadPace, CountsTimeOffTheCpuAsBlockedButNotPreemption) {
   BlockedShare share;
   EXPECT_FALSE(share.Known());
-  // Off the CPU for 90% of the time but never asleep: another program ran.
-  for (int i = 0; i < 10; ++i) share.Add({0.001, 0.0001, 0});
+  // Off the CPU for 90% of the time, all of it waiting for a CPU: other
+  // programs ran.
+  for (int i = 0; i < 10; ++i) share.Add({0.001, 0.0001, 0.0009});
   EXPECT_TRUE(share.Known());
   EXPECT_LT(share.Share(), 0.01);
+  // Reads that were not timed in full tell nothing.
+  for (int i = 0; i < 10; ++i) share.Add({0.001, -1, -1});
+  EXPECT_LT(share.Share(), 0.01);
 
-  for (int i = 0; i < 100; ++i) share.Add({0.001, 0.0001, 1});
+  for (int i = 0; i < 100; ++i) share.Add({0.001, 0.0001, 0});
   EXPECT_GT(share.Share(), 0.8);
   // Older reads fade: a walk that reaches the page cache is CPU work again.
   for (int i = 0; i < 400; ++i) share.Add({0.001, 0.001, 0});
@@ -60,13 +91,13 @@ TEST(ReadPace, CountsSleepInReadsAsBlockedButNotPreemption) {
 
 TEST(ReadPace, TimesASleepAsBlockedAndABusyLoopAsCpu) {
   BlockedShare slept;
-  const ReadTimer sleepTimer;
+  const ReadTimer sleepTimer(true);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   slept.Add(sleepTimer.Stop());
   EXPECT_GT(slept.Share(), 0.8);
 
   BlockedShare busy;
-  const ReadTimer busyTimer;
+  const ReadTimer busyTimer(true);
   volatile std::uint64_t sink = 0;
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
   while (std::chrono::steady_clock::now() < until) sink = sink + 1;

@@ -29,6 +29,7 @@ constexpr std::chrono::milliseconds kHookInterval{5};
 // A size read that takes longer than this waited on the device: no size read
 // that the page cache answers comes near it.
 constexpr std::chrono::milliseconds kSlowRead{2};
+constexpr double kSlowReadSeconds = 0.002;
 
 struct Work {
   std::shared_ptr<Node> node;  // none: nothing to do
@@ -98,8 +99,7 @@ class Scheduler {
     // like, the walking thread had better not wait on it itself.
     taken.level = Enter(std::move(node), lock, &taken.cycleAt, false);
     if (taken.level && !taken.level->ended_) {
-      rotational_ = IsRotationalDevice(taken.level->Id().device);
-      Repace();
+      NoteDevice(taken.level->Id().device);
     }
     return taken;
   }
@@ -108,8 +108,7 @@ class Scheduler {
     Lock lock(mutex_);
     if (!tWalking) {
       if (!StartWalk()) return nullptr;
-      rotational_ = IsRotationalDevice(id.device);
-      Repace();
+      NoteDevice(id.device);
     }
     auto node = std::make_shared<Node>(std::make_shared<const Descriptor>(fd), id,
                                        std::make_shared<const Chain>(std::move(enclosing)));
@@ -328,12 +327,13 @@ class Scheduler {
     Node& node = *work.node;
     const bool inodeOrder = pace_.inodeOrder;
     if (work.read) {
+      const bool sampled = Sampled();
       lock.unlock();
-      const ReadTimer timer;
+      const ReadTimer timer(sampled);
       const ReadEnd end = ReadFolder(node, maxBytes_);
       const ReadCost cost = timer.Stop();
       lock.lock();
-      Note(cost);
+      Note(cost, 1);
       if (end == ReadEnd::Listed) {
         node.state = State::Listed;
       } else if (end == ReadEnd::Abandoned) {
@@ -346,8 +346,14 @@ class Scheduler {
       if (node.state != State::Listed || !Unclaimed(node)) return;
       work = Claim(work.node);
     }
+    const bool sampled = Sampled();
+    // While the walking thread reads itself, it takes a helper's entries when
+    // their whole range is done; waking it for each would cost more than the
+    // reads. While it only waits, each entry counts.
+    const bool perEntry = !pace_.walkerReads;
     lock.unlock();
-    const ReadTimer timer;
+    const ReadTimer timer(sampled);
+    std::chrono::duration<double> notifying{0};
     std::size_t stoppedAt = work.end;
     if (tWalking) {
       // The walking thread reads while reads are CPU work. One that waits on
@@ -360,29 +366,49 @@ class Scheduler {
         stoppedAt = at + 1;
         return false;
       });
-    } else {
-      ReadSizes(node, work.begin, work.end, inodeOrder, [this](std::size_t) {
+    } else if (perEntry) {
+      ReadSizes(node, work.begin, work.end, inodeOrder, [&](std::size_t) {
         // The walking thread may be waiting for just this entry.
         if (walkerWaiting_.load(std::memory_order_seq_cst)) {
+          const Clock::time_point start = Clock::now();
           std::lock_guard<std::mutex> guard(mutex_);
           walkerWoken_.notify_one();
+          notifying += Clock::now() - start;
         }
         return true;
       });
+    } else {
+      ReadSizes(node, work.begin, work.end, inodeOrder, [](std::size_t) { return true; });
     }
-    const ReadCost cost = timer.Stop();
+    ReadCost cost = timer.Stop();
+    cost.wallSeconds -= notifying.count();  // waits for the lock are not the device's
     lock.lock();
+    if (walkerWaiting_.load()) walkerWoken_.notify_one();
     if (stoppedAt < work.end && !node.cancelled.load()) {
       node.givenBack.emplace_back(stoppedAt, work.end);
       Wake();
     }
-    Note(cost);
+    Note(cost, stoppedAt - work.begin);
   }
 
   // Learns from the cost of a read, and changes the pace when the reads
   // have changed their nature.
-  void Note(const ReadCost& cost) {
+  // Whether the next read is timed in full: all while they wait on the
+  // device, else one in eight, and the one after a read that seemed slow.
+  bool Sampled() { return pace_.waitsOnDevice || sampleNext_ || (++unsampled_ & 7) == 0; }
+
+  void Note(const ReadCost& cost, std::size_t reads) {
+    if (cost.cpuSeconds >= 0) {
+      sampleNext_ = false;
+    } else if (reads > 0 && cost.wallSeconds > kSlowReadSeconds * double(reads)) {
+      sampleNext_ = true;
+    }
     blocked_.Add(cost);
+    readsDone_ += reads;
+    if (rotational_ && pace_.waitsOnDevice) {
+      const std::chrono::duration<double> now = Clock::now().time_since_epoch();
+      probe_.Note(readsDone_, now.count());
+    }
     if (blocked_.Known()) Repace();
   }
 
@@ -390,7 +416,8 @@ class Scheduler {
     const double share = settings_.pace == ReadPace::DeviceBound ? 1.0
                          : settings_.pace == ReadPace::CpuBound  ? 0.0
                                                                  : blocked_.Share();
-    const Pace next = PaceFor(share, rotational_, cpuHelpers_, pace_.waitsOnDevice);
+    const Pace next =
+        PaceFor(share, cpuHelpers_, pace_.waitsOnDevice, rotational_ ? probe_.Readers() : 0);
     if (next == pace_) return;
     pace_ = next;
     StartHelpers();
@@ -417,6 +444,17 @@ class Scheduler {
       }
       changed_.wait(lock);
     }
+  }
+
+  // The device of the walk's outermost folder. A rotational one is probed
+  // anew for its best number of readers when the walks move to it.
+  void NoteDevice(dev_t device) {
+    if (device != device_) {
+      device_ = device;
+      rotational_ = IsRotationalDevice(device);
+      probe_.Restart();
+    }
+    Repace();
   }
 
   // False when another thread walks with read-ahead, or it is off.
@@ -450,7 +488,12 @@ class Scheduler {
   std::size_t maxBytes_ = 0;             // fixed for a walk
   std::size_t maxDescriptors_ = 0;
   unsigned cpuHelpers_ = 1;
-  bool rotational_ = false;  // the device of the walk's outermost folder
+  dev_t device_ = 0;         // that of the walk's outermost folder
+  bool rotational_ = false;  // whether it is rotational
+  ReaderProbe probe_;
+  unsigned unsampled_ = 0;
+  bool sampleNext_ = false;
+  std::uint64_t readsDone_ = 0;
   BlockedShare blocked_;
   Pace pace_;
   unsigned helpersStarted_ = 0;

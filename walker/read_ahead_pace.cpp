@@ -1,10 +1,14 @@
 #include "walker/read_ahead_pace.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <thread>
 
@@ -13,36 +17,62 @@ namespace {
 
 // Above this share of blocked time the reads wait on the device; below the
 // lower one they are CPU work again.
-constexpr double kWaitingAbove = 0.3;
-constexpr double kCpuBelow = 0.1;
+constexpr double kWaitingAbove = 0.5;
+constexpr double kCpuBelow = 0.15;
 
 // Read time, summed over threads, before a share is trusted, and after which
 // older reads count for half: the share follows what the walk meets now.
-constexpr double kTrustAfterSeconds = 0.002;
-constexpr double kHalveAfterSeconds = 0.05;
+constexpr double kTrustAfterSeconds = 0.02;
+constexpr double kHalveAfterSeconds = 0.2;
 
 // On a device that waits, enough children read ahead and small enough work
 // items that every helper finds a read to wait on.
 constexpr std::size_t kWaitingWindow = 64;
 constexpr std::size_t kWaitingChunk = 8;
 
-// Parallel random reads make a disk head seek: two readers at most, each
-// reading a folder's sizes in inode order, which is roughly disk order.
-constexpr unsigned kRotationalReaders = 2;
+// A period of the reader probe, and what a doubling of the readers must
+// gain in reads per second to be kept.
+constexpr double kProbePeriodSeconds = 0.1;
+constexpr double kProbeGain = 1.25;
 
 // Descriptors held by listings read ahead, beyond one per open listing.
 constexpr std::size_t kMaxDescriptorsAhead = 256;
 
 struct ThreadUsage {
   double cpuSeconds;
-  long sleeps;
+  double runDelaySeconds;  // waiting for a CPU; -1 where the kernel does not say
+};
+
+// This thread's scheduler statistics, kept open: time on a CPU, time waiting
+// for one, time slices.
+class SchedStat {
+ public:
+  SchedStat() : fd_(open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC)) {}
+  ~SchedStat() {
+    if (fd_ >= 0) close(fd_);
+  }
+  SchedStat(const SchedStat&) = delete;
+  SchedStat& operator=(const SchedStat&) = delete;
+
+  double RunDelaySeconds() const {
+    char text[96];
+    const ssize_t got = fd_ < 0 ? -1 : pread(fd_, text, sizeof text - 1, 0);
+    if (got <= 0) return -1;
+    text[got] = '\0';
+    unsigned long long onCpu = 0, waiting = 0;
+    if (std::sscanf(text, "%llu %llu", &onCpu, &waiting) != 2) return -1;
+    return double(waiting) * 1e-9;
+  }
+
+ private:
+  int fd_;
 };
 
 ThreadUsage Usage() {
-  struct rusage usage {};
-  getrusage(RUSAGE_THREAD, &usage);
-  const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
-  return {seconds(usage.ru_utime) + seconds(usage.ru_stime), usage.ru_nvcsw};
+  thread_local const SchedStat stat;
+  timespec cpu{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);  // exact, unlike the tick-based counters
+  return {double(cpu.tv_sec) + double(cpu.tv_nsec) * 1e-9, stat.RunDelaySeconds()};
 }
 
 bool ReadFlag(const std::string& path, bool& flag) {
@@ -78,48 +108,82 @@ std::size_t DescriptorCap() {
   return std::clamp<std::size_t>(limit.rlim_cur / 8, 1, kMaxDescriptorsAhead);
 }
 
-ReadTimer::ReadTimer() : wallStart_(std::chrono::steady_clock::now()) {
+ReadTimer::ReadTimer(bool sampled)
+    : wallStart_(std::chrono::steady_clock::now()), sampled_(sampled) {
+  if (!sampled_) return;
   const ThreadUsage usage = Usage();
   cpuStart_ = usage.cpuSeconds;
-  sleepsStart_ = usage.sleeps;
+  runDelayStart_ = usage.runDelaySeconds;
 }
 
 ReadCost ReadTimer::Stop() const {
-  const ThreadUsage usage = Usage();
   const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wallStart_;
-  return {wall.count(), usage.cpuSeconds - cpuStart_, usage.sleeps - sleepsStart_};
+  if (!sampled_) return {wall.count(), -1, -1};
+  const ThreadUsage usage = Usage();
+  const double runDelay =
+      usage.runDelaySeconds < 0 || runDelayStart_ < 0 ? -1 : usage.runDelaySeconds - runDelayStart_;
+  return {wall.count(), usage.cpuSeconds - cpuStart_, runDelay};
 }
 
 void BlockedShare::Add(const ReadCost& cost) {
+  if (cost.cpuSeconds < 0) return;
   if (wall_ > kHalveAfterSeconds) {
     wall_ /= 2;
     blocked_ /= 2;
   }
-  wall_ += cost.wallSeconds;
-  // Off the CPU without ever sleeping is preemption, not the device.
-  if (cost.sleeps > 0 && cost.wallSeconds > cost.cpuSeconds) {
-    blocked_ += cost.wallSeconds - cost.cpuSeconds;
-  }
+  // Time spent waiting for a CPU is left out altogether: other work on the
+  // machine is not the device.
+  const double wall = cost.wallSeconds - std::max(0.0, cost.runDelaySeconds);
+  wall_ += std::max(0.0, wall);
+  if (wall > cost.cpuSeconds) blocked_ += wall - cost.cpuSeconds;
 }
 
 bool BlockedShare::Known() const { return wall_ >= kTrustAfterSeconds; }
 
-Pace PaceFor(double blockedShare, bool rotational, unsigned cpuHelpers, bool wasWaiting) {
+Pace PaceFor(double blockedShare, unsigned cpuHelpers, bool wasWaiting,
+             unsigned rotationalReaders) {
   const bool waiting = blockedShare > (wasWaiting ? kCpuBelow : kWaitingAbove);
   Pace pace;
   pace.helpers = cpuHelpers;
   if (!waiting) return pace;
   pace.waitsOnDevice = true;
   pace.walkerReads = false;  // its waits let window events through instead
-  if (rotational) {
-    pace.helpers = kRotationalReaders;
+  if (rotationalReaders != 0 && rotationalReaders <= kRotationalReaders) {
+    pace.helpers = rotationalReaders;
     pace.inodeOrder = true;
     return pace;
   }
-  pace.helpers = kMaxHelpers;
+  pace.helpers = rotationalReaders != 0 ? rotationalReaders : kMaxHelpers;
   pace.window = kWaitingWindow;
   pace.chunk = kWaitingChunk;
   return pace;
+}
+
+void ReaderProbe::Restart() { *this = ReaderProbe(); }
+
+unsigned ReaderProbe::Note(std::uint64_t done, double seconds) {
+  if (settled_) return readers_;
+  if (periodStart_ < 0 || seconds < periodStart_) {
+    periodStart_ = seconds;
+    doneAtStart_ = done;
+    return readers_;
+  }
+  if (seconds - periodStart_ < kProbePeriodSeconds) return readers_;
+  const double rate = double(done - doneAtStart_) / (seconds - periodStart_);
+  if (rateBefore_ > 0 && rate < kProbeGain * rateBefore_) {
+    readers_ /= 2;
+    settled_ = true;
+    return readers_;
+  }
+  rateBefore_ = rate;
+  if (readers_ >= kMaxHelpers) {
+    settled_ = true;
+  } else {
+    readers_ *= 2;
+  }
+  periodStart_ = seconds;
+  doneAtStart_ = done;
+  return readers_;
 }
 
 bool IsRotational(unsigned major, unsigned minor, const std::string& sysRoot) {

@@ -4,12 +4,14 @@
 // finish sooner the more of them are in flight; reads that the page cache
 // answers are CPU work, where more threads than CPUs only add contention. The
 // two are told apart by the share of the reads' time that the reading thread
-// spent asleep in them. Time lost to preemption by other work on the machine
-// is not sleep, so a busy machine does not pass for a slow device.
+// spent off the CPU without waiting for one: time lost to preemption by other
+// work on the machine is not counted, so a busy machine does not pass for a
+// slow device.
 //
 // Contract:
 //  - ReadTimer measures one read (or batch of reads) on the calling thread;
-//    it costs two system calls, so it wraps work items, never single entries.
+//    sampled, it costs four system calls, so it wraps work items, never single
+//    entries, and while reads are CPU work only a sample of them.
 //  - BlockedShare follows the most recent few tens of milliseconds of read
 //    time; it is not thread-safe (the scheduler holds its lock).
 //  - PaceFor is a pure function of what was measured and of the device.
@@ -19,29 +21,34 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "walker/folder_listing.h"
 
 namespace tallyroot::platform::ahead {
 
-// The cost of one timed read.
+// The cost of one timed read: its time, the CPU time it took, and the time
+// it waited for a CPU (preempted by other work). -1 where not measured.
 struct ReadCost {
   double wallSeconds = 0;
   double cpuSeconds = 0;
-  long sleeps = 0;  // voluntary context switches: the thread waited for something
+  double runDelaySeconds = 0;
 };
 
-// Starts timing at construction; Stop() gives the cost since then.
+// Starts timing at construction; Stop() gives the cost since then. Only a
+// `sampled` timer learns CPU time and sleeps (two system calls); the cost of
+// another has `sleeps` -1 and tells BlockedShare nothing.
 class ReadTimer {
  public:
-  ReadTimer();
+  explicit ReadTimer(bool sampled);
   ReadCost Stop() const;
 
  private:
   std::chrono::steady_clock::time_point wallStart_;
+  bool sampled_;
   double cpuStart_ = 0;
-  long sleepsStart_ = 0;
+  double runDelayStart_ = 0;
 };
 
 // The share of recent read time spent blocked, 0..1.
@@ -59,11 +66,11 @@ class BlockedShare {
 };
 
 struct Pace {
-  unsigned helpers = 1;    // helper threads reading
-  std::size_t window = 4;  // child folders read ahead below each open listing
-  std::size_t chunk = 512; // entries whose sizes one work item reads
-  bool walkerReads = true; // the walking thread reads what it needs itself
-  bool inodeOrder = false; // a work item reads sizes in inode order
+  unsigned helpers = 1;     // helper threads reading
+  std::size_t window = 4;   // child folders read ahead below each open listing
+  std::size_t chunk = 512;  // entries whose sizes one work item reads
+  bool walkerReads = true;  // the walking thread reads what it needs itself
+  bool inodeOrder = false;  // a work item reads sizes in inode order
   bool waitsOnDevice = false;
 
   bool operator==(const Pace&) const = default;
@@ -81,12 +88,38 @@ std::size_t DescriptorCap();
 // Hard cap on helper threads, whatever the device.
 inline constexpr unsigned kMaxHelpers = 64;
 
-// The pace for reads that were blocked `blockedShare` of their time, on a
-// rotational device or not, with `cpuHelpers` the helpers that suit CPU-bound
-// reads. `wasWaiting` is the previous decision: the switch back to CPU-bound
-// reading needs a clearly lower share than the switch away from it, so that
-// the pace does not flap at the boundary.
-Pace PaceFor(double blockedShare, bool rotational, unsigned cpuHelpers, bool wasWaiting);
+// Readers on a rotational device until a probe has shown that more help.
+inline constexpr unsigned kRotationalReaders = 2;
+
+// The pace for reads that were blocked `blockedShare` of their time, with
+// `cpuHelpers` the helpers that suit CPU-bound reads. `wasWaiting` is the
+// previous decision: the switch back to CPU-bound reading needs a clearly
+// lower share than the switch away from it, so that the pace does not flap
+// at the boundary. `rotationalReaders` is 0 for a device that is not
+// rotational, else the readers that ReaderProbe found it serves best.
+Pace PaceFor(double blockedShare, unsigned cpuHelpers, bool wasWaiting, unsigned rotationalReaders);
+
+// How many readers a rotational device serves best. A disk whose head must
+// seek gains nothing from more reads in flight, but many virtual and
+// networked disks call themselves rotational and gain as much as any other.
+// The probe starts with kRotationalReaders and doubles them, one period of
+// reading at a time, while the reads finished per second grow by a clear
+// margin; when a doubling gains too little it goes back and stays there.
+class ReaderProbe {
+ public:
+  void Restart();
+  // `done` counts the reads finished so far, `seconds` is the time now.
+  // Returns the readers to use.
+  unsigned Note(std::uint64_t done, double seconds);
+  unsigned Readers() const { return readers_; }
+
+ private:
+  unsigned readers_ = kRotationalReaders;
+  bool settled_ = false;
+  double periodStart_ = -1;
+  std::uint64_t doneAtStart_ = 0;
+  double rateBefore_ = 0;  // with half the readers; 0 before the first period
+};
 
 // Whether the block device `major`:`minor` (or, for a partition, the disk it
 // belongs to) is rotational, as sysfs under `sysRoot` says. False where sysfs
