@@ -72,20 +72,22 @@ TEST(ReadPace, SwitchesBackOnlyWhenTheShareHasClearlyFallen) {
 
 TEST(ReadPace, CountsTimeOffTheCpuAsBlockedButNotPreemption) {
   BlockedShare share;
-  EXPECT_FALSE(share.Known());
+  share.Add({0.001, 0.001, 0});
+  EXPECT_FALSE(share.Known());  // one read says little
+  for (int i = 0; i < 50; ++i) share.Add({0.001, 0.001, 0});
+  EXPECT_TRUE(share.Known());
   // Off the CPU for 90% of the time, all of it waiting for a CPU: other
   // programs ran.
-  for (int i = 0; i < 10; ++i) share.Add({0.001, 0.0001, 0.0009});
-  EXPECT_TRUE(share.Known());
+  for (int i = 0; i < 100; ++i) share.Add({0.01, 0.001, 0.009});
   EXPECT_LT(share.Share(), 0.01);
   // Reads that were not timed in full tell nothing.
   for (int i = 0; i < 10; ++i) share.Add({0.001, -1, -1});
   EXPECT_LT(share.Share(), 0.01);
 
-  for (int i = 0; i < 100; ++i) share.Add({0.001, 0.0001, 0});
+  for (int i = 0; i < 400; ++i) share.Add({0.001, 0.0001, 0});
   EXPECT_GT(share.Share(), 0.8);
   // Older reads fade: a walk that reaches the page cache is CPU work again.
-  for (int i = 0; i < 400; ++i) share.Add({0.001, 0.001, 0});
+  for (int i = 0; i < 1000; ++i) share.Add({0.001, 0.001, 0});
   EXPECT_LT(share.Share(), 0.1);
 }
 
