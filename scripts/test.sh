@@ -27,7 +27,9 @@ if [ "${1:-}" = "--threads" ]; then
   flags=(-DCMAKE_BUILD_TYPE=Debug -DTALLYROOT_SANITIZE=thread -DTALLYROOT_BENCH=OFF)
   targets=(--target walker_test read_ahead_test)
   only=(-R '^(walker_test|read_ahead_test)$')
-  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+  # Helper threads outlive walks, so tests that fork do so in a process with
+  # threads; the child starts helpers of its own, which TSan allows only so.
+  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:die_after_fork=0
 fi
 
 cmake -S . -B "$dir" -DTALLYROOT_WERROR=ON "${flags[@]}" >/dev/null

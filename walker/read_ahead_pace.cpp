@@ -25,10 +25,11 @@ constexpr double kCpuBelow = 0.15;
 constexpr double kTrustAfterSeconds = 0.02;
 constexpr double kHalveAfterSeconds = 0.2;
 
-// On a device that waits, enough children read ahead and small enough work
-// items that every helper finds a read to wait on.
+// On a device that waits, enough children read ahead, and every size read a
+// work item of its own, so that every helper finds a read to wait on and a
+// small folder's sizes are read side by side, not one after another.
 constexpr std::size_t kWaitingWindow = 64;
-constexpr std::size_t kWaitingChunk = 8;
+constexpr std::size_t kWaitingChunk = 1;
 
 // A period of the reader probe, and what a doubling of the readers must
 // gain in reads per second to be kept.
