@@ -69,6 +69,7 @@ Form1::Form1(QWidget* parent)
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Tallyroot"));
   Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setTextFormat(Qt::PlainText);  // a path, however much it looks like markup
   Text1->setObjectName(QStringLiteral("Text1"));
   Command1->setObjectName(QStringLiteral("Command1"));
   ListView1->setObjectName(QStringLiteral("ListView1"));
