@@ -3,6 +3,7 @@
 namespace FindFilesModule {
 
 FoundEntryRecord FoundEntry;
+WalkEndRecord WalkEnd;
 
 namespace {
 
@@ -60,7 +61,7 @@ void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, Wa
   AbortScan = false;
 
   const ModeRule rule = RuleOf(Mode);
-  bool inFull = true;
+  bool inFull = true, unread = !listable, outermost = true;
   if (listable) {
     tallyroot::platform::FolderListing listing(folderPath);
     tallyroot::platform::ListedEntry entry;
@@ -88,8 +89,11 @@ void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, Wa
       if (AbortScan) return;
     }
     inFull = listing.ReadInFull();
+    unread = listing.Unread();
+    outermost = listing.Outermost();
   }
-  if (OnDone && inFull) OnDone();
+  WalkEnd = {inFull, unread};
+  if (OnDone && (inFull || outermost)) OnDone();
 }
 
 }  // namespace FindFilesModule

@@ -105,7 +105,7 @@ class Scheduler {
     if (!node) node = std::make_shared<Node>(std::string(name), from.fd, from.childChain);
     TakenChild taken;
     taken.matched = true;
-    taken.level = Enter(std::move(node), lock, &taken.cycleAt);
+    taken.level = Enter(std::move(node), lock, &taken);
     return taken;
   }
 
@@ -172,15 +172,15 @@ class Scheduler {
   Scheduler() : settings_(DefaultSettings()), on_(settings_.on) {}
 
   // Reads `node` (the walking thread reads it itself if nobody else does)
-  // and, when it can be listed, opens it as the innermost level; `cycleAt`
-  // learns where it is open further up when it was cut short as a cycle.
-  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock,
-                                        std::size_t* cycleAt) {
+  // and, when it can be listed, opens it as the innermost level; `taken`
+  // learns where it is open further up when it was cut short as a cycle, and
+  // whether it could not be opened.
+  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock, TakenChild* taken) {
     node->demanded.store(true);
     demanded_ = node;
     HelpUntil(lock, [&] { return node->state == State::Listed || node->state == State::Empty; });
     demanded_.reset();
-    if (cycleAt) *cycleAt = node->cycleAt;
+    if (taken) taken->cycleAt = node->cycleAt, taken->unread = node->unread;
     if (node->state == State::Empty) {
       if (levels_.empty()) EndWalk(lock);
       return nullptr;

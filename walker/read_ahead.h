@@ -39,6 +39,7 @@ class ReadAheadLevel {
 
   int Fd() const { return node_->fd->get(); }
   posix::FolderId Id() const { return node_->id; }
+  bool Unread() const { return node_->unread; }
   bool Next(ListedEntry& entry);
 
  private:
@@ -57,6 +58,7 @@ class ReadAheadLevel {
 struct TakenChild {
   bool matched = false;                   // the folder is the child handed out last
   std::size_t cycleAt = posix::kNoCycle;  // where it is open further up, for a cycle
+  bool unread = false;                    // it could not be opened
   std::unique_ptr<ReadAheadLevel> level;  // nothing when the folder yields nothing
 };
 
