@@ -48,6 +48,7 @@ struct Entry {
   Index::iterator node;
   std::string size;
   std::uint64_t nextSamePath;  // 0 = none
+  std::uint32_t unread;
 };
 
 struct Cache {
@@ -94,7 +95,7 @@ std::int32_t CacheFind(std::string_view path) {
   return static_cast<std::int32_t>(found->second.oldest - cache.oldestSeq + 1);
 }
 
-void CacheAdd(std::string_view path, std::string_view size) {
+void CacheAdd(std::string_view path, std::string_view size, std::uint32_t unread) {
   Cache& cache = TheCache();
   Index::node_type spare;
   if (cache.Count() >= kCacheCapacity) spare = cache.EvictOldest();
@@ -114,19 +115,26 @@ void CacheAdd(std::string_view path, std::string_view size) {
   }
 
   if (cache.ring.size() < static_cast<std::size_t>(kCacheCapacity)) {
-    cache.ring.push_back(Entry{node, std::string(size), 0});  // slots fill in order
+    cache.ring.push_back(Entry{node, std::string(size), 0, unread});  // slots fill in order
   } else {
     Entry& slot = cache.Slot(seq);
     slot.node = node;
     slot.size.assign(size);
     slot.nextSamePath = 0;
+    slot.unread = unread;
   }
 }
 
-const std::string& CacheSize(std::int32_t index) {
+namespace {
+const Entry& At(std::int32_t index) {
   Cache& cache = TheCache();
-  return cache.Slot(cache.oldestSeq + static_cast<std::uint64_t>(index) - 1).size;
+  return cache.Slot(cache.oldestSeq + static_cast<std::uint64_t>(index) - 1);
 }
+}  // namespace
+
+const std::string& CacheSize(std::int32_t index) { return At(index).size; }
+
+std::uint32_t CacheUnread(std::int32_t index) { return At(index).unread; }
 
 std::int32_t CacheCount() { return TheCache().Count(); }
 

@@ -10,7 +10,9 @@
 //    exactly where the file system tells letter case apart (Linux), and
 //    ignoring case where it does not.
 //  - CacheAdd does not look for an existing entry; callers add only after a
-//    miss. The size text is kept as given ("0" stays "0").
+//    miss. The size text is kept as given ("0" stays "0"), and beside it the
+//    number of folders at or below the folder that could not be read, which
+//    makes the size a lower bound.
 //  - Lookups and insertions take constant time on average.
 #pragma once
 
@@ -24,8 +26,9 @@ inline constexpr std::int32_t kCacheCapacity = 100000;
 
 void CacheCreate();  // empties the cache
 std::int32_t CacheFind(std::string_view path);
-void CacheAdd(std::string_view path, std::string_view size);
+void CacheAdd(std::string_view path, std::string_view size, std::uint32_t unread = 0);
 const std::string& CacheSize(std::int32_t index);
+std::uint32_t CacheUnread(std::int32_t index);
 std::int32_t CacheCount();
 
 }  // namespace TallyrootModule

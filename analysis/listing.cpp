@@ -16,6 +16,8 @@ namespace TallyrootModule {
 bool AbortScan = false;
 std::string MeasurePath;
 std::uint64_t MeasureSize = 0;
+std::uint32_t MeasureUnread = 0;
+bool ListedFolderUnread = false;
 
 namespace {
 ListingWindow* gWindow = nullptr;
@@ -51,6 +53,10 @@ void RunListing(const std::string& folder) {
   list.Flush();
 }
 
+std::uint32_t UnreadAtWalkEnd() {
+  return MeasureUnread + (FindFilesModule::WalkEnd.Unread ? 1 : 0);
+}
+
 void ListEntry() {
   tallyroot::FolderList& list = Window().List();
   const bool isFolder = (FoundEntry.Attributes & FindFilesModule::kFolderAttribute) != 0;
@@ -73,13 +79,17 @@ bool MeasureFolder(const std::string& key) {
   tallyroot::FolderList& list = Window().List();
   if (const std::int32_t cached = CacheFind(key); cached != 0) {
     list.SetSizeCell(list.Count(), CacheSize(cached));
+    list.SetUnread(list.Count(), CacheUnread(cached));
     return false;
   }
   MeasurePath = key;
   MeasureSize = 0;
+  MeasureUnread = 0;
   // The key is the folder's path with its separator, as the walk needs it.
   FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, key, FindFilesModule::AllHere, AbortScan);
-  return AbortScan;
+  if (AbortScan) return true;
+  list.SetUnread(list.Count(), UnreadAtWalkEnd());
+  return false;
 }
 
 }  // namespace TallyrootModule

@@ -12,29 +12,36 @@ namespace TallyrootModule {
 
 void MeasureEntry() {
   std::uint64_t item;
+  std::uint32_t unread = 0;
   bool fromWalk = false;
   if (FoundEntry.Attributes & FindFilesModule::kFolderAttribute) {
     std::string key = FolderKeyOfFoundEntry();
     if (const std::int32_t cached = CacheFind(key); cached != 0) {
       item = SizeValue(CacheSize(cached));
+      unread = CacheUnread(cached);
     } else {
       std::string keptPath = std::move(MeasurePath);
       const std::uint64_t keptSize = MeasureSize;
+      const std::uint32_t keptUnread = MeasureUnread;
       MeasurePath = std::move(key);
       MeasureSize = 0;
+      MeasureUnread = 0;
       FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, MeasurePath, FindFilesModule::AllHere,
                                  AbortScan);
       if (AbortScan) return;
       item = MeasureSize;
+      unread = UnreadAtWalkEnd();
       fromWalk = true;
       MeasurePath = std::move(keptPath);
       MeasureSize = keptSize;
+      MeasureUnread = keptUnread;
     }
   } else {
     item = FoundEntry.Size;
   }
 
   MeasureSize = AddSizes(MeasureSize, item);
+  MeasureUnread += unread;
   // A walked folder's files and cached totals have already raised the cell
   // one by one while it was walked.
   if (!fromWalk) {
@@ -47,6 +54,6 @@ void MeasureEntry() {
   Window().PassEvents();
 }
 
-void FinishMeasure() { CacheAdd(MeasurePath, SizeText(MeasureSize)); }
+void FinishMeasure() { CacheAdd(MeasurePath, SizeText(MeasureSize), UnreadAtWalkEnd()); }
 
 }  // namespace TallyrootModule

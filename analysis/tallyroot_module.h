@@ -7,9 +7,13 @@
 // not cached, with MeasureEntry and FinishMeasure, the row's size cell
 // growing as files are found. Every folder walked to its end leaves its total
 // in the cache (deepest first), unless a bind mount of a folder around it cut
-// its walk short: such a total holds only what this walk could reach.
+// its walk short: such a total holds only what this walk could reach. Beside
+// each total goes the number of folders at or below it that could not be
+// read, in the cache and in the row, which shows it as a mark.
 // FinishListing works out the listed folder's total, writes both share
-// columns and turns sorting on.
+// columns and turns sorting on. The listed folder's total is kept on the
+// same terms, so one whose walk reached above it (a bind mount of its
+// parent) is not.
 //
 // Everything runs on one thread. The callbacks reach the window only through
 // the ListingWindow given to SetWindow, and give it an event pass after every
@@ -34,6 +38,11 @@ extern bool AbortScan;
 // MeasureEntry calls that started the inner walks.
 extern std::string MeasurePath;
 extern std::uint64_t MeasureSize;
+extern std::uint32_t MeasureUnread;  // folders below it that could not be read
+
+// Whether the folder that the last listing walked could not be read; set by
+// FinishListing.
+extern bool ListedFolderUnread;
 
 // The window the callbacks fill; must outlive every walk.
 void SetWindow(ListingWindow* window);

@@ -120,6 +120,10 @@ double PrintRatio(const char* name, const Series& mine, const Series& theirs, do
 }
 
 long PeakResidentKiB() { return StatusKiB("VmHWM"); }
+bool ResetPeakResident() {
+  std::ofstream clear("/proc/self/clear_refs");
+  return static_cast<bool>(clear << "5" << std::flush);
+}
 long ResidentKiB() { return StatusKiB("VmRSS"); }
 
 double LoadAverage() {
@@ -145,8 +149,11 @@ void WarnIfBusy() {
 
 std::string TreeRoot(int argc, char** argv) {
   std::string root = "/tmp/tallyroot-bench-500k";
+  const auto number = [](const char* text) {
+    return *text != '\0' && std::strspn(text, "0123456789.") == std::strlen(text);
+  };
   for (int i = 1; i < argc; ++i) {
-    if (argv[i][0] != '-') {
+    if (argv[i][0] != '-' && !(i > 1 && argv[i - 1][0] == '-' && number(argv[i]))) {
       root = argv[i];
       break;
     }
@@ -163,6 +170,13 @@ bool ApplyNoReadAheadFlag(int argc, char** argv) {
   settings.on = false;
   platform::SetReadAhead(settings);
   return true;
+}
+
+long NumberAfter(int argc, char** argv, const char* flag, long fallback) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], flag) == 0) return std::strtol(argv[i + 1], nullptr, 10);
+  }
+  return fallback;
 }
 
 bool HasFlag(int argc, char** argv, const char* flag) {

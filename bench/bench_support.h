@@ -74,6 +74,10 @@ double PrintRatio(const char* name, const Series& mine, const Series& theirs, do
 // VmRSS of /proc/self/status); 0 if unknown.
 long PeakResidentKiB();
 long ResidentKiB();
+// Sets the peak back to the present resident size, so that the next
+// PeakResidentKiB tells the peak of what ran since; false where the kernel
+// does not allow it.
+bool ResetPeakResident();
 
 // The 1-minute load average, to tell a quiet machine from a busy one.
 double LoadAverage();
@@ -82,12 +86,16 @@ double LoadAverage();
 // shifts every figure, and a ratio is only worth quoting from a quiet run.
 void WarnIfBusy();
 
-// The tree to measure: the first argument that is not an option, or the
-// default tree. Ends without a separator.
+// The tree to measure: the first argument that is neither an option nor a
+// number after one (its value), or the default tree. Ends without a
+// separator.
 std::string TreeRoot(int argc, char** argv);
 
 // Whether `flag` is among the arguments.
 bool HasFlag(int argc, char** argv, const char* flag);
+
+// The number after `flag` ("--moves 1000"), or `fallback` without it.
+long NumberAfter(int argc, char** argv, const char* flag, long fallback);
 
 // Whether the walker reads ahead with helper threads by default here.
 bool ReadAheadByDefault();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in build-bench/, makes the benchmark trees under /tmp
 # when they are missing, and runs every benchmark on them (the walker, the
-# listing, the window, read-ahead), then the soak run on the default tree.
+# listing, the window, read-ahead), then the soak run on the default tree,
+# then the storage benchmark (bench/storage_bench.sh).
 #   bench/run_all.sh           the default tree (500,000 files in 20,000 folders)
 #   bench/run_all.sh --large   also a tree twice that size and one flat folder
 #                              of 200,000 files
@@ -18,20 +19,7 @@ cmake --build "$build" --parallel 2 --target make_tree walk_bench listing_bench 
   soak_bench
 bin=$build/bench
 
-# make_tree ROOT [options]: made once; ROOT.made records what was made, so a
-# tree whose making was cut short is not taken for a complete one.
-make_tree() {
-  local root=$1
-  if [ -e "$root.made" ]; then
-    cat "$root.made"
-  elif [ -e "$root" ]; then
-    echo "$root is incomplete (no $root.made): remove it and run again" >&2
-    exit 1
-  else
-    "$bin/make_tree" "$@" | tee "$root.made.part"
-    mv "$root.made.part" "$root.made"
-  fi
-}
+source "$repo/bench/trees.sh"
 
 trees=(/tmp/tallyroot-bench-500k)
 make_tree /tmp/tallyroot-bench-500k
@@ -53,3 +41,5 @@ for tree in "${trees[@]}"; do
 done
 echo
 "$bin/soak_bench" /tmp/tallyroot-bench-500k
+echo
+"$repo/bench/storage_bench.sh"

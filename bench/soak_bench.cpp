@@ -26,13 +26,6 @@ namespace {
 
 namespace bench = tallyroot::bench;
 
-long NumberAfter(int argc, char** argv, const char* flag, long fallback) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], flag) == 0) return std::strtol(argv[i + 1], nullptr, 10);
-  }
-  return fallback;
-}
-
 // Resident memory once the events a move left behind have been handled.
 long SettledResidentKiB() {
   QTest::qWait(50);
@@ -45,17 +38,9 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   tallyroot::platform::RaiseOpenFileLimit();
   QApplication app(argc, argv);
-  std::vector<char*> args;  // the tree is the first argument that is no option or option value
-  for (int i = 1; i < argc; ++i) {
-    if (argv[i][0] == '-')
-      ++i;
-    else
-      args.push_back(argv[i]);
-  }
-  args.insert(args.begin(), argv[0]);
-  const std::string root = bench::TreeRoot(static_cast<int>(args.size()), args.data());
-  const long moves = NumberAfter(argc, argv, "--moves", 1000);
-  bench::SplitMix64 random(static_cast<std::uint64_t>(NumberAfter(argc, argv, "--seed", 1)));
+  const std::string root = bench::TreeRoot(argc, argv);
+  const long moves = bench::NumberAfter(argc, argv, "--moves", 1000);
+  bench::SplitMix64 random(static_cast<std::uint64_t>(bench::NumberAfter(argc, argv, "--seed", 1)));
   const QString rootText = QString::fromStdString(root + '/');
   std::printf("soak_bench %s, %ld moves\n", root.c_str(), moves);
   bench::WarnIfBusy();

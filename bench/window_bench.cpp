@@ -9,15 +9,26 @@
 // the process's peak resident memory. Where the walker reads ahead with helper threads, the first
 // load is timed with and without.
 //
+// Each first load also gives the longest stretch without event handling in
+// the window's thread (a 5 ms timer's longest interval between ticks) and
+// its own peak resident memory.
+//
 // window_bench ROOT --profile: six first loads and nothing else, for perf,
 // callgrind or heaptrack. --no-read-ahead turns read-ahead off throughout.
+// window_bench ROOT --once: one first load and nothing else (no warm-up, so
+// a cold cache stays cold); prints its time, longest stretch and peak.
+// window_bench ROOT --close-after-ms M: starts a first load, closes the
+// window M ms into it and ends as the program does; prints the wall clock
+// time of the close, so that a caller can time the way to the exit.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <QApplication>
+#include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -26,6 +37,7 @@
 #include "analysis/folder_cache.h"
 #include "analysis/size_text.h"
 #include "bench/bench_support.h"
+#include "bench/event_gaps.h"
 #include "tests/support/scoped_read_ahead.h"
 #include "tests/support/window_input.h"
 #include "walker/folder_listing.h"
@@ -85,6 +97,52 @@ int LargestFolder(const tallyroot::FolderList& list) {
   return best;
 }
 
+// What one first load showed besides its time.
+struct LoadFigures {
+  double longestGap = 0;  // seconds without event handling
+  long peakKiB = 0;       // peak resident memory during the load
+};
+
+// The process's peak resident memory, kept across the resets that give each
+// load its own peak.
+class Peaks {
+ public:
+  void StartLoad() {
+    Note();
+    bench::ResetPeakResident();
+  }
+  long EndLoad() {
+    const long load = bench::PeakResidentKiB();
+    Note();
+    return load;
+  }
+  long Overall() {
+    Note();
+    return overall_;
+  }
+
+ private:
+  void Note() { overall_ = std::max(overall_, bench::PeakResidentKiB()); }
+  long overall_ = 0;
+};
+
+// Closes the window `ms` into a first load and lets the program end as the
+// real one does, by the end of the event loop once its last window is closed.
+int CloseDuringLoad(QApplication& app, tallyroot::testing::WindowInput& w, const QString& rootText,
+                    long ms) {
+  w.path->setText(rootText);
+  QTimer::singleShot(0, w.load, &QPushButton::click);
+  QTimer::singleShot(ms, &w.form, [&w] {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    std::printf("close at %lld ns since the epoch, %s\n",
+                static_cast<long long>(std::chrono::nanoseconds(now).count()),
+                w.form.IsBusy() ? "during the load" : "after the load had ended");
+    std::fflush(stdout);
+    w.form.close();
+  });
+  return app.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,8 +165,36 @@ int main(int argc, char** argv) {
     text1->setText(rootText);
     series.Time([&] { command1->click(); });
   };
-
+  // Where the walker reads ahead with helper threads, the first load is also
+  // timed without read-ahead.
   bench::ApplyNoReadAheadFlag(argc, argv);
+  const bool readAhead = bench::ReadAheadByDefault();
+  Peaks peaks;
+  bench::EventGaps gaps;
+  const auto firstLoad = [&](bench::Series& series, bool withReadAhead) {
+    const tallyroot::testing::ScopedReadAhead scope(withReadAhead && readAhead);
+    TallyrootModule::CacheCreate();
+    peaks.StartLoad();
+    gaps.Start();
+    load(series);
+    const double longestGap = gaps.Stop();
+    return LoadFigures{longestGap, peaks.EndLoad()};
+  };
+  const auto listed = [&] {
+    return label1->text() == rootText && w.list.Count() > 0 && !w.form.IsBusy();
+  };
+
+  const long closeAfter = bench::NumberAfter(argc, argv, "--close-after-ms", -1);
+  if (closeAfter >= 0) return CloseDuringLoad(app, w, rootText, closeAfter);
+  if (bench::HasFlag(argc, argv, "--once")) {
+    bench::Series once;
+    const LoadFigures figures = firstLoad(once, true);
+    std::printf(
+        "first load %.6f s; longest stretch without event handling %.6f s; peak resident "
+        "memory %ld KiB\n",
+        once.Wall(), figures.longestGap, figures.peakKiB);
+    return listed() ? 0 : 1;
+  }
   if (bench::HasFlag(argc, argv, "--profile")) {
     bench::Series loads;
     for (int run = 0; run < 6; ++run) {
@@ -138,28 +224,21 @@ int main(int argc, char** argv) {
     bench::Series warmUp;
     tool.available = RunTool(tool.command, warmUp);
   }
-  // Where the walker reads ahead with helper threads, the first load is also
-  // timed without read-ahead.
-  const bool readAhead = bench::ReadAheadByDefault();
   bench::Series warmUp, bare, first, firstAlone;
-  const auto firstLoad = [&](bench::Series& series, bool withReadAhead) {
-    const tallyroot::testing::ScopedReadAhead scope(withReadAhead && readAhead);
-    TallyrootModule::CacheCreate();
-    load(series);
-  };
   firstLoad(warmUp, true);
   if (readAhead) firstLoad(warmUp, false);
 
+  std::vector<LoadFigures> firstFigures, aloneFigures;
   for (int round = 0; round < 5; ++round) {
-    firstLoad(first, true);
-    if (readAhead) firstLoad(firstAlone, false);
+    firstFigures.push_back(firstLoad(first, true));
+    if (readAhead) aloneFigures.push_back(firstLoad(firstAlone, false));
     bare.Time([&] { bench::BareWalk(root); });
     for (Tool& tool : tools) {
       if (tool.available) tool.available = RunTool(tool.command, tool.times);
     }
   }
-  const long loadedPeakKiB = bench::PeakResidentKiB();
-  const bool listed = label1->text() == rootText && w.list.Count() > 0 && !w.form.IsBusy();
+  const long loadedPeakKiB = peaks.Overall();
+  const bool rootListed = listed();
 
   bench::Series again, down, up;
   bool moved = true;
@@ -190,6 +269,12 @@ int main(int argc, char** argv) {
   for (int alone = 0; alone < (readAhead ? 2 : 1); ++alone) {
     const bench::Series& mine = alone ? firstAlone : first;
     const std::string name = alone ? "first load, no read-ahead" : firstName;
+    const std::vector<LoadFigures>& figures = alone ? aloneFigures : firstFigures;
+    for (std::size_t at = 0; at < figures.size(); ++at) {
+      std::printf("%s, round %zu: %s, longest stretch without event handling %s, peak %.1f MB\n",
+                  name.c_str(), at + 1, bench::Duration(mine.wall[at]).c_str(),
+                  bench::Duration(figures[at].longestGap).c_str(), figures[at].peakKiB / 1024.0);
+    }
     bench::PrintRatio((name + " / bare loop").c_str(), mine, bare, 1.15, "<= 1.15");
     for (const Tool& tool : tools) {
       if (!tool.available) continue;
@@ -206,15 +291,15 @@ int main(int argc, char** argv) {
   const double slowest = std::max({again.Wall(), down.Wall(), up.Wall()});
   std::printf("slowest move from the cache: %s (target < 50 ms)%s\n",
               bench::Duration(slowest).c_str(), slowest < 0.05 ? "" : "  MISSED");
-  const long peakKiB = bench::PeakResidentKiB();
+  const long peakKiB = peaks.Overall();
   std::printf(
       "resident memory: %.1f MB with the window shown, peak %.1f MB after the first "
       "loads, peak %.1f MB at the end (target < 80 MB)%s\n",
       startKiB / 1024.0, loadedPeakKiB / 1024.0, peakKiB / 1024.0,
       peakKiB < 80 * 1024 ? "" : "  MISSED");
-  if (!listed || !moved) {
-    std::printf("FAILED: %s\n", !listed ? "the root was not listed"
-                                        : "the double-click or the up button did not move");
+  if (!rootListed || !moved) {
+    std::printf("FAILED: %s\n", !rootListed ? "the root was not listed"
+                                            : "the double-click or the up button did not move");
     return 1;
   }
   return 0;

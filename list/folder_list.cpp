@@ -64,6 +64,12 @@ void FolderList::SetSizeCell(int row, std::string_view text) {
   MarkChanged(row);
 }
 
+void FolderList::SetUnread(int row, std::uint32_t folders) {
+  if (At(row).unread == folders) return;
+  At(row).unread = folders;
+  MarkChanged(row);
+}
+
 void FolderList::MarkChanged(int row) {
   // Rows not yet published reach the views whole with their insertion.
   if (row > published_) return;
@@ -206,8 +212,20 @@ QVariant FolderList::data(const QModelIndex& index, int role) const {
     // Sizes and shares line up on their last digit.
     return column >= 2 ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter)) : QVariant();
   }
-  if (role != Qt::DisplayRole) return {};
   const int row = index.row() + 1;
+  if (column == 0 && (role == Qt::DecorationRole || role == Qt::ToolTipRole)) {
+    const std::uint32_t unread = Unread(row);
+    if (unread == 0) return {};
+    if (role == Qt::DecorationRole) return warningIcon_;
+    return unread == 1 ? QString::fromUtf8(
+                             "Die Größe ist eine Untergrenze: 1 Ordner hier oder "
+                             "darunter konnte nicht gelesen werden.")
+                       : QString::fromUtf8(
+                             "Die Größe ist eine Untergrenze: %1 Ordner hier oder "
+                             "darunter konnten nicht gelesen werden.")
+                             .arg(unread);
+  }
+  if (role != Qt::DisplayRole) return {};
   if (column == 0) return Text(row);
   return QString::fromLatin1(SubItem(row, column));
 }

@@ -58,6 +58,13 @@ class FolderList : public QAbstractTableModel {
   void SetTag(int row, const QString& tag) { At(row).tag = tag; }
   const QString& Tag(int row) const { return At(row).tag; }
 
+  // Folders at or below a folder row that could not be read, which makes its
+  // size a lower bound. Views show a row with any as `warningIcon` beside its
+  // name, with a tool tip that tells the number.
+  void SetUnread(int row, std::uint32_t folders);
+  std::uint32_t Unread(int row) const { return At(row).unread; }
+  void SetWarningIcon(const QVariant& icon) { warningIcon_ = icon; }
+
   // Ordering. Setting Sorted() to true, or the key or order while it is
   // true, orders the rows by column SortKey() (0 = row text, k = sub-item k)
   // in SortOrder() (0 ascending, 1 descending); rows with equal keys keep
@@ -94,6 +101,7 @@ class FolderList : public QAbstractTableModel {
     std::array<Cell, kSubItems> cells;
     std::uint8_t present = 0;  // bit k-1 set once sub-item k was added
     bool dirty = false;        // changed since the last flush
+    std::uint32_t unread = 0;
   };
 
   Row& At(int row) { return rows_[static_cast<std::size_t>(row - 1)]; }
@@ -103,6 +111,7 @@ class FolderList : public QAbstractTableModel {
 
   BlockVector<Row> rows_;
   std::vector<QString> headers_;
+  QVariant warningIcon_;
   int published_ = 0;             // rows the views know of
   std::vector<int> changedRows_;  // published rows changed since the last flush
   bool sorted_ = false;

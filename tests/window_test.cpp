@@ -41,6 +41,7 @@ TEST(Window, LaysOutItsControlsAndKeepsItsSizeWithinLimits) {
 TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   FixtureTree tree;
   tree.File("a.txt", 1234), tree.File("Sub/b.bin", 100), tree.File("Sub/Deep/c", 7);
+  tree.Folder("Sub/Deep/<i>x</i>");
   WindowDriver w;
   const QString root = NameToText(tree.Root()) + "/";
   w.Load("  " + NameToText(tree.Root()) + "  ");  // trimmed, separator appended
@@ -71,6 +72,8 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   EXPECT_TRUE(w.Idle());
   EXPECT_EQ(w.Cells("b.bin", 3, 4), "093,45%  ");  // the rows stay, with their folder shares
 
+  w.Load(tree.Path("Sub/Deep/<i>x</i>"));  // the root label shows a path as it is, never as markup
+  EXPECT_GE(w.root->sizeHint().width(), w.root->fontMetrics().horizontalAdvance(w.root->text()));
   QTest::keyClick(w.path, Qt::Key_X);  // a user edit forgets the root and the rows
   EXPECT_EQ(w.root->text(), "");
   EXPECT_EQ(w.Names(), "");

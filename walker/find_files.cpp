@@ -3,6 +3,7 @@
 namespace FindFilesModule {
 
 FoundEntryRecord FoundEntry;
+WalkEndRecord WalkEnd;
 
 namespace {
 
@@ -77,7 +78,7 @@ void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, Wa
   tAbortScan = &AbortScan;
 
   const ModeRule rule = RuleOf(Mode);
-  bool inFull = true;
+  bool inFull = true, unread = !listable, outermost = true;
   if (listable) {
     tallyroot::platform::FolderListing listing(folderPath);
     tallyroot::platform::ListedEntry entry;
@@ -107,8 +108,11 @@ void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, Wa
     // The wait hook stopped the listing early.
     if (AbortScan) return;
     inFull = listing.ReadInFull();
+    unread = listing.Unread();
+    outermost = listing.Outermost();
   }
-  if (OnDone && inFull) OnDone();
+  WalkEnd = {inFull, unread};
+  if (OnDone && (inFull || outermost)) OnDone();
 }
 
 }  // namespace FindFilesModule

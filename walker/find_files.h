@@ -22,7 +22,8 @@
 //    file whose name begins with "." is an ordinary file. A symbolic link is
 //    a file with its own size, whatever it points to.
 //  - A folder that cannot be listed yields no entries; the walk still ends
-//    with OnDone. Nothing is reported as an error.
+//    with OnDone. Nothing is reported as an error through the callbacks;
+//    WalkEnd tells whether the folder could not be read.
 //  - While a walk waits on the device for an entry (slow or cold storage,
 //    with read-ahead), it calls the wait hook (SetWaitHook), if one is set,
 //    every few milliseconds. AbortScan is tested after it as after a
@@ -32,7 +33,11 @@
 //    without OnDone, like a stopped walk but leaving AbortScan clear, and so
 //    does every walk around it that began below the folder it repeats: what
 //    they found depends on where the outermost walk began, so no total may
-//    be kept from them. A walk that nothing encloses always gets OnDone.
+//    be kept from them. The same holds for every walk around one that
+//    reaches a folder above the outermost walk's path (its parent, through a
+//    bind mount): a walk begun there would have cut it short. A walk that
+//    nothing encloses always gets OnDone, and WalkEnd tells whether what it
+//    found may be kept.
 #pragma once
 
 #include <cstdint>
@@ -69,6 +74,21 @@ struct FoundEntryRecord {
 
 // The entry just reported. Lives until exit; overwritten by every walk.
 extern FoundEntryRecord FoundEntry;
+
+// How the walk that ended last went: filled as it ends, before its OnDone,
+// and standing when FindFiles returns, until another walk ends. Not filled
+// by a stopped walk.
+struct WalkEndRecord {
+  // What the walk found is what a walk of the same path finds wherever it
+  // began, so a total made of it may be kept. False only for a walk that
+  // nothing encloses (the others end without OnDone then).
+  bool ReadInFull = true;
+  // The folder could not be listed, or not to its end (no permission,
+  // vanished, an I/O error): it holds more than the walk reported. A folder
+  // of a kernel file system and a cut cycle are empty on purpose, not unread.
+  bool Unread = false;
+};
+extern WalkEndRecord WalkEnd;
 
 using WalkCallback = void (*)();
 

@@ -32,12 +32,16 @@ struct ListedEntry {
 //  - `folderPath` ends with kSeparator. A symbolic link is followed only when
 //    it is the listed folder itself; entries that are links are files.
 //  - A folder that cannot be opened (missing, not a folder, no permission,
-//    name too long, out of descriptors) yields no entries, and so does a
+//    name too long, out of descriptors) yields no entries and is Unread, and
+//    so is one whose listing fails midway after what it gave so far. A
 //    folder of a kernel pseudo file system (proc, sysfs, ...), which holds no
-//    disk space. A folder that is already open further up this thread's
-//    chain of listings (a bind mount of an ancestor, say) yields no entries
-//    either, so every walk ends; it and every listing around it below the
-//    folder it repeats are then not ReadInFull.
+//    disk space, yields no entries and is not Unread. A folder that is
+//    already open further up this thread's chain of listings (a bind mount
+//    of an ancestor, say) yields no entries either, so every walk ends; it
+//    and every listing around it below the folder it repeats are then not
+//    ReadInFull. Nor are a listing of a folder that lies above the outermost
+//    listing's path (its parent, say, through a bind mount) and every
+//    listing around it: a walk begun higher up would have cut it short.
 //  - Entries come in the file system's own order, "." and ".." included.
 //    An entry that vanishes before its size is read is skipped.
 //  - Listings on one thread nest strictly (each is destroyed before the one
@@ -59,10 +63,18 @@ class FolderListing {
 
   // Whether this folder and everything listed below it while it was open
   // were read without cutting a cycle short at a folder open around this
-  // one. Then what was found does not depend on where the walk began: it is
-  // what a listing of this folder on its own would find. Asked before the
-  // listing closes, once the listings below it have closed.
+  // one and without reaching a folder above the outermost listing's path.
+  // Then what was found does not depend on where a walk that reaches this
+  // folder by this path began. Asked before the listing closes, once the
+  // listings below it have closed.
   bool ReadInFull() const;
+
+  // Whether this folder could not be listed, or not to its end: what it gave
+  // is less than what it holds. Asked once Next has returned false.
+  bool Unread() const;
+
+  // Whether no other listing is open around this one on this thread.
+  bool Outermost() const { return level_ == 1; }
 
  private:
   bool Refill();
@@ -71,8 +83,9 @@ class FolderListing {
   char* buffer_ = nullptr;  // borrowed from a per-thread pool
   long filled_ = 0;
   long offset_ = 0;
-  std::size_t depth_;     // listings open around this one on this thread
+  std::size_t level_;     // 1 + the listings open around this one on this thread
   std::size_t cutAbove_;  // the cycle mark of the listing around this one, kept for it
+  bool unread_ = false;
   std::unique_ptr<class ReadAheadLevel> ahead_;  // set when read-ahead serves this listing
 };
 

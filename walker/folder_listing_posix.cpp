@@ -37,11 +37,36 @@ struct OpenFolder {
 };
 thread_local std::vector<OpenFolder> tOpenFolders;
 
-// The outermost position in tOpenFolders at which a cycle was found since the
-// innermost listing opened (kNoCycle if none): a listing deeper than it was
-// cut short at a folder open around it, so what it found depends on where the
-// walk began.
+// The outermost level at which a cycle was cut since the innermost listing
+// opened (kNoCycle if none): a listing deeper than it was cut short at a
+// folder open around it, so what it found depends on where the walk began.
+// Levels count the open folders from 1 at the outermost; level 0 stands for
+// the folders above the outermost listing's path, which a walk begun higher
+// up would have cut short.
 thread_local std::size_t tCutAt = posix::kNoCycle;
+
+// The folders named by the outermost listing's path and its leading parts
+// ("/", "/home/", ...; not the path itself), read when it opens. Parts
+// longer than the system opens at once are left out.
+thread_local std::vector<posix::FolderId> tAbove;
+
+void ReadFoldersAbove(const std::string& folderPath) {
+  tAbove.clear();
+  for (std::size_t end = folderPath.find(kSeparator); end + 1 < folderPath.size() && end < PATH_MAX;
+       end = folderPath.find(kSeparator, end + 1)) {
+    struct stat info {};
+    if (stat(folderPath.substr(0, end + 1).c_str(), &info) == 0)
+      tAbove.push_back({info.st_dev, info.st_ino});
+  }
+}
+
+// Cuts every open listing short, as a walk begun higher up would, when the
+// folder `id` lies above the outermost listing's path.
+void NoteIfAbove(posix::FolderId id) {
+  for (const posix::FolderId above : tAbove) {
+    if (above.device == id.device && above.inode == id.inode) tCutAt = 0;
+  }
+}
 
 // getdents64 buffers are reused so that walking allocates nothing per folder
 // once the deepest level has been reached.
@@ -86,12 +111,16 @@ int OpenFolderAt(const std::string& folderPath) {
 }
 
 // Opens `folderPath` if it is to be listed (see posix::Judge); -1 if not,
-// with `cycleAt` set when it was refused as a cycle.
-int OpenListable(const std::string& folderPath, posix::FolderId& id, std::size_t& cycleAt) {
+// with `cycleAt` set when it was refused as a cycle and `unread` when it
+// could not be opened.
+int OpenListable(const std::string& folderPath, posix::FolderId& id, std::size_t& cycleAt,
+                 bool& unread) {
   const int fd = OpenFolderAt(folderPath);
+  unread = fd < 0;
   if (fd < 0) return -1;
   struct stat self {};
   if (fstat(fd, &self) != 0) {
+    unread = true;
     close(fd);
     return -1;
   }
@@ -107,13 +136,24 @@ int OpenListable(const std::string& folderPath, posix::FolderId& id, std::size_t
 }  // namespace
 
 FolderListing::FolderListing(const std::string& folderPath)
-    : depth_(tOpenFolders.size()), cutAbove_(std::exchange(tCutAt, posix::kNoCycle)) {
+    : level_(tOpenFolders.size() + 1), cutAbove_(std::exchange(tCutAt, posix::kNoCycle)) {
+  if (level_ == 1) ReadFoldersAbove(folderPath);
   std::size_t cycleAt = posix::kNoCycle;
   // Whatever way it was found, a cycle is noted for every listing around.
   struct NoteCycle {
     std::size_t& at;
-    ~NoteCycle() { tCutAt = std::min(tCutAt, at); }
+    ~NoteCycle() { tCutAt = std::min(tCutAt, at == posix::kNoCycle ? at : at + 1); }
   } noteCycle{cycleAt};
+
+  // A listing that read-ahead opened and read: what it says of the folder.
+  const auto adopt = [&](TakenChild taken) {
+    cycleAt = taken.cycleAt;
+    unread_ = taken.unread;
+    if (!taken.level) return;  // a cycle, a pseudo file system or not openable
+    NoteIfAbove(taken.level->Id());
+    tOpenFolders.push_back({taken.level->Fd(), taken.level->Id(), &folderPath, taken.level.get()});
+    ahead_ = std::move(taken.level);
+  };
 
   // The walk entering the child folder that the innermost listing has just
   // given out: its listing may have been read ahead.
@@ -121,11 +161,7 @@ FolderListing::FolderListing(const std::string& folderPath)
     if (const std::optional<std::string_view> name = ChildOfInnermost(folderPath)) {
       TakenChild taken = TakeReadAheadChild(*tOpenFolders.back().level, *name);
       if (taken.matched) {
-        cycleAt = taken.cycleAt;
-        if (!taken.level) return;  // a cycle, a pseudo file system or not openable
-        tOpenFolders.push_back(
-            {taken.level->Fd(), taken.level->Id(), &folderPath, taken.level.get()});
-        ahead_ = std::move(taken.level);
+        adopt(std::move(taken));
         return;
       }
     }
@@ -136,18 +172,15 @@ FolderListing::FolderListing(const std::string& folderPath)
   if (tOpenFolders.empty() && ReadAheadWanted()) {
     TakenChild taken = OpenReadAheadRoot(folderPath);
     if (taken.matched) {
-      cycleAt = taken.cycleAt;
-      if (!taken.level) return;  // not openable, or a pseudo file system
-      tOpenFolders.push_back(
-          {taken.level->Fd(), taken.level->Id(), &folderPath, taken.level.get()});
-      ahead_ = std::move(taken.level);
+      adopt(std::move(taken));
       return;
     }
   }
 
   posix::FolderId id{};
-  const int fd = OpenListable(folderPath, id, cycleAt);
+  const int fd = OpenListable(folderPath, id, cycleAt, unread_);
   if (fd < 0) return;
+  NoteIfAbove(id);
   if (ReadAheadWanted()) {
     ahead::Chain enclosing;
     enclosing.reserve(tOpenFolders.size() + 1);
@@ -163,7 +196,9 @@ FolderListing::FolderListing(const std::string& folderPath)
   tOpenFolders.push_back({fd, id, &folderPath, nullptr});
 }
 
-bool FolderListing::ReadInFull() const { return tCutAt >= depth_; }
+bool FolderListing::ReadInFull() const { return tCutAt >= level_; }
+
+bool FolderListing::Unread() const { return unread_ || (ahead_ && ahead_->Unread()); }
 
 FolderListing::~FolderListing() {
   tCutAt = std::min(tCutAt, cutAbove_);
@@ -179,6 +214,7 @@ FolderListing::~FolderListing() {
 
 bool FolderListing::Refill() {
   const ssize_t got = getdents64(fd_, buffer_, kBufferSize);
+  unread_ = unread_ || got < 0;
   if (got <= 0) return false;  // end of the folder, or a failure that ends it
   filled_ = got;
   offset_ = 0;

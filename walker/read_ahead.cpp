@@ -62,7 +62,7 @@ TakenChild Scheduler::Take(ReadAheadLevel& parent, std::string_view name) {
   if (!node) node = std::make_shared<Node>(std::string(name), from.fd, from.childChain);
   TakenChild taken;
   taken.matched = true;
-  taken.level = Enter(std::move(node), lock, &taken.cycleAt);
+  taken.level = Enter(std::move(node), lock, &taken);
   return taken;
 }
 
@@ -74,7 +74,7 @@ TakenChild Scheduler::AdoptRoot(const std::string& folderPath) {
   auto node = std::make_shared<Node>(folderPath, nullptr, std::make_shared<const Chain>());
   // A helper reads it: until a first read has shown what the device is
   // like, the walking thread had better not wait on it itself.
-  taken.level = Enter(std::move(node), lock, &taken.cycleAt, false);
+  taken.level = Enter(std::move(node), lock, &taken, false);
   if (taken.level && !taken.level->ended_) {
     NoteDevice(taken.level->Id().device);
   }
@@ -131,13 +131,8 @@ void Scheduler::Close(ReadAheadLevel& level) {
   Wake();  // memory given back may let a held-back read start
 }
 
-// Reads `node` (the walking thread reads it itself if it reads at all and
-// nobody else does) and, when it can be listed, opens it as the innermost
-// level; `cycleAt` learns where it is open further up when it was cut
-// short as a cycle. A level whose wait was stopped by the hook yields
-// nothing.
 std::unique_ptr<ReadAheadLevel> Scheduler::Enter(std::shared_ptr<Node> node, Lock& lock,
-                                                 std::size_t* cycleAt, bool walkerMayRead) {
+                                                 TakenChild* taken, bool walkerMayRead) {
   node->demanded.store(true);
   demanded_ = node;
   Wake();
@@ -145,7 +140,7 @@ std::unique_ptr<ReadAheadLevel> Scheduler::Enter(std::shared_ptr<Node> node, Loc
       lock, [&] { return node->state == State::Listed || node->state == State::Empty; },
       walkerMayRead);
   demanded_.reset();
-  if (cycleAt && listed) *cycleAt = node->cycleAt;
+  if (taken && listed) taken->cycleAt = node->cycleAt, taken->unread = node->unread;
   if (listed && node->state == State::Empty) {
     if (levels_.empty()) EndWalk();
     return nullptr;

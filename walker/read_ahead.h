@@ -49,6 +49,7 @@ class ReadAheadLevel {
   // A level that ended before its folder was read has neither.
   int Fd() const { return ended_ ? -1 : node_->fd->get(); }
   posix::FolderId Id() const { return ended_ ? posix::FolderId{} : node_->id; }
+  bool Unread() const { return !ended_ && node_->unread; }
   bool Next(ListedEntry& entry);
 
  private:
@@ -67,6 +68,7 @@ class ReadAheadLevel {
 struct TakenChild {
   bool matched = false;                   // the folder is the child handed out last
   std::size_t cycleAt = posix::kNoCycle;  // where it is open further up, for a cycle
+  bool unread = false;                    // it could not be opened
   std::unique_ptr<ReadAheadLevel> level;  // nothing when the folder yields nothing
 };
 

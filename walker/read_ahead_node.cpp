@@ -55,11 +55,16 @@ ReadEnd Open(Node& node) {
   if (fd < 0) {
     // A read ahead must not make a folder look empty for want of a
     // descriptor that the walk itself would have had.
-    return OutOfDescriptors(errno) && !node.demanded.load() ? ReadEnd::Abandoned : ReadEnd::Empty;
+    if (OutOfDescriptors(errno) && !node.demanded.load()) return ReadEnd::Abandoned;
+    node.unread = true;
+    return ReadEnd::Empty;
   }
   auto descriptor = std::make_shared<const Descriptor>(fd);
   struct stat self {};
-  if (fstat(fd, &self) != 0) return ReadEnd::Empty;
+  if (fstat(fd, &self) != 0) {
+    node.unread = true;
+    return ReadEnd::Empty;
+  }
   node.id = {self.st_dev, self.st_ino};
   const auto idOf = [](const posix::FolderId& id) { return id; };
   if (posix::Judge(fd, node.id, *node.chain, idOf, node.cycleAt) != posix::Verdict::List)
@@ -136,6 +141,7 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
   for (;;) {
     // A failure in the middle ends the listing, as it does without read-ahead.
     const long got = getdents64(node.fd->get(), buffer, kBufferSize);
+    node.unread = node.unread || got < 0;
     if (got <= 0) break;
     Append(node, buffer, got);
     if (node.cancelled.load()) {

@@ -89,6 +89,7 @@ struct Node {
   std::shared_ptr<const Chain> childChain;  // `chain` and this folder: its children's chain
   std::size_t bytes = 0;                    // counted in BytesHeld(), also while being read
   std::size_t cycleAt = posix::kNoCycle;    // for a cycle: where in `chain` it is open
+  bool unread = false;                      // not openable, or its listing failed midway
 
   // Under the scheduler's lock.
   State state = State::Waiting;

@@ -61,9 +61,8 @@ void Scheduler::TopUp(Node& node) {
   while (node.window.size() < pace_.window &&
          node.windowStart + node.window.size() < node.children.size()) {
     const Entry& entry = node.entries[node.children[node.windowStart + node.window.size()]];
-    node.window.push_back(
-        std::make_shared<Node>(std::string(node.names.data() + entry.nameAt, entry.nameLength),
-                               node.fd, node.childChain));
+    node.window.push_back(std::make_shared<Node>(
+        std::string(node.names.data() + entry.nameAt, entry.nameLength), node.fd, node.childChain));
   }
   if (node.window.size() != before) Wake();
 }

@@ -87,11 +87,11 @@ class Scheduler {
 
   // Reads `node` (the walking thread reads it itself if it reads at all and
   // nobody else does) and, when it can be listed, opens it as the innermost
-  // level; `cycleAt` learns where it is open further up when it was cut
-  // short as a cycle. A level whose wait was stopped by the hook yields
-  // nothing.
-  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock,
-                                        std::size_t* cycleAt, bool walkerMayRead = true);
+  // level; `taken` learns where it is open further up when it was cut
+  // short as a cycle, and whether it could not be opened. A level whose wait
+  // was stopped by the hook yields nothing.
+  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock, TakenChild* taken,
+                                        bool walkerMayRead = true);
 
   // Waits on the walking thread until `done`. Where the walking thread reads
   // (CPU-bound reads) it runs the most urgent work meanwhile, else it sleeps;

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTreeView>
 
 #include "analysis/folder_cache.h"
@@ -24,6 +25,8 @@ constexpr char kSeparator = platform::kSeparator;
 
 // The path box's first text: the separator alone, the root of every path here.
 const QString kInitialPath = QString(QChar(kSeparator));
+
+const QString kTitle = QStringLiteral("Tallyroot");
 
 // The up button's caption: an arrow drawn from text, five lines.
 const QString kUpArrow = QStringLiteral("/\\\r\n|\r\n|\r\n|\r\n|");
@@ -67,8 +70,9 @@ Form1::Form1(QWidget* parent)
       ListView1(new QTreeView(this)),
       Command2(new QPushButton(this)) {
   setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(QStringLiteral("Tallyroot"));
+  setWindowTitle(kTitle);
   Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setTextFormat(Qt::PlainText);  // a path, however much it looks like markup
   Text1->setObjectName(QStringLiteral("Text1"));
   Command1->setObjectName(QStringLiteral("Command1"));
   ListView1->setObjectName(QStringLiteral("ListView1"));
@@ -93,6 +97,7 @@ Form1::Form1(QWidget* parent)
   // A report-style list over the store. The view never sorts by itself: a
   // header click is a command (ListView1_ColumnClick).
   ListView1->setModel(&list_);
+  list_.SetWarningIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
   ListView1->setRootIsDecorated(false);
   ListView1->setUniformRowHeights(true);
   ListView1->setItemsExpandable(false);
@@ -244,6 +249,7 @@ void Form1::ShowFolder(const QString& path) {
     TallyrootModule::RunListing(folder);
   }
   if (TallyrootModule::AbortScan) return;  // the window is closing
+  ShowReadState(path);
   SetIdle(true);
 }
 
@@ -254,6 +260,12 @@ void Form1::SetIdle(bool idle) {
   Command2->setEnabled(idle);
 }
 
+void Form1::ShowReadState(const QString& path) {
+  setWindowTitle(TallyrootModule::ListedFolderUnread
+                     ? kTitle + QString::fromUtf8(" – %1 konnte nicht gelesen werden").arg(path)
+                     : kTitle);
+}
+
 void Form1::ListFolder(const QString& path) {
   try {
     ShowFolder(path);
@@ -261,7 +273,8 @@ void Form1::ListFolder(const QString& path) {
     // The root's total has been evicted from the cache. Say so, and give the
     // user the window back with the rows listed so far.
     list_.Flush();
-    QMessageBox::critical(this, windowTitle(), QString::fromUtf8(error.what()));
+    ShowReadState(path);
+    QMessageBox::critical(this, kTitle, QString::fromUtf8(error.what()));
     SetIdle(true);
   }
 }

@@ -62,7 +62,8 @@ class Form1 : public QWidget, public TallyrootModule::ListingWindow {
 
   void SetPathText(const QString& text);  // a write of the program's own
   void SetIdle(bool idle);  // the path box and both buttons usable, Busy cleared; or the reverse
-  void ListFolder(const QString& path);  // ShowFolder, and what its error leaves
+  void ListFolder(const QString& path);     // ShowFolder, and what its error leaves
+  void ShowReadState(const QString& path);  // in the title, when the listed folder was unreadable
   void ShowSortIndicator();
   int Twips(double twips) const;
 

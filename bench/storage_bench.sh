@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Tallyroot's first load against the bare loop, du, ncdu, gdu and the floor (an
+# unordered walk with many threads) on storage that makes people wait, in one
+# run; each figure is the median of the runs, with its ratio to du and to the
+# floor.
+#   cold   the default tree (500,000 files in 20,000 folders), the page cache
+#          dropped before every timed run of every tool (root only)
+#   fuse   10,000 files in 500 folders behind a slowfs mount that answers
+#          every request after 1 ms and lets the kernel cache nothing
+#   warm   the default tree with the page cache warm
+#   close  the window closed during a first load on the 10,000 files behind
+#          a 1 ms and a 20 ms mount: time from the close to the exit
+# For Tallyroot also the longest stretch without event handling in the
+# window's thread (worst run) and the peak resident memory (highest run).
+# Tallyroot's figure is the load as window_bench --once times it (the window
+# already shown); every other tool is timed from outside, process start
+# included.
+#   bench/storage_bench.sh [--only cold|fuse|warm|close] [--runs N]
+#                          [--close-after-ms M]
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=${TALLYROOT_BENCH_BUILD:-$repo/build-bench}
+only="" runs=3 closeAfter=300
+while [ $# -gt 0 ]; do
+  case $1 in
+    --only) only=$2; shift 2 ;;
+    --runs) runs=$2; shift 2 ;;
+    --close-after-ms) closeAfter=$2; shift 2 ;;
+    *) echo "usage: $0 [--only cold|fuse|warm|close] [--runs N] [--close-after-ms M]" >&2; exit 2 ;;
+  esac
+done
+part() { [ -z "$only" ] || [ "$only" = "$1" ]; }
+
+"$repo/scripts/setup.sh" ncdu gdu || echo "could not install ncdu and gdu; their rows are left out"
+cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTALLYROOT_TESTS=OFF >/dev/null
+cmake --build "$build" --parallel 2 --target make_tree walk_bench window_bench floor_walk slowfs
+bin=$build/bench
+slowfs=$build/tests/slowfs/slowfs
+source "$repo/bench/trees.sh"
+big=/tmp/tallyroot-bench-500k small=/tmp/tallyroot-bench-10k
+if part cold || part warm; then make_tree "$big"; fi
+if part fuse || part close; then make_tree "$small" --files 10000 --folders 500; fi
+export QT_QPA_PLATFORM=offscreen
+echo "load average $(cut -d' ' -f1 /proc/loadavg) on $(nproc) cores; $runs runs each"
+
+dropCaches=false
+drop() { if $dropCaches; then sync && echo 3 >/proc/sys/vm/drop_caches; fi; }
+now() { date +%s%N; }
+seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
+median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END {
+  if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+highest() { tr ' ' '\n' | grep . | sort -g | tail -1; }
+
+# The tools of a row: a name, then the command; "tallyroot" is the window.
+tools() {
+  local root=$1
+  shift
+  echo "Tallyroot first load|tallyroot"
+  echo "bare loop|$bin/walk_bench $root --profile-bare --once"
+  echo "du -sb|du -sb $root"
+  command -v ncdu >/dev/null && echo "ncdu -0 -o /dev/null|ncdu -0 -o /dev/null $root"
+  command -v gdu >/dev/null && echo "gdu -n -p|gdu -n -p $root"
+  for threads in "$@"; do echo "floor_walk $threads threads|$bin/floor_walk --threads $threads $root"; done
+}
+
+# row TITLE ROOT FLOOR_THREADS...: every tool once per run, in turns, then the
+# table. The floor of the ratios is the last floor_walk given.
+row() {
+  local title=$1 root=$2
+  shift 2
+  local -a names commands
+  local -A times
+  local stretches="" peaks="" name command start out
+  while IFS='|' read -r name command; do names+=("$name") commands+=("$command"); done \
+    < <(tools "$root" "$@")
+  for ((run = 0; run < runs; run++)); do
+    for i in "${!names[@]}"; do
+      drop
+      if [ "${commands[i]}" = tallyroot ]; then
+        out=$("$bin/window_bench" "$root" --once 2>/dev/null | grep '^first load') || { echo "Tallyroot failed"; continue; }
+        times[$i]+=" $(awk '{ print $3 }' <<<"$out")"
+        stretches+=" $(awk -F'; ' '{ split($2, w, " "); print w[6] }' <<<"$out")"
+        peaks+=" $(awk -F'; ' '{ split($3, w, " "); print w[4] }' <<<"$out")"
+      else
+        start=$(now)
+        if ${commands[i]} >/dev/null 2>&1; then
+          times[$i]+=" $(seconds $(($(now) - start)))"
+        else
+          echo "${names[i]} failed"
+        fi
+      fi
+    done
+  done
+  local du floor
+  du=$(median <<<"${times[2]:-}") floor=$(median <<<"${times[$((${#names[@]} - 1))]:-}")
+  echo
+  echo "== $title =="
+  printf '  %-24s %10s %8s %8s   %s\n' tool median "/ du" "/ floor" runs
+  for i in "${!names[@]}"; do
+    local m
+    m=$(median <<<"${times[$i]:-}")
+    if [ -z "$m" ]; then printf '  %-24s failed\n' "${names[i]}"; continue; fi
+    printf '  %-24s %8.3f s %8.2f %8.2f   (%s )\n' "${names[i]}" "$m" \
+      "$(awk -v a="$m" -v b="$du" 'BEGIN { print b > 0 ? a / b : 0 }')" \
+      "$(awk -v a="$m" -v b="$floor" 'BEGIN { print b > 0 ? a / b : 0 }')" "${times[$i]}"
+  done
+  if ! command -v ncdu >/dev/null; then echo "  ncdu: not available"; fi
+  if ! command -v gdu >/dev/null; then echo "  gdu: not available"; fi
+  if [ -n "$stretches" ]; then
+    printf '  Tallyroot: longest stretch without event handling %.1f ms (worst run), ' \
+      "$(awk -v s="$(highest <<<"$stretches")" 'BEGIN { print s * 1000 }')"
+    printf 'peak resident memory %.1f MB (highest run)\n' \
+      "$(awk -v k="$(highest <<<"$peaks")" 'BEGIN { print k / 1024 }')"
+  fi
+}
+
+# mountSlow DELAY_MS: a slowfs mirror of the small tree at $mounted, unmounted on exit.
+mounted="" slowPid=""
+unmount() {
+  if [ -n "$slowPid" ]; then kill -TERM "$slowPid" 2>/dev/null || true; wait "$slowPid" || true; fi
+  if [ -n "$mounted" ]; then rmdir "$mounted" 2>/dev/null || true; fi
+  mounted="" slowPid=""
+}
+trap unmount EXIT
+mountSlow() {
+  unmount
+  mounted=$(mktemp -d /tmp/tallyroot-slow-XXXXXX)
+  "$slowfs" --delay-ms "$1" "$small" "$mounted" -f &
+  slowPid=$!
+  for ((i = 0; i < 1000; i++)); do
+    grep -q " $mounted " /proc/self/mountinfo && return 0
+    kill -0 "$slowPid" 2>/dev/null || break
+    sleep 0.01
+  done
+  echo "slowfs could not mount $mounted (no /dev/fuse or no right to mount?)" >&2
+  return 1
+}
+
+# closing DELAY_MS: the window closed $closeAfter ms into a first load; the
+# time until the process has ended, seen from outside.
+closing() {
+  local delay=$1 exits="" late="" out end closed
+  for ((run = 0; run < runs; run++)); do
+    out=$(timeout 120 "$bin/window_bench" "$mounted" --close-after-ms "$closeAfter" 2>/dev/null | grep '^close at') || true
+    end=$(now)
+    closed=$(awk '{ print $3 }' <<<"$out")
+    if [ -z "$closed" ]; then exits+=" 120"; late+=" (killed after 120 s)"; continue; fi
+    exits+=" $(seconds $((end - closed)))"
+    if grep -q "after the load had ended" <<<"$out"; then late+=" (a load ended before the close)"; fi
+  done
+  printf '  %2s ms mount: exit %.3f s after the close (median; runs:%s)%s\n' "$delay" \
+    "$(median <<<"$exits")" "$exits" "$late"
+}
+
+if part cold; then
+  if [ "$(id -u)" -eq 0 ] && (sync && echo 3 >/proc/sys/vm/drop_caches) 2>/dev/null; then
+    dropCaches=true
+    row "cold: $big, page cache dropped before every run" "$big" 16
+    dropCaches=false
+  else
+    echo
+    echo "== cold: left out: dropping the page cache needs root (and a writable /proc/sys/vm) =="
+  fi
+fi
+if part fuse; then
+  "$bin/walk_bench" "$small" --profile-bare --once >/dev/null  # slowfs's own source warm
+  if mountSlow 1; then row "fuse: $small behind a 1 ms slowfs mount" "$mounted" 16 64; fi
+  unmount
+fi
+if part warm; then
+  "$bin/walk_bench" "$big" --profile-bare --once >/dev/null
+  row "warm: $big" "$big" 16
+fi
+if part close; then
+  echo
+  echo "== close: the window closed $closeAfter ms into a first load of $small =="
+  "$bin/walk_bench" "$small" --profile-bare --once >/dev/null
+  for delay in 1 20; do
+    if mountSlow "$delay"; then closing "$delay"; fi
+    unmount
+  done
+fi
