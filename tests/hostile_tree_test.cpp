@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <linux/magic.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
@@ -259,6 +260,36 @@ TEST(HostileTree, LinksSpecialFilesHugeFilesOddNamesAndDepth) {
     w.Load(tree.Path(other));  // not a folder: no rows, and said so
     EXPECT_EQ(Shown(w), "unreadable ;") << other;
   }
+}
+
+// A chain of 18000 folders with a 1-byte file on each level, deeper than
+// the thread's own stack holds nested walks (it ended the program at 17000):
+// loaded through the window, with the right total. The walk holds one open
+// folder per level, so it needs that many descriptors.
+TEST(HostileTree, ChainDeeperThanTheStackHolds) {
+  constexpr int kLevels = 18000;
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < kLevels + 1000)
+    GTEST_SKIP() << "too few descriptors for one open folder per level";
+  FixtureTree tree(std::filesystem::is_directory("/dev/shm")
+                       ? "/dev/shm"
+                       : std::filesystem::temp_directory_path());
+  int made = 0;
+  for (int dir = open(tree.Root().c_str(), O_RDONLY | O_CLOEXEC); dir >= 0; ++made) {
+    const int file = openat(dir, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const bool sized = file >= 0 && write(file, "x", 1) == 1;
+    const int next = made + 1 < kLevels && sized && mkdirat(dir, "d", 0755) == 0
+                         ? openat(dir, "d", O_RDONLY | O_CLOEXEC)
+                         : -1;
+    close(file), close(dir), dir = next;
+  }
+  ASSERT_EQ(made, kLevels);
+  WindowDriver w;
+  w.Load(tree.Root());
+  // Counted as made: the recursive count would need the deep stack itself.
+  EXPECT_EQ(w.Cells("d", 2, 4) + w.Cells("f", 2, 4),
+            Digits(kLevels - 1) + " 099,99% 099,99% 000000000001 000,00% 000,00% ");
+  EXPECT_TRUE(w.Idle());
 }
 
 // 200000 entries in one folder (hard links: no new inodes, which are what
