@@ -3,7 +3,8 @@
 // st_size over everything below that is not a folder, without following
 // links, skipping folders whose name begins with ".", and counting nothing on
 // a kernel file system or in a folder that is already open further up; and
-// beside it the folders that could not be opened, which the window marks.
+// beside it the folders that could not be opened or hold a file whose size
+// could not be read, which the window marks.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <linux/magic.h>
@@ -28,7 +29,7 @@ using namespace testing;
 using Chain = std::vector<std::pair<dev_t, ino_t>>;  // the folders open further up
 struct Counted {
   std::uint64_t bytes = 0;
-  std::uint32_t unread = 0;  // folders at or below that could not be opened
+  std::uint32_t unread = 0;  // folders at or below that could not be read
 };
 
 std::map<std::string, Counted> Count(int fd, Chain& open, Counted& total) {  // closes `fd`
@@ -44,6 +45,7 @@ std::map<std::string, Counted> Count(int fd, Chain& open, Counted& total) {  // 
     return closedir(dir), rows;
   }
   open.emplace_back(self.st_dev, self.st_ino);
+  bool unsized = false;
   while (const dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
     struct stat info {};
@@ -52,6 +54,7 @@ std::map<std::string, Counted> Count(int fd, Chain& open, Counted& total) {  // 
         entry->d_type == DT_DIR || (entry->d_type == DT_UNKNOWN && known && S_ISDIR(info.st_mode));
     if (name == "." || name == ".." || (!known && errno == ENOENT) || (folder && name[0] == '.'))
       continue;
+    unsized = unsized || (!known && !folder);  // there, but its size is not to be had
     Counted& row = rows[name];
     row.bytes = known && !folder ? info.st_size : 0;
     if (folder)
@@ -60,6 +63,7 @@ std::map<std::string, Counted> Count(int fd, Chain& open, Counted& total) {  // 
     total.bytes += row.bytes, total.unread += row.unread;
   }
   open.pop_back();
+  total.unread += unsized;
   return closedir(dir), rows;
 }
 
@@ -138,7 +142,7 @@ struct MountedTree : FixtureTree {
                                        {"proc", Path("p/proc"), "proc"}},
                             .asNobody = true};
   const std::string root =
-      "a 000000000008 listonly 000000000000 locked 000000000000!1 p 000000000003 "
+      "a 000000000008 listonly 000000000000!1 locked 000000000000!1 p 000000000003 "
       "part 000000000013!1 ;\n";
   const std::string shown = root + root + "g 000000000005 up 000000000003 ;\n";
 };

@@ -231,7 +231,9 @@ bool FolderListing::Next(ListedEntry& entry) {
       return true;
     }
     entry.isFolder = false;
-    if (posix::ReadEntry(fd_, name, record->d_type != DT_UNKNOWN, entry)) {
+    const posix::EntryRead read = posix::ReadEntry(fd_, name, record->d_type != DT_UNKNOWN, entry);
+    if (read != posix::EntryRead::Vanished) {
+      unread_ = unread_ || read == posix::EntryRead::Unsized;
       return true;
     }
     // Vanished between listing and size read: skip it.

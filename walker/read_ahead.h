@@ -39,7 +39,8 @@ class ReadAheadLevel {
 
   int Fd() const { return node_->fd->get(); }
   posix::FolderId Id() const { return node_->id; }
-  bool Unread() const { return node_->unread; }
+  // Once Next has given every entry.
+  bool Unread() const { return node_->unread || node_->unsized.load(std::memory_order_relaxed); }
   bool Next(ListedEntry& entry);
 
  private:

@@ -172,10 +172,13 @@ void SizeChunk(Node& node, std::size_t chunk) {
     if ((at & 63) == 0 && node.cancelled.load(std::memory_order_relaxed)) return;
     ListedEntry read;
     const bool typeKnown = entry.kind == Kind::File;
-    if (!posix::ReadEntry(dirFd, node.names.data() + entry.nameAt, typeKnown, read)) {
+    const posix::EntryRead outcome =
+        posix::ReadEntry(dirFd, node.names.data() + entry.nameAt, typeKnown, read);
+    if (outcome == posix::EntryRead::Vanished) {
       entry.kind = Kind::Vanished;
       continue;
     }
+    if (outcome == posix::EntryRead::Unsized) node.unsized.store(true, std::memory_order_relaxed);
     entry.kind = read.isFolder ? Kind::Folder : Kind::File;
     entry.size = read.size;
   }
