@@ -8,7 +8,6 @@
 // moves and at the end; the end must stay within 10% of the first figure
 // (nothing the moves make may pile up). Every move must take effect and leave
 // the window idle; the run fails otherwise.
-#include <QApplication>
 #include <QTest>
 #include <algorithm>
 #include <cstdio>
@@ -19,8 +18,8 @@
 
 #include "bench/bench_random.h"
 #include "bench/bench_support.h"
+#include "tests/support/headless_app.h"
 #include "tests/support/window_input.h"
-#include "walker/folder_listing.h"
 
 namespace {
 
@@ -35,9 +34,7 @@ long SettledResidentKiB() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  tallyroot::platform::RaiseOpenFileLimit();
-  QApplication app(argc, argv);
+  tallyroot::testing::HeadlessApplication app(argc, argv);
   const std::string root = bench::TreeRoot(argc, argv);
   const long moves = bench::NumberAfter(argc, argv, "--moves", 1000);
   bench::SplitMix64 random(static_cast<std::uint64_t>(bench::NumberAfter(argc, argv, "--seed", 1)));

@@ -49,6 +49,7 @@ now() { date +%s%N; }
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END {
   if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { print (b > 0 ? a / b : 0) }'; }
 highest() { tr ' ' '\n' | grep . | sort -g | tail -1; }
 
 # The tools of a row: a name, then the command; "tallyroot" is the window.
@@ -78,7 +79,7 @@ row() {
       drop
       if [ "${commands[i]}" = tallyroot ]; then
         out=$("$bin/window_bench" "$root" --once 2>/dev/null | grep '^first load') || { echo "Tallyroot failed"; continue; }
-        times[$i]+=" $(awk '{ print $3 }' <<<"$out")"
+        times[$i]+=" $(awk '{ printf "%.3f", $3 }' <<<"$out")"
         stretches+=" $(awk -F'; ' '{ split($2, w, " "); print w[6] }' <<<"$out")"
         peaks+=" $(awk -F'; ' '{ split($3, w, " "); print w[4] }' <<<"$out")"
       else
@@ -101,8 +102,7 @@ row() {
     m=$(median <<<"${times[$i]:-}")
     if [ -z "$m" ]; then printf '  %-24s failed\n' "${names[i]}"; continue; fi
     printf '  %-24s %8.3f s %8.2f %8.2f   (%s )\n' "${names[i]}" "$m" \
-      "$(awk -v a="$m" -v b="$du" 'BEGIN { print b > 0 ? a / b : 0 }')" \
-      "$(awk -v a="$m" -v b="$floor" 'BEGIN { print b > 0 ? a / b : 0 }')" "${times[$i]}"
+      "$(ratio "$m" "$du")" "$(ratio "$m" "$floor")" "${times[$i]}"
   done
   if ! command -v ncdu >/dev/null; then echo "  ncdu: not available"; fi
   if ! command -v gdu >/dev/null; then echo "  gdu: not available"; fi

@@ -38,9 +38,9 @@
 #include "analysis/size_text.h"
 #include "bench/bench_support.h"
 #include "bench/event_gaps.h"
+#include "tests/support/headless_app.h"
 #include "tests/support/scoped_read_ahead.h"
 #include "tests/support/window_input.h"
-#include "walker/folder_listing.h"
 
 extern char** environ;
 
@@ -146,9 +146,7 @@ int CloseDuringLoad(QApplication& app, tallyroot::testing::WindowInput& w, const
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  tallyroot::platform::RaiseOpenFileLimit();
-  QApplication app(argc, argv);
+  tallyroot::testing::HeadlessApplication app(argc, argv);
   const std::string root = bench::TreeRoot(argc, argv);
   const QString rootText = QString::fromStdString(root + '/');
   std::printf("window_bench %s\n", root.c_str());

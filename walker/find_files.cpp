@@ -1,5 +1,7 @@
 #include "walker/find_files.h"
 
+#include "walker/large_stack.h"
+
 namespace FindFilesModule {
 
 FoundEntryRecord FoundEntry;
@@ -8,6 +10,10 @@ WalkEndRecord WalkEnd;
 namespace {
 
 constexpr char kSeparator = tallyroot::platform::kSeparator;
+
+// Walks running on this thread, nested ones included.
+thread_local unsigned tNesting = 0;
+constexpr unsigned kLevelsOnOwnStack = 500;
 
 struct ModeRule {
   bool reportFiles;
@@ -67,6 +73,18 @@ std::string_view TrimAtNul(std::string_view text) {
 
 void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, WalkMode Mode,
                bool& AbortScan) {
+  // Walks nest as deep as folders do. The first levels run on the thread's
+  // own stack; deeper ones on a stack that has room for any depth.
+  if (tNesting >= kLevelsOnOwnStack && !tallyroot::platform::OnLargeStack()) {
+    tallyroot::platform::RunOnLargeStack(
+        [&] { FindFiles(OnEntry, OnDone, std::move(Folder), Mode, AbortScan); });
+    return;
+  }
+  ++tNesting;
+  struct Leave {
+    ~Leave() { --tNesting; }
+  } leave;
+
   std::string folderPath = std::move(Folder);
   if (folderPath.empty()) folderPath = tallyroot::platform::ExecutableFolder();
   // Nothing is listed where the program's own folder cannot be found (walking

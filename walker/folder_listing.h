@@ -33,7 +33,8 @@ struct ListedEntry {
 //    it is the listed folder itself; entries that are links are files.
 //  - A folder that cannot be opened (missing, not a folder, no permission,
 //    name too long, out of descriptors) yields no entries and is Unread, and
-//    so is one whose listing fails midway after what it gave so far. A
+//    so is one whose listing fails midway after what it gave so far, or one
+//    with an entry whose size cannot be read (listed but not searchable). A
 //    folder of a kernel pseudo file system (proc, sysfs, ...), which holds no
 //    disk space, yields no entries and is not Unread. A folder that is
 //    already open further up this thread's chain of listings (a bind mount

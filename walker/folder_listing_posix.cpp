@@ -23,6 +23,12 @@ namespace tallyroot::platform {
 namespace {
 
 constexpr std::size_t kBufferSize = 16 * 1024;
+
+// Listings nested deeper than this are not read ahead: each listing read
+// ahead carries the identities of every folder open around it, which in a
+// chain of folders thousands deep would cost memory by the square of the
+// depth, and trees that deep are chains with little to read beside the path.
+constexpr std::size_t kReadAheadLevels = 128;
 using posix::kMaxNameBytes;
 
 // The folders this thread has open, innermost last. Listings nest, so this
@@ -157,7 +163,7 @@ FolderListing::FolderListing(const std::string& folderPath)
 
   // The walk entering the child folder that the innermost listing has just
   // given out: its listing may have been read ahead.
-  if (!tOpenFolders.empty() && tOpenFolders.back().level) {
+  if (level_ <= kReadAheadLevels && !tOpenFolders.empty() && tOpenFolders.back().level) {
     if (const std::optional<std::string_view> name = ChildOfInnermost(folderPath)) {
       TakenChild taken = TakeReadAheadChild(*tOpenFolders.back().level, *name);
       if (taken.matched) {
@@ -181,7 +187,7 @@ FolderListing::FolderListing(const std::string& folderPath)
   const int fd = OpenListable(folderPath, id, cycleAt, unread_);
   if (fd < 0) return;
   NoteIfAbove(id);
-  if (ReadAheadWanted()) {
+  if (level_ <= kReadAheadLevels && ReadAheadWanted()) {
     ahead::Chain enclosing;
     enclosing.reserve(tOpenFolders.size() + 1);
     for (const OpenFolder& open : tOpenFolders) enclosing.push_back(open.id);
@@ -239,7 +245,9 @@ bool FolderListing::Next(ListedEntry& entry) {
       return true;
     }
     entry.isFolder = false;
-    if (posix::ReadEntry(fd_, name, record->d_type != DT_UNKNOWN, entry)) {
+    const posix::EntryRead read = posix::ReadEntry(fd_, name, record->d_type != DT_UNKNOWN, entry);
+    if (read != posix::EntryRead::Vanished) {
+      unread_ = unread_ || read == posix::EntryRead::Unsized;
       return true;
     }
     // Vanished between listing and size read: skip it.

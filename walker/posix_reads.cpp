@@ -44,7 +44,7 @@ bool IsPseudoFileSystem(int fd) {
   return false;
 }
 
-bool ReadEntry(int dirFd, const char* name, bool typeKnown, ListedEntry& entry) {
+EntryRead ReadEntry(int dirFd, const char* name, bool typeKnown, ListedEntry& entry) {
   constexpr int kFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT;
   if (gHaveStatx.load(std::memory_order_relaxed)) {
     struct statx info {};
@@ -52,7 +52,7 @@ bool ReadEntry(int dirFd, const char* name, bool typeKnown, ListedEntry& entry) 
     if (statx(dirFd, name, kFlags, mask, &info) == 0) {
       if (!typeKnown) entry.isFolder = S_ISDIR(info.stx_mode);
       entry.size = entry.isFolder ? 0 : info.stx_size;
-      return true;
+      return EntryRead::Read;
     }
     if (errno == ENOSYS) gHaveStatx.store(false, std::memory_order_relaxed);
   }
@@ -61,12 +61,12 @@ bool ReadEntry(int dirFd, const char* name, bool typeKnown, ListedEntry& entry) 
     if (fstatat(dirFd, name, &info, kFlags) == 0) {
       if (!typeKnown) entry.isFolder = S_ISDIR(info.st_mode);
       entry.size = entry.isFolder ? 0 : static_cast<std::uint64_t>(info.st_size);
-      return true;
+      return EntryRead::Read;
     }
   }
-  if (errno == ENOENT) return false;
+  if (errno == ENOENT) return EntryRead::Vanished;
   entry.size = 0;
-  return true;
+  return EntryRead::Unsized;
 }
 
 }  // namespace tallyroot::platform::posix

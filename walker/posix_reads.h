@@ -58,10 +58,11 @@ Verdict Judge(int fd, FolderId self, const Chain& chain, IdOf idOf, std::size_t&
 }
 
 // Reads the size (and, unless `typeKnown`, the type) of `name` in the folder
-// open as `dirFd` into `entry`, never following a link. Returns false only
-// when the entry has vanished since it was listed. An entry that is there but
-// cannot be examined (in a folder that may be listed but not searched) is
-// still reported, as a file of size 0 unless the listing said it is a folder.
-bool ReadEntry(int dirFd, const char* name, bool typeKnown, ListedEntry& entry);
+// open as `dirFd` into `entry`, never following a link. An entry that is
+// there but cannot be examined (in a folder that may be listed but not
+// searched) is Unsized and still reported, as a file of size 0 unless the
+// listing said it is a folder; its folder then holds more than is counted.
+enum class EntryRead { Read, Vanished, Unsized };
+EntryRead ReadEntry(int dirFd, const char* name, bool typeKnown, ListedEntry& entry);
 
 }  // namespace tallyroot::platform::posix

@@ -49,7 +49,10 @@ class ReadAheadLevel {
   // A level that ended before its folder was read has neither.
   int Fd() const { return ended_ ? -1 : node_->fd->get(); }
   posix::FolderId Id() const { return ended_ ? posix::FolderId{} : node_->id; }
-  bool Unread() const { return !ended_ && node_->unread; }
+  // Once Next has given every entry.
+  bool Unread() const {
+    return !ended_ && (node_->unread || node_->unsized.load(std::memory_order_relaxed));
+  }
   bool Next(ListedEntry& entry);
 
  private:

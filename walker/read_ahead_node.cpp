@@ -170,10 +170,13 @@ bool ReadSize(Node& node, std::size_t at) {
   Entry& entry = node.entries[at];
   ListedEntry read;
   const bool typeKnown = entry.kind == Kind::File;
-  if (!posix::ReadEntry(node.fd->get(), node.names.data() + entry.nameAt, typeKnown, read)) {
+  const posix::EntryRead outcome =
+      posix::ReadEntry(node.fd->get(), node.names.data() + entry.nameAt, typeKnown, read);
+  if (outcome == posix::EntryRead::Vanished) {
     entry.kind = Kind::Vanished;
     return false;
   }
+  if (outcome == posix::EntryRead::Unsized) node.unsized.store(true, std::memory_order_relaxed);
   entry.kind = read.isFolder ? Kind::Folder : Kind::File;
   entry.size = read.size;
   return true;

@@ -15,7 +15,10 @@ namespace tallyroot::testing {
 
 class FixtureTree {
  public:
-  FixtureTree() : root_((std::filesystem::temp_directory_path() / "tallyroot-XXXXXX").string()) {
+  // In the temporary folder, or in `base` (a file system in memory, say, where
+  // removing a tree thousands of folders deep takes no minute).
+  explicit FixtureTree(const std::filesystem::path& base = std::filesystem::temp_directory_path())
+      : root_((base / "tallyroot-XXXXXX").string()) {
     if (mkdtemp(root_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   }
   // By tools that reopen unreadable folders and take trees deeper than any path.
