@@ -24,15 +24,15 @@ template <typename Done>
 bool Scheduler::WaitAsWalker(Lock& lock, Done done, bool mayRead) {
   Clock::time_point hookDue = Clock::now() + kHookInterval;
   while (!done()) {
-    if (mayRead && pace_.walkerReads) {
-      if (Work work = Pick(); work.node) {
-        Run(std::move(work), lock);
-        continue;
-      }
+    Work work;
+    if (mayRead && pace_.walkerReads) work = Pick();
+    if (work.node) {
+      Run(std::move(work), lock);
+    } else {
+      walkerWaiting_.store(true, std::memory_order_seq_cst);
+      if (!done()) walkerWoken_.wait_until(lock, hookDue);
+      walkerWaiting_.store(false, std::memory_order_relaxed);
     }
-    walkerWaiting_.store(true, std::memory_order_seq_cst);
-    if (!done()) walkerWoken_.wait_until(lock, hookDue);
-    walkerWaiting_.store(false, std::memory_order_relaxed);
     const WaitHook hook = waitHook_.load();
     if (hook && Clock::now() >= hookDue) {
       lock.unlock();
@@ -180,6 +180,7 @@ bool Scheduler::StartWalk() {
   sampleNext_ = true;
   Repace();
   StartHelpers();
+  parked_.notify_all();
   return true;
 }
 

@@ -25,11 +25,13 @@ constexpr double kCpuBelow = 0.15;
 constexpr double kTrustAfterSeconds = 0.02;
 constexpr double kHalveAfterSeconds = 0.2;
 
-// On a device that waits, enough children read ahead, and every size read a
-// work item of its own, so that every helper finds a read to wait on and a
-// small folder's sizes are read side by side, not one after another.
+// On a device that waits, enough children read ahead that every helper finds
+// a read to wait on, and work items of about this long: a size read that
+// waits is an item of its own, so a small folder's sizes are read side by
+// side, not one after another.
 constexpr std::size_t kWaitingWindow = 64;
-constexpr std::size_t kWaitingChunk = 1;
+constexpr double kItemSeconds = 0.002;
+constexpr std::size_t kCpuChunk = 512;
 
 // A period of the reader probe, and what a doubling of the readers must
 // gain in reads per second to be kept.
@@ -141,22 +143,29 @@ void BlockedShare::Add(const ReadCost& cost) {
 
 bool BlockedShare::Known() const { return wall_ >= kTrustAfterSeconds; }
 
-Pace PaceFor(double blockedShare, unsigned cpuHelpers, bool wasWaiting,
-             unsigned rotationalReaders) {
+Pace PaceFor(double blockedShare, unsigned cpuHelpers, bool wasWaiting, unsigned rotationalReaders,
+             double secondsPerSizeRead) {
   const bool waiting = blockedShare > (wasWaiting ? kCpuBelow : kWaitingAbove);
   Pace pace;
   pace.helpers = cpuHelpers;
   if (!waiting) return pace;
   pace.waitsOnDevice = true;
-  pace.walkerReads = false;  // its waits let window events through instead
   if (rotationalReaders != 0 && rotationalReaders <= kRotationalReaders) {
-    pace.helpers = rotationalReaders;
+    // The walking thread and one helper: a handover for every entry would
+    // cost more than the second reader gains on a disk that seeks.
+    pace.helpers = rotationalReaders - 1;
     pace.inodeOrder = true;
     return pace;
   }
+  pace.walkerReads = false;  // its waits let window events through instead
   pace.helpers = rotationalReaders != 0 ? rotationalReaders : kMaxHelpers;
   pace.window = kWaitingWindow;
-  pace.chunk = kWaitingChunk;
+  // Where the folders wait on the device but their entries' sizes come from
+  // memory (a cold local disk reads a block of inodes at once), sizes are
+  // read in larger items, so that handing them out costs less than reading.
+  const double entries = secondsPerSizeRead > 0 ? kItemSeconds / secondsPerSizeRead : 1;
+  pace.chunk = 1;
+  while (pace.chunk * 2 <= std::min(entries, double(kCpuChunk))) pace.chunk *= 2;
   return pace;
 }
 

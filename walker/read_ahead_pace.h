@@ -97,7 +97,9 @@ inline constexpr unsigned kRotationalReaders = 2;
 // lower share than the switch away from it, so that the pace does not flap
 // at the boundary. `rotationalReaders` is 0 for a device that is not
 // rotational, else the readers that ReaderProbe found it serves best.
-Pace PaceFor(double blockedShare, unsigned cpuHelpers, bool wasWaiting, unsigned rotationalReaders);
+// `secondsPerSizeRead` is what one size read took of late.
+Pace PaceFor(double blockedShare, unsigned cpuHelpers, bool wasWaiting, unsigned rotationalReaders,
+             double secondsPerSizeRead);
 
 // How many readers a rotational device serves best. A disk whose head must
 // seek gains nothing from more reads in flight, but many virtual and

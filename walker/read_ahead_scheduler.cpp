@@ -20,6 +20,11 @@ constexpr std::size_t kSearchedPerChild = 32;
 constexpr std::chrono::milliseconds kSlowRead{2};
 constexpr double kSlowReadSeconds = 0.002;
 
+// A size read longer than this waited on the device; shorter ones are
+// announced to a waiting walk in batches of kAnnounceEvery.
+constexpr std::chrono::microseconds kDeviceRead{50};
+constexpr unsigned kAnnounceEvery = 32;
+
 }  // namespace
 
 // Never destroyed: a helper may still be blocked in a read when the
@@ -53,6 +58,7 @@ void Scheduler::AfterForkInChild() {
   walkerWaiting_.store(false);
   new (&changed_) std::condition_variable;
   new (&walkerWoken_) std::condition_variable;
+  new (&parked_) std::condition_variable;
   mutex_.unlock();
 }
 
@@ -191,13 +197,23 @@ void Scheduler::Run(Work work, Lock& lock) {
       return false;
     });
   } else if (perEntry) {
+    // The walking thread may be waiting for just the entry read last. It is
+    // woken at once after a read that waited on the device; after reads that
+    // did not, once a few dozen are ready, so that it is not woken (and put
+    // to sleep again) for every one.
+    Clock::time_point last = Clock::now();
+    unsigned unannounced = 0;
     ReadSizes(node, work.begin, work.end, inodeOrder, [&](std::size_t) {
-      // The walking thread may be waiting for just this entry.
-      if (walkerWaiting_.load(std::memory_order_seq_cst)) {
-        const Clock::time_point start = Clock::now();
+      const Clock::time_point now = Clock::now();
+      const bool waited = now - last >= kDeviceRead;
+      last = now;
+      if ((waited || ++unannounced >= kAnnounceEvery) &&
+          walkerWaiting_.load(std::memory_order_seq_cst)) {
+        unannounced = 0;
         std::lock_guard<std::mutex> guard(mutex_);
         walkerWoken_.notify_one();
-        notifying += Clock::now() - start;
+        last = Clock::now();
+        notifying += last - now;
       }
       return true;
     });
@@ -211,6 +227,12 @@ void Scheduler::Run(Work work, Lock& lock) {
   if (stoppedAt < work.end && !node.cancelled.load()) {
     node.givenBack.emplace_back(stoppedAt, work.end);
     Wake();
+  }
+  if (stoppedAt > work.begin) {
+    // Followed over the last hundred items or so; the chunk is about the
+    // typical size read, so a slow one weighs no more than a fast one.
+    const double perRead = cost.wallSeconds / double(stoppedAt - work.begin);
+    sizeReadSeconds_ += (perRead - sizeReadSeconds_) * 0.01;
   }
   Note(cost, stoppedAt - work.begin);
 }
@@ -234,11 +256,12 @@ void Scheduler::Repace() {
   const double share = settings_.pace == ReadPace::DeviceBound ? 1.0
                        : settings_.pace == ReadPace::CpuBound  ? 0.0
                                                                : blocked_.Share();
-  const Pace next =
-      PaceFor(share, cpuHelpers_, pace_.waitsOnDevice, rotational_ ? probe_.Readers() : 0);
+  const Pace next = PaceFor(share, cpuHelpers_, pace_.waitsOnDevice,
+                            rotational_ ? probe_.Readers() : 0, sizeReadSeconds_);
   if (next == pace_) return;
   pace_ = next;
   StartHelpers();
+  parked_.notify_all();
   Wake();
 }
 
@@ -254,13 +277,13 @@ void Scheduler::StartHelpers() {
 void Scheduler::HelperMain(unsigned index) {
   Lock lock(mutex_);
   for (;;) {
-    if (walking_ && index < pace_.helpers) {
-      if (Work work = Pick(); work.node) {
-        Run(std::move(work), lock);
-        continue;
-      }
+    if (!walking_ || index >= pace_.helpers) {
+      parked_.wait(lock);  // only a walk or a faster pace wakes it
+    } else if (Work work = Pick(); work.node) {
+      Run(std::move(work), lock);
+    } else {
+      changed_.wait(lock);
     }
-    changed_.wait(lock);
   }
 }
 

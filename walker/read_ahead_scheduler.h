@@ -159,7 +159,8 @@ class Scheduler {
   // Everything below is guarded by mutex_ except the atomics; a node's reads
   // run without it (see read_ahead_node.h).
   std::mutex mutex_;
-  std::condition_variable changed_;      // helpers wait on it
+  std::condition_variable changed_;      // helpers that the pace counts in wait on it
+  std::condition_variable parked_;       // the others, and all between walks
   std::condition_variable walkerWoken_;  // the walking thread waits on it
   std::atomic<bool> walkerWaiting_{false};
   std::atomic<WaitHook> waitHook_{nullptr};
@@ -178,6 +179,7 @@ class Scheduler {
   unsigned unsampled_ = 0;
   bool sampleNext_ = false;
   std::uint64_t readsDone_ = 0;
+  double sizeReadSeconds_ = 0.001;  // what a size read takes, of late
   BlockedShare blocked_;
   Pace pace_;
   unsigned helpersStarted_ = 0;
