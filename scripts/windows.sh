@@ -127,8 +127,9 @@ cp README.md LICENSE "$package/"
 ls -l "$build/$zip"
 
 if $test; then
-  # A wine prefix of the build's own; no Mono or Gecko installer is offered.
-  export WINEPREFIX=$repo/$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # A wine prefix of its own, made once beside the Qt build (it holds 700 MB
+  # of Windows DLLs); no Mono or Gecko installer is offered.
+  export WINEPREFIX=$cache/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   # Wine hands no QT_ variable to a Windows program; with WINE before it, the
   # program gets it without that prefix. Headless, then: Qt's offscreen platform.
   export WINEQT_QPA_PLATFORM=offscreen
