@@ -7,11 +7,13 @@
 #
 # Qt for Windows is built once from Debian's own qt6-base source (the version
 # of the Linux build, whose host tools the cross build uses) into
-#   ${TALLYROOT_QT_CACHE:-/var/cache/tallyroot}/qt6-mingw-<version>
-# and reused on later runs. That build takes about half an hour on two idle
-# cores and over an hour on busy ones, so it runs under nice with QT_JOBS (2)
-# jobs; its log is qt-build.log beside the cache folder. It counts as complete
-# only once its marker file exists, so a broken one is started again.
+#   $TALLYROOT_QT_CACHE/qt6-mingw-<version>
+# (by default in /var/cache/tallyroot, or ~/.cache/tallyroot when not run as
+# root) and reused on later runs; runs that share the folder wait for each
+# other there. That build takes about half an hour on two idle cores and over
+# an hour on busy ones, so it runs under nice with QT_JOBS (2) jobs; its log
+# is qt-build.log in that folder. It counts as complete only once its marker
+# file exists, so a broken one is started again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -24,11 +26,13 @@ case "${1:-}" in
 esac
 
 scripts/setup.sh g++-mingw-w64-x86-64-posix wine wine64 qt6-base-dev-tools ninja-build \
-  dpkg-dev zip
+  dpkg-dev zip googletest
 
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)  # e.g. 6.4.2+dfsg-10
 qt_upstream=${qt_version%%+*}
-cache=${TALLYROOT_QT_CACHE:-/var/cache/tallyroot}
+default_cache=/var/cache/tallyroot
+[ "$(id -u)" -ne 0 ] && default_cache=${XDG_CACHE_HOME:-$HOME/.cache}/tallyroot
+cache=${TALLYROOT_QT_CACHE:-$default_cache}
 qt=$cache/qt6-mingw-$qt_upstream
 marker=$qt/.complete-$qt_version
 toolchain=$repo/cmake/mingw-w64-x86_64.cmake
@@ -77,8 +81,10 @@ build_qt() {
   rm -rf "$work"
 }
 
+mkdir -p "$cache"
+exec 9>"$cache/.lock"
+flock 9
 if [ ! -e "$marker" ]; then
-  mkdir -p "$cache"
   echo "Building Qt $qt_upstream for Windows into $qt (log: $cache/qt-build.log)"
   start=$SECONDS
   if ! build_qt >"$cache/qt-build.log" 2>&1; then
@@ -101,6 +107,7 @@ if $test && [ ! -e "$gtest/.complete" ]; then
   rm -rf "$cache/googletest-mingw-build"
   touch "$gtest/.complete"
 fi
+flock -u 9
 
 # Linked -static: otherwise the program needs the mingw runtime DLLs beside it.
 build=build-windows
