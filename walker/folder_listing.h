@@ -29,8 +29,11 @@ struct ListedEntry {
 // An open listing of one folder (RAII: the folder is closed with the object).
 //
 // Contract:
-//  - `folderPath` ends with kSeparator. A symbolic link is followed only when
-//    it is the listed folder itself; entries that are links are files.
+//  - `folderPath` ends with kSeparator, and the string lives as long as the
+//    listing and keeps its first folderPath.size() bytes meanwhile: a
+//    listing nested inside may be given the same string grown by a child's
+//    name. A symbolic link is followed only when it is the listed folder
+//    itself; entries that are links are files.
 //  - A folder that cannot be opened (missing, not a folder, no permission,
 //    name too long, out of descriptors) yields no entries and is Unread, and
 //    so is one whose listing fails midway after what it gave so far, or one
