@@ -72,8 +72,9 @@ int main(int argc, char** argv) {
   tallyroot::testing::HeadlessApplication app(argc, argv);
   tallyroot::platform::RaiseOpenFileLimit();
   const long levels = bench::NumberAfter(argc, argv, "--levels", 100000);
-  const std::string base =
-      std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+  const std::string base = std::filesystem::is_directory("/dev/shm")
+                               ? "/dev/shm"
+                               : std::filesystem::temp_directory_path();
   const std::string root = base + "/tallyroot-deep-chain-" + std::to_string(getpid());
   if (mkdir(root.c_str(), 0755) != 0) return std::perror(root.c_str()), 1;
   const long made = MakeChain(root, levels);
@@ -95,8 +96,7 @@ int main(int argc, char** argv) {
     right = total == static_cast<std::uint64_t>(made);
     std::printf("  window load %s, total %llu bytes (%s), peak resident memory %ld KiB\n",
                 bench::Duration(seconds).c_str(), static_cast<unsigned long long>(total),
-                right ? "right" : "WRONG",
-                bench::PeakResidentKiB());
+                right ? "right" : "WRONG", bench::PeakResidentKiB());
     return seconds;
   };
   bool failed = false;

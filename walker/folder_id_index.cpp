@@ -54,7 +54,8 @@ void FolderIdIndex::Remove(FolderId id) {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t at = (hole + 1) & mask; slots_[at].used; at = (at + 1) & mask) {
     const std::size_t home = Home(slots_[at].id);
-    const bool homeAfterHole = hole <= at ? (home > hole && home <= at) : (home > hole || home <= at);
+    const bool homeAfterHole =
+        hole <= at ? (home > hole && home <= at) : (home > hole || home <= at);
     if (homeAfterHole) continue;
     slots_[hole] = slots_[at];
     slots_[at].used = false;

@@ -42,7 +42,8 @@ struct OpenFolder {
   posix::FolderId id;
   const std::string* path;  // the folder's path is its first pathLength bytes
   std::size_t pathLength;
-  ReadAheadLevel* level;  // when read-ahead serves the listing
+  ReadAheadLevel* level;   // when read-ahead serves the listing
+  FolderListing* listing;  // when it does not
 };
 thread_local std::vector<OpenFolder> tOpenFolders;
 
@@ -178,6 +179,35 @@ int OpenListable(const std::string& folderPath, posix::FolderId& id, std::size_t
   return fd;
 }
 
+// Listings nested deeper than this hold their descriptor only while they are
+// the innermost, so that a walk needs a bounded number of descriptors however
+// deep the tree goes (the hard limit is often 4096 or 20000, one per level of
+// a deeper chain would run out). A listing gives its descriptor up when a
+// folder inside it opens, and gets it back from that folder's ".." (or its
+// path, if ".." is another folder) when it closes, and reads on from the
+// entry after the one it gave out last.
+constexpr std::size_t kOpenLevels = 1024;
+
+// The folder `parent` opened again from its child open as `childFd`, at the
+// listing offset `at` (as getdents64 gave it); -1 if that fails or finds
+// another folder.
+int Reopen(const OpenFolder& parent, int childFd, off_t at) {
+  const auto same = [&](int fd) {
+    struct stat info {};
+    if (fd >= 0 && fstat(fd, &info) == 0 && info.st_dev == parent.id.device &&
+        info.st_ino == parent.id.inode && lseek(fd, at, SEEK_SET) == at) {
+      return true;
+    }
+    if (fd >= 0) close(fd);
+    return false;
+  };
+  if (const int fd = openat(childFd, "..", posix::kFolderOpenFlags); same(fd)) return fd;
+  if (parent.pathLength >= PATH_MAX) return -1;
+  const std::string path = parent.path->substr(0, parent.pathLength);
+  if (const int fd = open(path.c_str(), posix::kFolderOpenFlags); same(fd)) return fd;
+  return -1;
+}
+
 }  // namespace
 
 FolderListing::FolderListing(const std::string& folderPath)
@@ -196,8 +226,8 @@ FolderListing::FolderListing(const std::string& folderPath)
     unread_ = taken.unread;
     if (!taken.level) return;  // a cycle, a pseudo file system or not openable
     NoteIfAbove(taken.level->Id());
-    PushOpen(
-        {taken.level->Fd(), taken.level->Id(), &folderPath, folderPath.size(), taken.level.get()});
+    PushOpen({taken.level->Fd(), taken.level->Id(), &folderPath, folderPath.size(),
+              taken.level.get(), nullptr});
     ahead_ = std::move(taken.level);
   };
 
@@ -232,14 +262,26 @@ FolderListing::FolderListing(const std::string& folderPath)
     enclosing.reserve(tOpenFolders.size() + 1);
     for (const OpenFolder& open : tOpenFolders) enclosing.push_back(open.id);
     if (auto level = AdoptReadAheadFolder(fd, id, std::move(enclosing))) {
-      PushOpen({level->Fd(), id, &folderPath, folderPath.size(), level.get()});
+      PushOpen({level->Fd(), id, &folderPath, folderPath.size(), level.get(), nullptr});
       ahead_ = std::move(level);
       return;
     }
   }
   fd_ = fd;
   buffer_ = TakeBuffer(level_);
-  PushOpen({fd, id, &folderPath, folderPath.size(), nullptr});
+  PushOpen({fd, id, &folderPath, folderPath.size(), nullptr, this});
+  // Deep down, the folder around this one gives up its descriptor and its
+  // buffer until this listing closes.
+  if (level_ > kOpenLevels) {
+    OpenFolder& parent = tOpenFolders[tOpenFolders.size() - 2];
+    if (FolderListing* const around = parent.listing; around && around->fd_ >= 0) {
+      close(std::exchange(around->fd_, -1));
+      ReturnBuffer(std::exchange(around->buffer_, nullptr), around->level_);
+      around->filled_ = around->offset_ = 0;
+      around->parkedAt_ = around->nextOffset_;
+      parent.fd = -1;
+    }
+  }
 }
 
 bool FolderListing::ReadInFull() const { return tCutAt >= level_; }
@@ -252,10 +294,20 @@ FolderListing::~FolderListing() {
     PopOpen();
     return;  // the level closes the folder and drops what was read ahead below it
   }
-  if (fd_ < 0) return;
+  if (!buffer_) return;  // never opened
+  if (tOpenFolders.size() >= 2) {
+    OpenFolder& parent = tOpenFolders[tOpenFolders.size() - 2];
+    if (parent.listing && parent.listing->parkedAt_ >= 0) {
+      FolderListing& around = *parent.listing;
+      parent.fd = around.fd_ = Reopen(parent, fd_, around.parkedAt_);
+      around.buffer_ = TakeBuffer(around.level_);
+      around.parkedAt_ = -1;
+      around.unread_ = around.unread_ || parent.fd < 0;
+    }
+  }
   PopOpen();
   ReturnBuffer(buffer_, level_);
-  close(fd_);
+  if (fd_ >= 0) close(fd_);
 }
 
 bool FolderListing::Refill() {
@@ -274,6 +326,7 @@ bool FolderListing::Next(ListedEntry& entry) {
     if (offset_ >= filled_ && !Refill()) return false;
     const auto* record = reinterpret_cast<const dirent64*>(buffer_ + offset_);
     offset_ += record->d_reclen;
+    nextOffset_ = record->d_off;
 
     const char* name = record->d_name;
     const std::size_t field = record->d_reclen - offsetof(dirent64, d_name);
