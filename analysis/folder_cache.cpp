@@ -1,6 +1,7 @@
 #include "analysis/folder_cache.h"
 
 #include <QString>
+#include <memory>
 #include <type_traits>
 #include <unordered_map>
 #include <vector>
@@ -23,10 +24,43 @@ Key FoldKey(std::string_view path) {
   }
 }
 
+// Hashes at most the first and the last kHashedEnd bytes of a path, and its
+// length: a path thousands of folders deep is looked up and added once per
+// level, and hashing it whole would make a deep chain cost the square of its
+// depth. Paths that share both ends and their length differ only in the
+// middle, which folders as real trees hold them seldom do.
+constexpr std::size_t kHashedEnd = 2048;
+std::size_t HashPath(std::string_view path) {
+  const std::hash<std::string_view> hash;
+  if (path.size() <= 2 * kHashedEnd) return hash(path);
+  const std::size_t head = hash(path.substr(0, kHashedEnd));
+  const std::size_t tail = hash(path.substr(path.size() - kHashedEnd));
+  return (head * 0x9E3779B97F4A7C15ULL) ^ tail ^ (path.size() * 0xC2B2AE3D27D4EB4FULL);
+}
+
+// A key is a leading part of a shared block of bytes. Folders are added
+// deepest first, so a folder's key is usually a leading part of the key
+// added just before it (that of its last subfolder), and shares its block:
+// a chain of folders keeps one copy of its deepest path, not one per level.
+struct SharedKey {
+  std::shared_ptr<const std::string> block;
+  std::size_t length = 0;
+  std::string_view View() const { return {block->data(), length}; }
+};
+
 struct PathHash {
   using is_transparent = void;
-  std::size_t operator()(std::string_view path) const {
-    return std::hash<std::string_view>{}(path);
+  std::size_t operator()(std::string_view path) const { return HashPath(path); }
+  std::size_t operator()(const SharedKey& key) const { return HashPath(key.View()); }
+};
+
+struct PathEqual {
+  using is_transparent = void;
+  static std::string_view View(std::string_view path) { return path; }
+  static std::string_view View(const SharedKey& key) { return key.View(); }
+  template <typename A, typename B>
+  bool operator()(const A& a, const B& b) const {
+    return View(a) == View(b);
   }
 };
 
@@ -39,7 +73,7 @@ struct Chain {
   std::uint64_t newest;
 };
 
-using Index = std::unordered_map<std::string, Chain, PathHash, std::equal_to<>>;
+using Index = std::unordered_map<SharedKey, Chain, PathHash, PathEqual>;
 
 struct Entry {
   // The entry's path in the index. The index never rehashes (its buckets are
@@ -56,13 +90,25 @@ struct Cache {
   Index index;
   std::uint64_t oldestSeq = 1;
   std::uint64_t nextSeq = 1;
+  SharedKey lastKey;  // the key added last, whose block the next may share
+
+  // The key for `path`: a leading part of the last key's block if it is
+  // one, else a new block.
+  SharedKey KeyOf(std::string_view path) {
+    if (!lastKey.block || path.size() > lastKey.block->size() ||
+        std::string_view(*lastKey.block).substr(0, path.size()) != path) {
+      lastKey.block = std::make_shared<const std::string>(path);
+    }
+    lastKey.length = path.size();
+    return lastKey;
+  }
 
   Entry& Slot(std::uint64_t seq) { return ring[(seq - 1) % kCacheCapacity]; }
   std::int32_t Count() const { return static_cast<std::int32_t>(nextSeq - oldestSeq); }
 
   // Forgets the oldest entry. Returns its index node when no newer entry
-  // shares its path, so that the next insertion can reuse the node and its
-  // key's storage instead of allocating: a full cache then allocates nothing.
+  // shares its path, so that the next insertion can reuse the node instead
+  // of allocating one.
   Index::node_type EvictOldest() {
     Entry& oldest = Slot(oldestSeq++);
     if (oldest.nextSamePath != 0) {
@@ -86,6 +132,7 @@ void CacheCreate() {
   cache.index.clear();
   cache.index.reserve(kCacheCapacity);  // no rehashing as the cache fills
   cache.oldestSeq = cache.nextSeq = 1;
+  cache.lastKey = {};
 }
 
 std::int32_t CacheFind(std::string_view path) {
@@ -107,11 +154,11 @@ void CacheAdd(std::string_view path, std::string_view size, std::uint32_t unread
     cache.Slot(node->second.newest).nextSamePath = seq;
     node->second.newest = seq;
   } else if (spare) {
-    spare.key().assign(key);
+    spare.key() = cache.KeyOf(key);
     spare.mapped() = Chain{seq, seq};
     node = cache.index.insert(std::move(spare)).position;
   } else {
-    node = cache.index.emplace(std::string(key), Chain{seq, seq}).first;
+    node = cache.index.emplace(cache.KeyOf(key), Chain{seq, seq}).first;
   }
 
   if (cache.ring.size() < static_cast<std::size_t>(kCacheCapacity)) {

@@ -13,7 +13,10 @@
 //    miss. The size text is kept as given ("0" stays "0"), and beside it the
 //    number of folders at or below the folder that could not be read, which
 //    makes the size a lower bound.
-//  - Lookups and insertions take constant time on average.
+//  - Lookups and insertions take constant time on average, whatever the
+//    path's length, but for a comparison of the path with the key it
+//    matches; keys share their leading parts, so a chain of folders costs
+//    memory by its depth, not by the square of it.
 #pragma once
 
 #include <cstdint>

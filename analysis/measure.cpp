@@ -5,6 +5,7 @@
 #include "analysis/tallyroot_module.h"
 #include "list/folder_list.h"
 #include "walker/find_files.h"
+#include "walker/folder_listing.h"
 
 using FindFilesModule::FoundEntry;
 
@@ -15,15 +16,17 @@ void MeasureEntry() {
   std::uint32_t unread = 0;
   bool fromWalk = false;
   if (FoundEntry.Attributes & FindFilesModule::kFolderAttribute) {
-    std::string key = FolderKeyOfFoundEntry();
-    if (const std::int32_t cached = CacheFind(key); cached != 0) {
+    // The walk reporting this entry is the one of MeasurePath, so the
+    // subfolder's key is MeasurePath grown by its name: built in place, and
+    // cut back after, so that no level keeps a copy of the path above it.
+    const std::size_t keptLength = MeasurePath.size();
+    MeasurePath.append(FoundEntry.Name) += tallyroot::platform::kSeparator;
+    if (const std::int32_t cached = CacheFind(MeasurePath); cached != 0) {
       item = SizeValue(CacheSize(cached));
       unread = CacheUnread(cached);
     } else {
-      std::string keptPath = std::move(MeasurePath);
       const std::uint64_t keptSize = MeasureSize;
       const std::uint32_t keptUnread = MeasureUnread;
-      MeasurePath = std::move(key);
       MeasureSize = 0;
       MeasureUnread = 0;
       FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, MeasurePath, FindFilesModule::AllHere,
@@ -32,10 +35,10 @@ void MeasureEntry() {
       item = MeasureSize;
       unread = UnreadAtWalkEnd();
       fromWalk = true;
-      MeasurePath = std::move(keptPath);
       MeasureSize = keptSize;
       MeasureUnread = keptUnread;
     }
+    MeasurePath.resize(keptLength);
   } else {
     item = FoundEntry.Size;
   }

@@ -5,10 +5,12 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 
 #include "tests/support/fixture_tree.h"
 #include "tests/support/slow_mount.h"
 #include "walker/find_files.h"
+#include "walker/folder_id_index.h"
 
 namespace {
 
@@ -83,6 +85,17 @@ TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
     EXPECT_EQ(Walk(tree.Root(), mode), expected) << "mode " << mode;
   }
   EXPECT_EQ(Walk(tree.Root(), AllHere, Nest), Walk(tree.Root(), AllDeep));  // walks nest
+  // Whatever a callback walks in between (a folder elsewhere, one two levels
+  // down, its walk's own folder), the entries after it read as without it.
+  static std::string elsewhere;
+  elsewhere = tree.Path("d3/d4");
+  EXPECT_EQ(Walk(tree.Root(), AllDeep,
+                 [] {
+                   const std::string folder = FoundEntry.FolderPath;
+                   for (const std::string& other : {elsewhere, folder + "d1/d2", folder})
+                     FindFiles([] {}, nullptr, other, AllDeep, gAbort);
+                 }),
+            Walk(tree.Root(), AllDeep));
   for (int outside : {-1, 9, INT16_MIN})
     EXPECT_EQ(Walk(tree.Root(), outside), std::vector<std::string>{"done"});
   EXPECT_EQ(Walk(tree.Root() + "/", AllDeep), Walk(tree.Root(), AllDeep));  // no second separator
@@ -145,6 +158,33 @@ TEST(FindFiles, AbortStopsEveryLevelAtOnceAndIsClearedByTheNextWalk) {
   }
   EXPECT_EQ(Walk(tree.Root(), AllHere), flat);  // a flag left set does not stop the next walk
   EXPECT_FALSE(gAbort);
+}
+
+// The table behind the cycle check of deep chains, against a map, through
+// growth and the removals in any order that shift later slots back.
+TEST(FolderIdIndex, FindsWhatIsHeldThroughAddsAndRemovals) {
+  using tallyroot::platform::posix::FolderId;
+  using tallyroot::platform::posix::kNoCycle;
+  tallyroot::platform::posix::FolderIdIndex index;
+  std::map<std::pair<dev_t, ino_t>, std::size_t> held;
+  std::uint64_t random = 12345;
+  const auto next = [&] { return (random = random * 6364136223846793005ULL + 1) >> 33; };
+  for (int step = 0; step < 200000; ++step) {
+    // Few devices and nearby inodes, so that runs of neighbouring slots form.
+    const FolderId id{static_cast<dev_t>(next() % 3), static_cast<ino_t>(next() % 3000)};
+    const auto key = std::make_pair(id.device, id.inode);
+    if (next() % 5 < (step < 100000 ? 3u : 2u)) {  // first grow, then shrink
+      index.Add(id, static_cast<std::size_t>(step));
+      held.emplace(key, static_cast<std::size_t>(step));  // a held id keeps its position
+    } else {
+      index.Remove(id);
+      held.erase(key);
+    }
+    const FolderId probe{static_cast<dev_t>(next() % 3), static_cast<ino_t>(next() % 3000)};
+    const auto found = held.find({probe.device, probe.inode});
+    ASSERT_EQ(index.Find(probe), found == held.end() ? kNoCycle : found->second) << "step " << step;
+  }
+  for (const auto& [key, position] : held) EXPECT_EQ(index.Find({key.first, key.second}), position);
 }
 
 }  // namespace

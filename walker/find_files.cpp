@@ -1,5 +1,7 @@
 #include "walker/find_files.h"
 
+#include <algorithm>
+
 #include "walker/large_stack.h"
 
 namespace FindFilesModule {
@@ -37,13 +39,39 @@ ModeRule RuleOf(WalkMode mode) {
   return {false, false, false, mode};  // outside 0..8: report and enter nothing
 }
 
+// The path of the innermost walk on this thread. A walk of a child of the
+// innermost walk's folder (as every descent and every measurement is) grows
+// that walk's string by the child's name and cuts it back as it ends, so the
+// walks of a chain of folders share one string instead of each keeping a
+// copy of the path above it.
+thread_local std::string* tInnermostPath = nullptr;
+
+// FoundEntry.FolderPath and the start of FullPath were last written from
+// `gSyncedPath`, and still equal its first gSyncedLength bytes: publishing an
+// entry writes only what differs from the last one (usually the name), not
+// the whole path. A walk that cuts the shared string back lowers the length.
+const std::string* gSyncedPath = nullptr;
+std::size_t gSyncedLength = 0;
+
+void CutPath(std::string& path, std::size_t length) {
+  if (gSyncedPath == &path) gSyncedLength = std::min(gSyncedLength, length);
+  path.resize(length);
+}
+
 // Assigning into the record's existing strings reuses their capacity, so
 // publishing an entry allocates nothing once the longest path has been seen.
 void Publish(const std::string& folderPath, std::string_view name, bool isFolder,
              std::uint64_t size) {
+  std::size_t same = gSyncedPath == &folderPath ? std::min(gSyncedLength, folderPath.size()) : 0;
+  same = std::min({same, FoundEntry.FolderPath.size(), FoundEntry.FullPath.size()});
+  const std::string_view rest = std::string_view(folderPath).substr(same);
   FoundEntry.Name.assign(name);
-  FoundEntry.FolderPath.assign(folderPath);
-  FoundEntry.FullPath.assign(folderPath).append(name);
+  FoundEntry.FolderPath.resize(same);
+  FoundEntry.FolderPath.append(rest);
+  FoundEntry.FullPath.resize(same);
+  FoundEntry.FullPath.append(rest).append(name);
+  gSyncedPath = &folderPath;
+  gSyncedLength = folderPath.size();
   FoundEntry.Attributes = isFolder ? kFolderAttribute : 0;
   FoundEntry.Size = isFolder ? 0 : size;
 }
@@ -71,27 +99,23 @@ std::string_view TrimAtNul(std::string_view text) {
   return nul == std::string_view::npos ? text : text.substr(0, nul);
 }
 
-void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, WalkMode Mode,
-               bool& AbortScan) {
+namespace {
+
+// Walks `folderPath`, the innermost walk's string on this thread, which
+// descents grow by a child's name and cut back.
+void Walk(WalkCallback OnEntry, WalkCallback OnDone, std::string& folderPath, bool listable,
+          WalkMode Mode, bool& AbortScan) {
   // Walks nest as deep as folders do. The first levels run on the thread's
   // own stack; deeper ones on a stack that has room for any depth.
   if (tNesting >= kLevelsOnOwnStack && !tallyroot::platform::OnLargeStack()) {
     tallyroot::platform::RunOnLargeStack(
-        [&] { FindFiles(OnEntry, OnDone, std::move(Folder), Mode, AbortScan); });
+        [&] { Walk(OnEntry, OnDone, folderPath, listable, Mode, AbortScan); });
     return;
   }
   ++tNesting;
   struct Leave {
     ~Leave() { --tNesting; }
   } leave;
-
-  std::string folderPath = std::move(Folder);
-  if (folderPath.empty()) folderPath = tallyroot::platform::ExecutableFolder();
-  // Nothing is listed where the program's own folder cannot be found (walking
-  // "/" instead would be a surprise), nor for a path holding a NUL: the
-  // system calls would read it only up to the NUL and list another folder.
-  const bool listable = !folderPath.empty() && folderPath.find('\0') == std::string::npos;
-  if (listable && folderPath.back() != kSeparator) folderPath += kSeparator;
   AbortScan = false;
   tAbortScan = &AbortScan;
 
@@ -116,10 +140,10 @@ void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, Wa
         if (AbortScan) return;
       }
       if (rule.descend) {
-        std::string child;
-        child.reserve(folderPath.size() + name.size() + 1);
-        child.append(folderPath).append(name);
-        FindFiles(OnEntry, nullptr, std::move(child), rule.descendMode, AbortScan);
+        const std::size_t length = folderPath.size();
+        folderPath.append(name) += kSeparator;
+        Walk(OnEntry, nullptr, folderPath, true, rule.descendMode, AbortScan);
+        CutPath(folderPath, length);
       }
       if (AbortScan) return;
     }
@@ -131,6 +155,48 @@ void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, Wa
   }
   WalkEnd = {inFull, unread};
   if (OnDone && (inFull || outermost)) OnDone();
+}
+
+}  // namespace
+
+void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, WalkMode Mode,
+               bool& AbortScan) {
+  if (Folder.empty()) Folder = tallyroot::platform::ExecutableFolder();
+  // Nothing is listed where the program's own folder cannot be found (walking
+  // "/" instead would be a surprise), nor for a path holding a NUL: the
+  // system calls would read it only up to the NUL and list another folder.
+  const bool listable = !Folder.empty() && Folder.find('\0') == std::string::npos;
+  if (listable && Folder.back() != kSeparator) Folder += kSeparator;
+
+  // This walk's folder: the innermost walk's string grown by the rest of
+  // Folder when Folder lies below that walk's folder, else Folder itself.
+  std::string ownPath;
+  std::string* const around = tInnermostPath;
+  const std::size_t aroundLength = around ? around->size() : 0;
+  const bool below = around && aroundLength > 0 && Folder.size() > aroundLength &&
+                     Folder.compare(0, aroundLength, *around) == 0;
+  if (below) {
+    around->append(Folder, aroundLength);
+    std::string().swap(Folder);
+  } else {
+    ownPath = std::move(Folder);
+  }
+  std::string& folderPath = below ? *around : ownPath;
+  tInnermostPath = &folderPath;
+  struct Restore {
+    std::string* around;
+    std::size_t aroundLength;
+    bool below;
+    ~Restore() {
+      if (below) {
+        CutPath(*around, aroundLength);
+      } else if (gSyncedPath == tInnermostPath) {
+        gSyncedPath = nullptr;  // the string ends with this walk
+      }
+      tInnermostPath = around;
+    }
+  } restore{around, aroundLength, below};
+  Walk(OnEntry, OnDone, folderPath, listable, Mode, AbortScan);
 }
 
 }  // namespace FindFilesModule

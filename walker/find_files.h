@@ -10,8 +10,10 @@
 //    only until the next entry is reported by any walk: a callback that starts
 //    a nested FindFiles reads what it needs first.
 //  - Walks nest: a callback may call FindFiles again, with FoundEntry.FullPath
-//    as Folder. Each walk keeps its own copy of Folder, taken before anything
-//    else, and never reads FoundEntry back.
+//    as Folder. Each walk takes Folder before anything else and never reads
+//    FoundEntry back; callers only read FoundEntry, never write it. A walk
+//    costs the same at any depth: nested walks of folders below the one
+//    around them share its path instead of copying it.
 //  - AbortScan is cleared when a walk starts and tested after every OnEntry
 //    and after each folder entry (descent included). Found set, the walk
 //    returns at once without OnDone and leaves it set, so every enclosing

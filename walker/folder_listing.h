@@ -29,8 +29,11 @@ struct ListedEntry {
 // An open listing of one folder (RAII: the folder is closed with the object).
 //
 // Contract:
-//  - `folderPath` ends with kSeparator. A symbolic link is followed only when
-//    it is the listed folder itself; entries that are links are files.
+//  - `folderPath` ends with kSeparator, and the string lives as long as the
+//    listing and keeps its first folderPath.size() bytes meanwhile: a
+//    listing nested inside may be given the same string grown by a child's
+//    name. A symbolic link is followed only when it is the listed folder
+//    itself; entries that are links are files.
 //  - A folder that cannot be opened (missing, not a folder, no permission,
 //    name too long, out of descriptors) yields no entries and is Unread, and
 //    so is one whose listing fails midway after what it gave so far, or one
@@ -87,6 +90,8 @@ class FolderListing {
   std::size_t level_;     // 1 + the listings open around this one on this thread
   std::size_t cutAbove_;  // the cycle mark of the listing around this one, kept for it
   bool unread_ = false;
+  long long nextOffset_ = 0;  // where the entry after the one given out last begins
+  long long parkedAt_ = -1;   // while a deep listing inside holds the descriptor: where to go on
   std::unique_ptr<class ReadAheadLevel> ahead_;  // set when read-ahead serves this listing
 };
 
@@ -147,8 +152,9 @@ void SetWaitHook(WaitHook hook);
 // except at the file system's root; empty if it cannot be found.
 std::string ExecutableFolder();
 
-// One descriptor stays open per nesting level of a walk, so deep trees need
-// more than the usual soft limit. Raises the soft limit to the hard one.
+// One descriptor stays open per nesting level of a walk down to 1024 levels
+// (and a few below), so deep trees need more than the usual soft limit.
+// Raises the soft limit to the hard one.
 void RaiseOpenFileLimit();
 
 }  // namespace tallyroot::platform

@@ -13,9 +13,11 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
+#include "walker/folder_id_index.h"
 #include "walker/posix_reads.h"
 #include "walker/read_ahead.h"
 
@@ -38,10 +40,28 @@ using posix::kMaxNameBytes;
 struct OpenFolder {
   int fd;
   posix::FolderId id;
-  const std::string* path;
-  ReadAheadLevel* level;  // when read-ahead serves the listing
+  const std::string* path;  // the folder's path is its first pathLength bytes
+  std::size_t pathLength;
+  ReadAheadLevel* level;   // when read-ahead serves the listing
+  FolderListing* listing;  // when it does not
 };
 thread_local std::vector<OpenFolder> tOpenFolders;
+
+// The cycle check scans the first kScannedLevels open folders and looks the
+// deeper ones up in tDeepOpen, so that each level of a deep chain costs the
+// same. Folders in tOpenFolders are distinct: one already open is refused.
+constexpr std::size_t kScannedLevels = 64;
+thread_local posix::FolderIdIndex tDeepOpen;
+
+void PushOpen(const OpenFolder& open) {
+  if (tOpenFolders.size() >= kScannedLevels) tDeepOpen.Add(open.id, tOpenFolders.size());
+  tOpenFolders.push_back(open);
+}
+
+void PopOpen() {
+  if (tOpenFolders.size() > kScannedLevels) tDeepOpen.Remove(tOpenFolders.back().id);
+  tOpenFolders.pop_back();
+}
 
 // The outermost level at which a cycle was cut since the innermost listing
 // opened (kNoCycle if none): a listing deeper than it was cut short at a
@@ -75,29 +95,45 @@ void NoteIfAbove(posix::FolderId id) {
 }
 
 // getdents64 buffers are reused so that walking allocates nothing per folder
-// once the deepest level has been reached.
-thread_local std::vector<std::unique_ptr<char[]>> tFreeBuffers;
+// once the deepest level has been reached. Listings nested deeper than
+// kReadAheadLevels read with a buffer that holds only a few entries (but
+// always the longest one): every level of a chain keeps its buffer while the
+// levels below it are walked, and full buffers would cost 16 KiB per level.
+constexpr std::size_t kDeepBufferSize = 512;
+static_assert(kDeepBufferSize >= offsetof(dirent64, d_name) + kMaxNameBytes + 1 + 8);
 
-char* TakeBuffer() {
-  if (tFreeBuffers.empty()) return new char[kBufferSize];
-  char* buffer = tFreeBuffers.back().release();
-  tFreeBuffers.pop_back();
+std::size_t BufferSize(std::size_t level) {
+  return level <= kReadAheadLevels ? kBufferSize : kDeepBufferSize;
+}
+
+thread_local std::vector<std::unique_ptr<char[]>> tFreeBuffers, tFreeDeepBuffers;
+
+char* TakeBuffer(std::size_t level) {
+  auto& pool = BufferSize(level) == kBufferSize ? tFreeBuffers : tFreeDeepBuffers;
+  if (pool.empty()) return new char[BufferSize(level)];
+  char* buffer = pool.back().release();
+  pool.pop_back();
   return buffer;
 }
 
-void ReturnBuffer(char* buffer) { tFreeBuffers.emplace_back(buffer); }
+void ReturnBuffer(char* buffer, std::size_t level) {
+  (BufferSize(level) == kBufferSize ? tFreeBuffers : tFreeDeepBuffers).emplace_back(buffer);
+}
 
 // The name of `folderPath` in the innermost open folder, when it is a direct
 // child of it (the path being that folder's, the name and a separator).
 std::optional<std::string_view> ChildOfInnermost(const std::string& folderPath) {
   if (tOpenFolders.empty()) return std::nullopt;
-  const std::string& parentPath = *tOpenFolders.back().path;
-  if (folderPath.size() <= parentPath.size() + 1 ||
-      folderPath.compare(0, parentPath.size(), parentPath) != 0) {
+  const OpenFolder& parent = tOpenFolders.back();
+  // The same string grown since (as the walker passes it) still starts with
+  // the parent's path; only another string needs comparing.
+  if (folderPath.size() <= parent.pathLength + 1 ||
+      (&folderPath != parent.path &&
+       folderPath.compare(0, parent.pathLength, *parent.path, 0, parent.pathLength) != 0)) {
     return std::nullopt;
   }
-  const std::string_view rest(folderPath.data() + parentPath.size(),
-                              folderPath.size() - parentPath.size() - 1);
+  const std::string_view rest(folderPath.data() + parent.pathLength,
+                              folderPath.size() - parent.pathLength - 1);
   if (rest.find(kSeparator) != std::string_view::npos) return std::nullopt;
   return rest;
 }
@@ -132,11 +168,44 @@ int OpenListable(const std::string& folderPath, posix::FolderId& id, std::size_t
   }
   id = {self.st_dev, self.st_ino};
   const auto idOf = [](const OpenFolder& open) { return open.id; };
-  if (posix::Judge(fd, id, tOpenFolders, idOf, cycleAt) != posix::Verdict::List) {
+  const std::span<const OpenFolder> scanned(tOpenFolders.data(),
+                                            std::min(tOpenFolders.size(), kScannedLevels));
+  cycleAt = tDeepOpen.Find(id);
+  if (cycleAt != posix::kNoCycle ||
+      posix::Judge(fd, id, scanned, idOf, cycleAt) != posix::Verdict::List) {
     close(fd);
     return -1;
   }
   return fd;
+}
+
+// Listings nested deeper than this hold their descriptor only while they are
+// the innermost, so that a walk needs a bounded number of descriptors however
+// deep the tree goes (the hard limit is often 4096 or 20000, one per level of
+// a deeper chain would run out). A listing gives its descriptor up when a
+// folder inside it opens, and gets it back from that folder's ".." (or its
+// path, if ".." is another folder) when it closes, and reads on from the
+// entry after the one it gave out last.
+constexpr std::size_t kOpenLevels = 1024;
+
+// The folder `parent` opened again from its child open as `childFd`, at the
+// listing offset `at` (as getdents64 gave it); -1 if that fails or finds
+// another folder.
+int Reopen(const OpenFolder& parent, int childFd, off_t at) {
+  const auto same = [&](int fd) {
+    struct stat info {};
+    if (fd >= 0 && fstat(fd, &info) == 0 && info.st_dev == parent.id.device &&
+        info.st_ino == parent.id.inode && lseek(fd, at, SEEK_SET) == at) {
+      return true;
+    }
+    if (fd >= 0) close(fd);
+    return false;
+  };
+  if (const int fd = openat(childFd, "..", posix::kFolderOpenFlags); same(fd)) return fd;
+  if (parent.pathLength >= PATH_MAX) return -1;
+  const std::string path = parent.path->substr(0, parent.pathLength);
+  if (const int fd = open(path.c_str(), posix::kFolderOpenFlags); same(fd)) return fd;
+  return -1;
 }
 
 }  // namespace
@@ -157,7 +226,8 @@ FolderListing::FolderListing(const std::string& folderPath)
     unread_ = taken.unread;
     if (!taken.level) return;  // a cycle, a pseudo file system or not openable
     NoteIfAbove(taken.level->Id());
-    tOpenFolders.push_back({taken.level->Fd(), taken.level->Id(), &folderPath, taken.level.get()});
+    PushOpen({taken.level->Fd(), taken.level->Id(), &folderPath, folderPath.size(),
+              taken.level.get(), nullptr});
     ahead_ = std::move(taken.level);
   };
 
@@ -192,14 +262,26 @@ FolderListing::FolderListing(const std::string& folderPath)
     enclosing.reserve(tOpenFolders.size() + 1);
     for (const OpenFolder& open : tOpenFolders) enclosing.push_back(open.id);
     if (auto level = AdoptReadAheadFolder(fd, id, std::move(enclosing))) {
-      tOpenFolders.push_back({level->Fd(), id, &folderPath, level.get()});
+      PushOpen({level->Fd(), id, &folderPath, folderPath.size(), level.get(), nullptr});
       ahead_ = std::move(level);
       return;
     }
   }
   fd_ = fd;
-  buffer_ = TakeBuffer();
-  tOpenFolders.push_back({fd, id, &folderPath, nullptr});
+  buffer_ = TakeBuffer(level_);
+  PushOpen({fd, id, &folderPath, folderPath.size(), nullptr, this});
+  // Deep down, the folder around this one gives up its descriptor and its
+  // buffer until this listing closes.
+  if (level_ > kOpenLevels) {
+    OpenFolder& parent = tOpenFolders[tOpenFolders.size() - 2];
+    if (FolderListing* const around = parent.listing; around && around->fd_ >= 0) {
+      close(std::exchange(around->fd_, -1));
+      ReturnBuffer(std::exchange(around->buffer_, nullptr), around->level_);
+      around->filled_ = around->offset_ = 0;
+      around->parkedAt_ = around->nextOffset_;
+      parent.fd = -1;
+    }
+  }
 }
 
 bool FolderListing::ReadInFull() const { return tCutAt >= level_; }
@@ -209,17 +291,27 @@ bool FolderListing::Unread() const { return unread_ || (ahead_ && ahead_->Unread
 FolderListing::~FolderListing() {
   tCutAt = std::min(tCutAt, cutAbove_);
   if (ahead_) {
-    tOpenFolders.pop_back();
+    PopOpen();
     return;  // the level closes the folder and drops what was read ahead below it
   }
-  if (fd_ < 0) return;
-  tOpenFolders.pop_back();
-  ReturnBuffer(buffer_);
-  close(fd_);
+  if (!buffer_) return;  // never opened
+  if (tOpenFolders.size() >= 2) {
+    OpenFolder& parent = tOpenFolders[tOpenFolders.size() - 2];
+    if (parent.listing && parent.listing->parkedAt_ >= 0) {
+      FolderListing& around = *parent.listing;
+      parent.fd = around.fd_ = Reopen(parent, fd_, around.parkedAt_);
+      around.buffer_ = TakeBuffer(around.level_);
+      around.parkedAt_ = -1;
+      around.unread_ = around.unread_ || parent.fd < 0;
+    }
+  }
+  PopOpen();
+  ReturnBuffer(buffer_, level_);
+  if (fd_ >= 0) close(fd_);
 }
 
 bool FolderListing::Refill() {
-  const ssize_t got = getdents64(fd_, buffer_, kBufferSize);
+  const ssize_t got = getdents64(fd_, buffer_, BufferSize(level_));
   unread_ = unread_ || got < 0;
   if (got <= 0) return false;  // end of the folder, or a failure that ends it
   filled_ = got;
@@ -234,6 +326,7 @@ bool FolderListing::Next(ListedEntry& entry) {
     if (offset_ >= filled_ && !Refill()) return false;
     const auto* record = reinterpret_cast<const dirent64*>(buffer_ + offset_);
     offset_ += record->d_reclen;
+    nextOffset_ = record->d_off;
 
     const char* name = record->d_name;
     const std::size_t field = record->d_reclen - offsetof(dirent64, d_name);

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Cross-builds a static tallyroot.exe for 64-bit Windows from Debian 12, and
+# a zip of it (stripped) with the README and the licence:
+#   build-windows/app/tallyroot.exe, build-windows/tallyroot-<version>-windows-x86_64.zip
+#   scripts/windows.sh           installs what is missing, builds Qt once, builds Tallyroot
+#   scripts/windows.sh --test    the same, then runs the cross-built tests under wine
+#
+# Qt for Windows is built once from Debian's own qt6-base source (the version
+# of the Linux build, whose host tools the cross build uses) into
+#   $TALLYROOT_QT_CACHE/qt6-mingw-<version>
+# (by default in /var/cache/tallyroot, or ~/.cache/tallyroot when not run as
+# root) and reused on later runs; runs that share the folder wait for each
+# other there. That build takes about half an hour on two idle cores and over
+# an hour on busy ones, so it runs under nice with QT_JOBS (2) jobs; its log
+# is qt-build.log in that folder. It counts as complete only once its marker
+# file exists, so a broken one is started again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+
+test=false
+case "${1:-}" in
+  --test) test=true ;;
+  "") ;;
+  *) echo "usage: scripts/windows.sh [--test]" >&2; exit 2 ;;
+esac
+
+scripts/setup.sh g++-mingw-w64-x86-64-posix wine wine64 qt6-base-dev-tools ninja-build \
+  dpkg-dev zip googletest
+
+qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)  # e.g. 6.4.2+dfsg-10
+qt_upstream=${qt_version%%+*}
+default_cache=/var/cache/tallyroot
+[ "$(id -u)" -ne 0 ] && default_cache=${XDG_CACHE_HOME:-$HOME/.cache}/tallyroot
+cache=${TALLYROOT_QT_CACHE:-$default_cache}
+qt=$cache/qt6-mingw-$qt_upstream
+marker=$qt/.complete-$qt_version
+toolchain=$repo/cmake/mingw-w64-x86_64.cmake
+
+build_qt() {
+  local work=$cache/qt6-mingw-work
+  rm -rf "$work" "$qt"
+  mkdir -p "$work/sources.list.d" "$work/lists/partial" "$work/cache/archives/partial"
+
+  # Source packages are enabled in a copy of the machine's apt sources, with
+  # its own package lists, so the machine's configuration stays as it is.
+  local list
+  for list in /etc/apt/sources.list.d/*.sources; do
+    [ -e "$list" ] || continue
+    sed 's/^Types:.*/Types: deb deb-src/' "$list" >"$work/sources.list.d/$(basename "$list")"
+  done
+  touch "$work/sources.list"
+  if [ -s /etc/apt/sources.list ]; then
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >"$work/sources.list"
+  fi
+  local apt=(-o "Dir::Etc::SourceList=$work/sources.list"
+    -o "Dir::Etc::SourceParts=$work/sources.list.d"
+    -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache")
+  apt-get "${apt[@]}" update -qq
+  (cd "$work" && apt-get "${apt[@]}" source -qq "qt6-base=$qt_version")
+
+  local source
+  source=$(find "$work" -maxdepth 1 -type d -name "qt6-base-*" | head -n1)
+  # OpenGL stays on (dynamic): the Windows platform plugin of this version does
+  # not compile without it. Tablet events are off because the Debian source
+  # leaves out the Wintab header they need.
+  cmake -S "$source" -B "$work/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$qt" \
+    -DBUILD_SHARED_LIBS=OFF \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
+    -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
+    -DFEATURE_xml=OFF -DFEATURE_concurrent=OFF \
+    -DFEATURE_tabletevent=OFF \
+    -DINPUT_opengl=dynamic -DFEATURE_opengl_dynamic=ON
+  nice -n 19 cmake --build "$work/build" --parallel "${QT_JOBS:-2}"
+  cmake --install "$work/build"
+  touch "$marker"
+  rm -rf "$work"
+}
+
+mkdir -p "$cache"
+exec 9>"$cache/.lock"
+flock 9
+if [ ! -e "$marker" ]; then
+  echo "Building Qt $qt_upstream for Windows into $qt (log: $cache/qt-build.log)"
+  start=$SECONDS
+  if ! build_qt >"$cache/qt-build.log" 2>&1; then
+    tail -n 40 "$cache/qt-build.log" >&2
+    echo "The Qt build failed; the log is $cache/qt-build.log" >&2
+    exit 1
+  fi
+  echo "Qt built in $(((SECONDS - start) / 60)) minutes; it takes $(du -sh "$qt" | cut -f1)"
+fi
+
+# GoogleTest for the cross-built tests, from Debian's source of it, once.
+gtest=$cache/googletest-mingw
+if $test && [ ! -e "$gtest/.complete" ]; then
+  rm -rf "$gtest" "$cache/googletest-mingw-build"
+  cmake -S /usr/src/googletest -B "$cache/googletest-mingw-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$gtest" -DBUILD_GMOCK=OFF >/dev/null
+  nice -n 19 cmake --build "$cache/googletest-mingw-build" --parallel "${QT_JOBS:-2}" >/dev/null
+  cmake --install "$cache/googletest-mingw-build" >/dev/null
+  rm -rf "$cache/googletest-mingw-build"
+  touch "$gtest/.complete"
+fi
+flock -u 9
+
+# Linked -static: otherwise the program needs the mingw runtime DLLs beside it.
+build=build-windows
+tests=OFF
+$test && tests=ON
+cmake -S . -B "$build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+  -DQT_CHAINLOAD_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_EXE_LINKER_FLAGS=-static \
+  -DTALLYROOT_WERROR=ON -DTALLYROOT_BENCH=OFF -DTALLYROOT_TESTS=$tests \
+  -DGTest_DIR="$gtest/lib/cmake/GTest" \
+  -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
+cmake --build "$build" --parallel "${QT_JOBS:-2}"
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+zip=tallyroot-$version-windows-x86_64.zip
+package=$build/package
+rm -rf "$package" "$build/$zip"
+mkdir -p "$package"
+x86_64-w64-mingw32-strip -o "$package/tallyroot.exe" "$build/app/tallyroot.exe"
+cp README.md LICENSE "$package/"
+(cd "$package" && zip -q -9 "../$zip" tallyroot.exe README.md LICENSE)
+ls -l "$build/$zip"
+
+if $test; then
+  # A wine prefix of its own, made once beside the Qt build (it holds 700 MB
+  # of Windows DLLs); no Mono or Gecko installer is offered.
+  export WINEPREFIX=$cache/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # Wine hands no QT_ variable to a Windows program; with WINE before it, the
+  # program gets it without that prefix. Headless, then: Qt's offscreen platform.
+  export WINEQT_QPA_PLATFORM=offscreen
+  wineboot --init >/dev/null 2>&1 || true
+  ctest --test-dir "$build" --output-on-failure --timeout 600
+fi
