@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 namespace tallyroot::platform::ahead {
 namespace {
@@ -16,10 +17,19 @@ constexpr std::size_t kBufferSize = 32 * 1024;
 std::atomic<std::size_t> gBytesHeld{0};
 std::atomic<std::size_t> gDescriptorsHeld{0};
 
-// Each reading thread keeps one getdents64 buffer for its life.
+// Each reading thread keeps one getdents64 buffer. They are held here, not
+// by the threads: helpers are never joined, and what a thread that is still
+// running at exit holds in its own storage would count as lost.
 char* ThreadBuffer() {
-  thread_local const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
-  return buffer.get();
+  static std::mutex mutex;
+  static std::vector<std::unique_ptr<char[]>>* const buffers =
+      new std::vector<std::unique_ptr<char[]>>;
+  thread_local char* buffer = nullptr;
+  if (!buffer) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    buffer = buffers->emplace_back(new char[kBufferSize]).get();
+  }
+  return buffer;
 }
 
 std::size_t BytesOf(const Node& node) {

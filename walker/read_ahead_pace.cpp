@@ -46,36 +46,26 @@ struct ThreadUsage {
   double runDelaySeconds;  // waiting for a CPU; -1 where the kernel does not say
 };
 
-// This thread's scheduler statistics, kept open: time on a CPU, time waiting
-// for one, time slices.
-class SchedStat {
- public:
-  SchedStat() : fd_(open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC)) {}
-  ~SchedStat() {
-    if (fd_ >= 0) close(fd_);
-  }
-  SchedStat(const SchedStat&) = delete;
-  SchedStat& operator=(const SchedStat&) = delete;
-
-  double RunDelaySeconds() const {
-    char text[96];
-    const ssize_t got = fd_ < 0 ? -1 : pread(fd_, text, sizeof text - 1, 0);
-    if (got <= 0) return -1;
-    text[got] = '\0';
-    unsigned long long onCpu = 0, waiting = 0;
-    if (std::sscanf(text, "%llu %llu", &onCpu, &waiting) != 2) return -1;
-    return double(waiting) * 1e-9;
-  }
-
- private:
-  int fd_;
-};
+// This thread's time waiting for a CPU, from its scheduler statistics (time
+// on a CPU, time waiting for one, time slices). Opened for each reading: a
+// descriptor kept per thread would outlive helpers that are never joined.
+double RunDelaySeconds() {
+  const int fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char text[96];
+  const ssize_t got = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (got <= 0) return -1;
+  text[got] = '\0';
+  unsigned long long onCpu = 0, waiting = 0;
+  if (std::sscanf(text, "%llu %llu", &onCpu, &waiting) != 2) return -1;
+  return double(waiting) * 1e-9;
+}
 
 ThreadUsage Usage() {
-  thread_local const SchedStat stat;
   timespec cpu{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);  // exact, unlike the tick-based counters
-  return {double(cpu.tv_sec) + double(cpu.tv_nsec) * 1e-9, stat.RunDelaySeconds()};
+  return {double(cpu.tv_sec) + double(cpu.tv_nsec) * 1e-9, RunDelaySeconds()};
 }
 
 bool ReadFlag(const std::string& path, bool& flag) {

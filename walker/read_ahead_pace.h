@@ -10,7 +10,7 @@
 //
 // Contract:
 //  - ReadTimer measures one read (or batch of reads) on the calling thread;
-//    sampled, it costs four system calls, so it wraps work items, never single
+//    sampled, it costs eight system calls, so it wraps work items, never single
 //    entries, and while reads are CPU work only a sample of them.
 //  - BlockedShare follows the most recent few tens of milliseconds of read
 //    time; it is not thread-safe (the scheduler holds its lock).
