@@ -10,7 +10,7 @@
 #include "tests/support/fixture_tree.h"
 #include "tests/support/slow_mount.h"
 #include "walker/find_files.h"
-#include "walker/folder_id_index.h"
+#include "walker/posix/folder_id_index.h"
 
 namespace {
 
