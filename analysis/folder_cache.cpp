@@ -29,7 +29,7 @@ Key FoldKey(std::string_view path) {
 // level, and hashing it whole would make a deep chain cost the square of its
 // depth. Paths that share both ends and their length differ only in the
 // middle, which folders as real trees hold them seldom do.
-constexpr std::size_t kHashedEnd = 2048;
+constexpr std::size_t kHashedEnd = 256;
 std::size_t HashPath(std::string_view path) {
   const std::hash<std::string_view> hash;
   if (path.size() <= 2 * kHashedEnd) return hash(path);

@@ -8,6 +8,7 @@
 // the process's peak resident memory during the load. --profile makes the
 // chain, loads it once and removes it, for perf, callgrind or heaptrack.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,14 +90,24 @@ int main(int argc, char** argv) {
     TallyrootModule::CacheCreate();
     w.path->setText(rootText);
     bench::ResetPeakResident();
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
     const double seconds = bench::Seconds([&] { w.load->click(); });
+    getrusage(RUSAGE_SELF, &after);
     std::uint64_t total = 0;
     for (int row = 1; row <= w.list.Count(); ++row)
       total += TallyrootModule::SizeValue(w.list.SizeCell(row));
     right = total == static_cast<std::uint64_t>(made);
-    std::printf("  window load %s, total %llu bytes (%s), peak resident memory %ld KiB\n",
-                bench::Duration(seconds).c_str(), static_cast<unsigned long long>(total),
-                right ? "right" : "WRONG", bench::PeakResidentKiB());
+    const auto spent = [](const timeval& from, const timeval& to) {
+      return static_cast<double>(to.tv_sec - from.tv_sec) +
+             static_cast<double>(to.tv_usec - from.tv_usec) * 1e-6;
+    };
+    std::printf(
+        "  window load %s (user %.3f s, system %.3f s), total %llu bytes (%s), peak resident "
+        "memory %ld KiB\n",
+        bench::Duration(seconds).c_str(), spent(before.ru_utime, after.ru_utime),
+        spent(before.ru_stime, after.ru_stime), static_cast<unsigned long long>(total),
+        right ? "right" : "WRONG", bench::PeakResidentKiB());
     return seconds;
   };
   bool failed = false;

@@ -162,19 +162,21 @@ void Walk(WalkCallback OnEntry, WalkCallback OnDone, std::string& folderPath, bo
 void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, WalkMode Mode,
                bool& AbortScan) {
   if (Folder.empty()) Folder = tallyroot::platform::ExecutableFolder();
-  // Nothing is listed where the program's own folder cannot be found (walking
-  // "/" instead would be a surprise), nor for a path holding a NUL: the
-  // system calls would read it only up to the NUL and list another folder.
-  const bool listable = !Folder.empty() && Folder.find('\0') == std::string::npos;
-  if (listable && Folder.back() != kSeparator) Folder += kSeparator;
-
   // This walk's folder: the innermost walk's string grown by the rest of
   // Folder when Folder lies below that walk's folder, else Folder itself.
-  std::string ownPath;
   std::string* const around = tInnermostPath;
   const std::size_t aroundLength = around ? around->size() : 0;
   const bool below = around && aroundLength > 0 && Folder.size() > aroundLength &&
                      Folder.compare(0, aroundLength, *around) == 0;
+  // Nothing is listed where the program's own folder cannot be found (walking
+  // "/" instead would be a surprise), nor for a path holding a NUL: the
+  // system calls would read it only up to the NUL and list another folder.
+  // The folder around holds none.
+  const bool listable =
+      !Folder.empty() && Folder.find('\0', below ? aroundLength : 0) == std::string::npos;
+  if (listable && Folder.back() != kSeparator) Folder += kSeparator;
+
+  std::string ownPath;
   if (below) {
     around->append(Folder, aroundLength);
     std::string().swap(Folder);

@@ -1,25 +1,28 @@
 // The platform layer beneath the walker: the only code that talks to the
-// operating system's folder listing. A Windows layer replaces
-// folder_listing_posix.cpp and keeps this header.
+// operating system's folder listing. Each platform implements it in a folder
+// of its own (walker/posix/, walker/windows/), which CMake picks; this header
+// and everything above it are the same on all of them. The platform header
+// included here gives kSeparator, kPathsIgnoreCase, kInitialPath and the
+// state an open listing holds (ListingState).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
+#if defined(_WIN32)
+#include "walker/windows/listing_state.h"
+#else
+#include "walker/posix/listing_state.h"
+#endif
+
 namespace tallyroot::platform {
 
-// Separates folders in paths. Stored and passed folder paths end with it.
-inline constexpr char kSeparator = '/';
-
-// Whether two paths that differ only in letter case name the same folder.
-inline constexpr bool kPathsIgnoreCase = false;
-
-// One entry as the listing gives it. `name` is the raw name field, at most
-// 255 bytes and possibly padded with NULs, which the caller cuts off; it stays
-// valid until the next call of FolderListing::Next on the same listing.
+// One entry as the listing gives it. `name` is the raw name field (on
+// Windows the name in WTF-8, see walker/windows/wide_names.h), at most 255
+// bytes on POSIX and possibly padded with NULs, which the caller cuts off; it
+// stays valid until the next call of FolderListing::Next on the same listing.
 struct ListedEntry {
   std::string_view name;
   bool isFolder = false;
@@ -81,18 +84,12 @@ class FolderListing {
   bool Outermost() const { return level_ == 1; }
 
  private:
+  // Reads the next batch of entries from the system; false at the end.
   bool Refill();
 
-  int fd_ = -1;
-  char* buffer_ = nullptr;  // borrowed from a per-thread pool
-  long filled_ = 0;
-  long offset_ = 0;
-  std::size_t level_;     // 1 + the listings open around this one on this thread
-  std::size_t cutAbove_;  // the cycle mark of the listing around this one, kept for it
+  std::size_t level_;  // 1 + the listings open around this one on this thread
   bool unread_ = false;
-  long long nextOffset_ = 0;  // where the entry after the one given out last begins
-  long long parkedAt_ = -1;   // while a deep listing inside holds the descriptor: where to go on
-  std::unique_ptr<class ReadAheadLevel> ahead_;  // set when read-ahead serves this listing
+  ListingState state_;  // the platform's own
 };
 
 // Read-ahead: while one thread walks, helper threads read the listings of
@@ -127,6 +124,8 @@ class FolderListing {
 //    Only one thread walks with read-ahead at a time; listings of another
 //    thread meanwhile are read as without it.
 //  - Settings apply to walks whose outermost listing opens afterwards.
+//  - On Windows there is no read-ahead yet: it is always off there, and
+//    SetReadAhead keeps the settings but does not turn it on.
 // Whether the read-ahead's pace follows what the reads cost (the default),
 // or is held at that for CPU-bound reads or for reads that wait on a
 // device; the last two are for tests and benchmarks.
@@ -154,7 +153,8 @@ std::string ExecutableFolder();
 
 // One descriptor stays open per nesting level of a walk down to 1024 levels
 // (and a few below), so deep trees need more than the usual soft limit.
-// Raises the soft limit to the hard one.
+// Raises the soft limit to the hard one (on POSIX; Windows has no such
+// limit).
 void RaiseOpenFileLimit();
 
 }  // namespace tallyroot::platform

@@ -1,7 +1,7 @@
 // The read-ahead scheduler beneath FolderListing (see ReadAheadSettings in
 // folder_listing.h for what callers may rely on).
 //
-// Contract, towards folder_listing_posix.cpp:
+// Contract, towards walker/posix/folder_listing.cpp:
 //  - Every read-ahead listing is a ReadAheadLevel, made and destroyed on the
 //    walking thread, strictly nested like the listings themselves. The first
 //    one wakes the helper threads; when the last one is destroyed they go
@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "walker/folder_listing.h"
-#include "walker/posix_reads.h"
+#include "walker/posix/reads.h"
 #include "walker/read_ahead_node.h"
 
 namespace tallyroot::platform {

@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "walker/posix_reads.h"
+#include "walker/posix/reads.h"
 
 namespace tallyroot::platform::ahead {
 

@@ -23,8 +23,8 @@ namespace {
 
 constexpr char kSeparator = platform::kSeparator;
 
-// The path box's first text: the separator alone, the root of every path here.
-const QString kInitialPath = QString(QChar(kSeparator));
+// The path box's first text: the platform's root ("/", or "C:\\" on Windows).
+const QString kInitialPath = QString::fromUtf8(platform::kInitialPath);
 
 const QString kTitle = QStringLiteral("Tallyroot");
 

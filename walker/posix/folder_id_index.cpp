@@ -1,4 +1,4 @@
-#include "walker/folder_id_index.h"
+#include "walker/posix/folder_id_index.h"
 
 #include <cstdint>
 #include <utility>

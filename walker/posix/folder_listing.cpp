@@ -1,4 +1,4 @@
-// POSIX folder listing: open + getdents64 + statx relative to the open folder,
+// The POSIX folder listing: open + getdents64 + statx relative to the open folder,
 // or the listing read ahead (read_ahead.h) when read-ahead serves the walk.
 #include "walker/folder_listing.h"
 
@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "walker/folder_id_index.h"
-#include "walker/posix_reads.h"
+#include "walker/posix/folder_id_index.h"
+#include "walker/posix/reads.h"
 #include "walker/read_ahead.h"
 
 namespace tallyroot::platform {
@@ -210,8 +210,8 @@ int Reopen(const OpenFolder& parent, int childFd, off_t at) {
 
 }  // namespace
 
-FolderListing::FolderListing(const std::string& folderPath)
-    : level_(tOpenFolders.size() + 1), cutAbove_(std::exchange(tCutAt, posix::kNoCycle)) {
+FolderListing::FolderListing(const std::string& folderPath) : level_(tOpenFolders.size() + 1) {
+  state_.cutAbove = std::exchange(tCutAt, posix::kNoCycle);
   if (level_ == 1) ReadFoldersAbove(folderPath);
   std::size_t cycleAt = posix::kNoCycle;
   // Whatever way it was found, a cycle is noted for every listing around.
@@ -228,7 +228,7 @@ FolderListing::FolderListing(const std::string& folderPath)
     NoteIfAbove(taken.level->Id());
     PushOpen({taken.level->Fd(), taken.level->Id(), &folderPath, folderPath.size(),
               taken.level.get(), nullptr});
-    ahead_ = std::move(taken.level);
+    state_.ahead = std::move(taken.level);
   };
 
   // The walk entering the child folder that the innermost listing has just
@@ -263,22 +263,22 @@ FolderListing::FolderListing(const std::string& folderPath)
     for (const OpenFolder& open : tOpenFolders) enclosing.push_back(open.id);
     if (auto level = AdoptReadAheadFolder(fd, id, std::move(enclosing))) {
       PushOpen({level->Fd(), id, &folderPath, folderPath.size(), level.get(), nullptr});
-      ahead_ = std::move(level);
+      state_.ahead = std::move(level);
       return;
     }
   }
-  fd_ = fd;
-  buffer_ = TakeBuffer(level_);
+  state_.fd = fd;
+  state_.buffer = TakeBuffer(level_);
   PushOpen({fd, id, &folderPath, folderPath.size(), nullptr, this});
   // Deep down, the folder around this one gives up its descriptor and its
   // buffer until this listing closes.
   if (level_ > kOpenLevels) {
     OpenFolder& parent = tOpenFolders[tOpenFolders.size() - 2];
-    if (FolderListing* const around = parent.listing; around && around->fd_ >= 0) {
-      close(std::exchange(around->fd_, -1));
-      ReturnBuffer(std::exchange(around->buffer_, nullptr), around->level_);
-      around->filled_ = around->offset_ = 0;
-      around->parkedAt_ = around->nextOffset_;
+    if (FolderListing* const around = parent.listing; around && around->state_.fd >= 0) {
+      close(std::exchange(around->state_.fd, -1));
+      ReturnBuffer(std::exchange(around->state_.buffer, nullptr), around->level_);
+      around->state_.filled = around->state_.offset = 0;
+      around->state_.parkedAt = around->state_.nextOffset;
       parent.fd = -1;
     }
   }
@@ -286,47 +286,47 @@ FolderListing::FolderListing(const std::string& folderPath)
 
 bool FolderListing::ReadInFull() const { return tCutAt >= level_; }
 
-bool FolderListing::Unread() const { return unread_ || (ahead_ && ahead_->Unread()); }
+bool FolderListing::Unread() const { return unread_ || (state_.ahead && state_.ahead->Unread()); }
 
 FolderListing::~FolderListing() {
-  tCutAt = std::min(tCutAt, cutAbove_);
-  if (ahead_) {
+  tCutAt = std::min(tCutAt, state_.cutAbove);
+  if (state_.ahead) {
     PopOpen();
     return;  // the level closes the folder and drops what was read ahead below it
   }
-  if (!buffer_) return;  // never opened
+  if (!state_.buffer) return;  // never opened
   if (tOpenFolders.size() >= 2) {
     OpenFolder& parent = tOpenFolders[tOpenFolders.size() - 2];
-    if (parent.listing && parent.listing->parkedAt_ >= 0) {
+    if (parent.listing && parent.listing->state_.parkedAt >= 0) {
       FolderListing& around = *parent.listing;
-      parent.fd = around.fd_ = Reopen(parent, fd_, around.parkedAt_);
-      around.buffer_ = TakeBuffer(around.level_);
-      around.parkedAt_ = -1;
+      parent.fd = around.state_.fd = Reopen(parent, state_.fd, around.state_.parkedAt);
+      around.state_.buffer = TakeBuffer(around.level_);
+      around.state_.parkedAt = -1;
       around.unread_ = around.unread_ || parent.fd < 0;
     }
   }
   PopOpen();
-  ReturnBuffer(buffer_, level_);
-  if (fd_ >= 0) close(fd_);
+  ReturnBuffer(state_.buffer, level_);
+  if (state_.fd >= 0) close(state_.fd);
 }
 
 bool FolderListing::Refill() {
-  const ssize_t got = getdents64(fd_, buffer_, BufferSize(level_));
+  const ssize_t got = getdents64(state_.fd, state_.buffer, BufferSize(level_));
   unread_ = unread_ || got < 0;
   if (got <= 0) return false;  // end of the folder, or a failure that ends it
-  filled_ = got;
-  offset_ = 0;
+  state_.filled = got;
+  state_.offset = 0;
   return true;
 }
 
 bool FolderListing::Next(ListedEntry& entry) {
-  if (ahead_) return ahead_->Next(entry);
-  if (fd_ < 0) return false;
+  if (state_.ahead) return state_.ahead->Next(entry);
+  if (state_.fd < 0) return false;
   for (;;) {
-    if (offset_ >= filled_ && !Refill()) return false;
-    const auto* record = reinterpret_cast<const dirent64*>(buffer_ + offset_);
-    offset_ += record->d_reclen;
-    nextOffset_ = record->d_off;
+    if (state_.offset >= state_.filled && !Refill()) return false;
+    const auto* record = reinterpret_cast<const dirent64*>(state_.buffer + state_.offset);
+    state_.offset += record->d_reclen;
+    state_.nextOffset = record->d_off;
 
     const char* name = record->d_name;
     const std::size_t field = record->d_reclen - offsetof(dirent64, d_name);
@@ -338,7 +338,8 @@ bool FolderListing::Next(ListedEntry& entry) {
       return true;
     }
     entry.isFolder = false;
-    const posix::EntryRead read = posix::ReadEntry(fd_, name, record->d_type != DT_UNKNOWN, entry);
+    const posix::EntryRead read =
+        posix::ReadEntry(state_.fd, name, record->d_type != DT_UNKNOWN, entry);
     if (read != posix::EntryRead::Vanished) {
       unread_ = unread_ || read == posix::EntryRead::Unsized;
       return true;

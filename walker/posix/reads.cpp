@@ -1,4 +1,4 @@
-#include "walker/posix_reads.h"
+#include "walker/posix/reads.h"
 
 #include <linux/magic.h>
 #include <sys/stat.h>

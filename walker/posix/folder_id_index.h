@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "walker/posix_reads.h"
+#include "walker/posix/reads.h"
 
 namespace tallyroot::platform::posix {
 

@@ -1,0 +1,29 @@
+// The system calls of the Windows listing, made through here and counted, so
+// that a test can hold the layer to one search per folder and no call per
+// file.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace tallyroot::platform::windows {
+
+struct CallCounts {
+  std::uint64_t findFirst = 0;  // FindFirstFileExW: one per listed folder
+  std::uint64_t findNext = 0;   // FindNextFileW: one per entry after the first, and the end
+  std::uint64_t other = 0;      // anything else that touches the file system
+};
+
+// The calls made through this layer since the process began, on all threads.
+CallCounts CountedCalls();
+
+HANDLE FindFirst(const wchar_t* pattern, WIN32_FIND_DATAW& data);
+bool FindNext(HANDLE find, WIN32_FIND_DATAW& data);
+void FindEnd(HANDLE find);
+// The absolute form of `path` written to `out`; 0 on failure,
+// or the length needed when `capacity` is too small, as GetFullPathNameW.
+DWORD FullPath(const wchar_t* path, DWORD capacity, wchar_t* out);
+
+}  // namespace tallyroot::platform::windows

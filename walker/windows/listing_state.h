@@ -1,0 +1,25 @@
+// What the Windows platform layer differs in: its constants and the state of
+// an open listing (see walker/folder_listing.h). No Windows header is
+// included here, so that nothing above the walker sees one.
+#pragma once
+
+namespace tallyroot::platform {
+
+// Separates folders in paths. Stored and passed folder paths end with it.
+inline constexpr char kSeparator = '\\';
+
+// Whether two paths that differ only in letter case name the same folder.
+inline constexpr bool kPathsIgnoreCase = true;
+
+// The path a new window offers: the root of the usual system drive.
+inline constexpr char kInitialPath[] = "C:\\";
+
+struct FindBuffer;
+
+struct ListingState {
+  void* find = nullptr;          // the search handle, when the folder could be listed
+  FindBuffer* buffer = nullptr;  // borrowed from a per-thread pool: the entry and its name
+  bool pending = false;          // the buffer holds an entry not given out yet
+};
+
+}  // namespace tallyroot::platform
