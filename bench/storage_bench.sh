@@ -36,7 +36,7 @@ part() { [ -z "$only" ] || [ "$only" = "$1" ]; }
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTALLYROOT_TESTS=OFF >/dev/null
 cmake --build "$build" --parallel 2 --target make_tree walk_bench window_bench floor_walk slowfs
 bin=$build/bench
-slowfs=$build/tests/slowfs/slowfs
+slowfs=$build/tools/slowfs/slowfs
 source "$repo/bench/trees.sh"
 big=/tmp/tallyroot-bench-500k small=/tmp/tallyroot-bench-10k
 if part cold || part warm; then make_tree "$big"; fi

@@ -1,4 +1,4 @@
-// A read-only mirror of a folder on slow storage (tests/slowfs), mounted at a
+// A read-only mirror of a folder on slow storage (tools/slowfs), mounted at a
 // fresh temporary folder for as long as the object lives (RAII): every
 // request the kernel makes of it is answered after `delayMs` and nothing is
 // cached. Where it cannot be had (no slowfs built, no /dev/fuse, no right to
