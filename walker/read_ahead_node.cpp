@@ -88,9 +88,7 @@ void Append(Node& node, const char* buffer, long filled) {
   // One allocation per buffer instead of a string of doublings for a large
   // folder; a record is never smaller than its name.
   std::size_t records = 0;
-  for (long offset = 0; offset < filled; ++records) {
-    offset += reinterpret_cast<const dirent64*>(buffer + offset)->d_reclen;
-  }
+  for (long offset = 0; offset < filled; ++records) posix::NextRecord(buffer, offset);
   const auto grow = [](auto& storage, std::size_t more) {
     if (storage.capacity() < storage.size() + more)
       storage.reserve(std::max(storage.size() + more, 2 * storage.capacity()));
@@ -98,20 +96,17 @@ void Append(Node& node, const char* buffer, long filled) {
   grow(node.entries, records);
   grow(node.names, static_cast<std::size_t>(filled));
   for (long offset = 0; offset < filled;) {
-    const auto* record = reinterpret_cast<const dirent64*>(buffer + offset);
-    offset += record->d_reclen;
-    const std::size_t field = record->d_reclen - offsetof(dirent64, d_name);
-    const std::size_t length =
-        strnlen(record->d_name, field < posix::kMaxNameBytes ? field : posix::kMaxNameBytes);
-    const Kind kind = record->d_type == DT_DIR       ? Kind::Folder
-                      : record->d_type == DT_UNKNOWN ? Kind::Unknown
-                                                     : Kind::File;
-    if (kind == Kind::Folder && length > 0 && record->d_name[0] != '.') {
+    const posix::ListedRecord record = posix::NextRecord(buffer, offset);
+    const std::string_view name = record.field.substr(0, record.field.find('\0'));
+    const Kind kind = record.type == DT_DIR       ? Kind::Folder
+                      : record.type == DT_UNKNOWN ? Kind::Unknown
+                                                  : Kind::File;
+    if (kind == Kind::Folder && !name.empty() && name.front() != '.') {
       node.children.push_back(static_cast<std::uint32_t>(node.entries.size()));
     }
     node.entries.push_back({static_cast<std::uint32_t>(node.names.size()),
-                            static_cast<std::uint8_t>(length), kind, record->d_ino, 0});
-    node.names.append(record->d_name, length).push_back('\0');
+                            static_cast<std::uint8_t>(name.size()), kind, record.inode, 0});
+    node.names.append(name).push_back('\0');
   }
 }
 

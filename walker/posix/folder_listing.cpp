@@ -324,22 +324,18 @@ bool FolderListing::Next(ListedEntry& entry) {
   if (state_.fd < 0) return false;
   for (;;) {
     if (state_.offset >= state_.filled && !Refill()) return false;
-    const auto* record = reinterpret_cast<const dirent64*>(state_.buffer + state_.offset);
-    state_.offset += record->d_reclen;
-    state_.nextOffset = record->d_off;
+    const posix::ListedRecord record = posix::NextRecord(state_.buffer, state_.offset);
+    state_.nextOffset = record.next;
+    entry.name = record.field;
 
-    const char* name = record->d_name;
-    const std::size_t field = record->d_reclen - offsetof(dirent64, d_name);
-    entry.name = std::string_view(name, field < kMaxNameBytes ? field : kMaxNameBytes);
-
-    if (record->d_type == DT_DIR) {
+    if (record.type == DT_DIR) {
       entry.isFolder = true;
       entry.size = 0;
       return true;
     }
     entry.isFolder = false;
     const posix::EntryRead read =
-        posix::ReadEntry(state_.fd, name, record->d_type != DT_UNKNOWN, entry);
+        posix::ReadEntry(state_.fd, record.field.data(), record.type != DT_UNKNOWN, entry);
     if (read != posix::EntryRead::Vanished) {
       unread_ = unread_ || read == posix::EntryRead::Unsized;
       return true;

@@ -2,10 +2,14 @@
 // the read-ahead helpers so that both decide every case the same way.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <string_view>
 
 #include "walker/folder_listing.h"
 
@@ -15,6 +19,28 @@ namespace tallyroot::platform::posix {
 // inherited by a child process.
 inline constexpr int kFolderOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
 inline constexpr std::size_t kMaxNameBytes = 255;
+
+// One record of a getdents64 buffer.
+struct ListedRecord {
+  // The name field: NUL-terminated in the buffer, at most kMaxNameBytes,
+  // and possibly padded with NULs after the name.
+  std::string_view field;
+  unsigned char type;  // DT_DIR, DT_UNKNOWN, ...
+  std::uint64_t inode;
+  std::int64_t next;  // where the listing goes on after this record
+};
+
+// Decodes the record at `offset` of a getdents64 buffer and moves `offset`
+// past it.
+inline ListedRecord NextRecord(const char* buffer, long& offset) {
+  const auto* record = reinterpret_cast<const dirent64*>(buffer + offset);
+  offset += record->d_reclen;
+  const std::size_t field = record->d_reclen - offsetof(dirent64, d_name);
+  return {{record->d_name, std::min(field, kMaxNameBytes)},
+          record->d_type,
+          record->d_ino,
+          record->d_off};
+}
 
 // What makes a folder the same folder, whatever path led to it.
 struct FolderId {
