@@ -42,10 +42,12 @@ std::size_t HashPath(std::string_view path) {
 // deepest first, so a folder's key is usually a leading part of the key
 // added just before it (that of its last subfolder), and shares its block:
 // a chain of folders keeps one copy of its deepest path, not one per level.
+// A block is one allocation, its bytes beside its count of users.
 struct SharedKey {
-  std::shared_ptr<const std::string> block;
-  std::size_t length = 0;
-  std::string_view View() const { return {block->data(), length}; }
+  std::shared_ptr<char[]> block;
+  std::size_t capacity = 0;  // the block's bytes
+  std::size_t length = 0;    // the key's
+  std::string_view View() const { return {block.get(), length}; }
 };
 
 struct PathHash {
@@ -93,11 +95,19 @@ struct Cache {
   SharedKey lastKey;  // the key added last, whose block the next may share
 
   // The key for `path`: a leading part of the last key's block if it is
-  // one, else a new block.
-  SharedKey KeyOf(std::string_view path) {
-    if (!lastKey.block || path.size() > lastKey.block->size() ||
-        std::string_view(*lastKey.block).substr(0, path.size()) != path) {
-      lastKey.block = std::make_shared<const std::string>(path);
+  // one, else `spare` (the key of an evicted entry) when nothing else uses
+  // its block and the path fits, else a new block.
+  SharedKey KeyOf(std::string_view path, SharedKey spare = {}) {
+    const bool leading = lastKey.block && path.size() <= lastKey.capacity &&
+                         std::string_view(lastKey.block.get(), path.size()) == path;
+    if (!leading) {
+      if (spare.block && spare.block.use_count() == 1 && spare.capacity >= path.size()) {
+        lastKey = std::move(spare);
+      } else {
+        lastKey.block = std::make_shared<char[]>(path.size());
+        lastKey.capacity = path.size();
+      }
+      path.copy(lastKey.block.get(), path.size());
     }
     lastKey.length = path.size();
     return lastKey;
@@ -154,7 +164,7 @@ void CacheAdd(std::string_view path, std::string_view size, std::uint32_t unread
     cache.Slot(node->second.newest).nextSamePath = seq;
     node->second.newest = seq;
   } else if (spare) {
-    spare.key() = cache.KeyOf(key);
+    spare.key() = cache.KeyOf(key, std::move(spare.key()));
     spare.mapped() = Chain{seq, seq};
     node = cache.index.insert(std::move(spare)).position;
   } else {

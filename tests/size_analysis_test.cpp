@@ -239,6 +239,34 @@ TEST(FolderCache, KeysSizesAndEviction) {
   EXPECT_EQ(CacheFind("/dup/"), 0);
   EXPECT_EQ(CacheFind(key(last - kCacheCapacity)), 0);
   EXPECT_EQ(misplaced(last - kCacheCapacity + 1, last, last - kCacheCapacity), 0);
+
+  // Chains of folders added deepest first, as measured, so that keys share
+  // their leading parts, through rounds of eviction: every key stays exact.
+  CacheCreate();
+  const auto chainKey = [](int chain, int depth) {
+    std::string path = "/c" + std::to_string(chain) + "/";
+    for (int d = 1; d <= depth; ++d) path += "d" + std::to_string(d % 3) + "/";
+    return path;
+  };
+  constexpr int kDepth = 40, kChains = 2 * kCacheCapacity / kDepth + 7;
+  for (int chain = 0; chain < kChains; ++chain) {
+    for (int depth = kDepth - 1; depth >= 0; --depth)
+      CacheAdd(chainKey(chain, depth), SizeText(chain * kDepth + depth));
+  }
+  const int oldest = kChains - kCacheCapacity / kDepth;
+  CacheAdd("/x/", "1");  // forgets the deepest key of the oldest chain, whose block the rest share
+  int wrong = 0;
+  for (int chain = oldest; chain < kChains; ++chain) {
+    for (int depth = 0; depth < kDepth - (chain == oldest); ++depth) {
+      const std::int32_t found = CacheFind(chainKey(chain, depth));
+      wrong += found == 0 || CacheSize(found) != SizeText(chain * kDepth + depth);
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(CacheSize(CacheFind("/x/")), "1");
+  EXPECT_EQ(CacheFind(chainKey(oldest, kDepth - 1)), 0);  // forgotten
+  const std::string key3 = chainKey(kChains - 1, 3);
+  EXPECT_EQ(CacheFind(std::string_view(key3).substr(0, key3.size() - 1)), 0);  // no key
 }
 
 }  // namespace
