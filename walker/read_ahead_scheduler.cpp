@@ -1,6 +1,8 @@
 #include "walker/read_ahead_scheduler.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <new>
@@ -24,6 +26,9 @@ constexpr double kSlowReadSeconds = 0.002;
 // announced to a waiting walk in batches of kAnnounceEvery.
 constexpr std::chrono::microseconds kDeviceRead{50};
 constexpr unsigned kAnnounceEvery = 32;
+
+// How much less CPU time a helper is given than the walking thread.
+constexpr int kHelperNiceness = 5;
 
 }  // namespace
 
@@ -275,6 +280,9 @@ void Scheduler::StartHelpers() {
 
 // A helper works while a walk is open and the pace counts it in.
 void Scheduler::HelperMain(unsigned index) {
+  // Below the walking thread, which is also the window's: with dozens of
+  // helpers runnable at once, the window must not wait for their slices.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kHelperNiceness);
   Lock lock(mutex_);
   for (;;) {
     if (!walking_ || index >= pace_.helpers) {
