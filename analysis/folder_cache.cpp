@@ -12,13 +12,34 @@
 namespace TallyrootModule {
 namespace {
 
+// The text in the locale's upper case, with every unpaired surrogate kept as
+// it is: each stands for a byte of a name that is not text, and toUpper
+// would turn them all into one character, so that distinct folders would
+// share a key.
+[[maybe_unused]] QString UpperKeepingUnpaired(const QString& text) {
+  QString upper;
+  upper.reserve(text.size());
+  qsizetype start = 0;
+  for (qsizetype at = 0; at < text.size(); ++at) {
+    if (text[at].isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate()) {
+      ++at;
+    } else if (text[at].isSurrogate()) {
+      upper += text.mid(start, at - start).toUpper();
+      upper += text[at];
+      start = at + 1;
+    }
+  }
+  upper += text.mid(start).toUpper();
+  return upper;
+}
+
 // Where paths ignore case, keys compare in the locale's upper case; where
 // they do not, the path itself is the key and a lookup copies nothing.
 using Key =
     std::conditional_t<tallyroot::platform::kPathsIgnoreCase, std::string, std::string_view>;
 Key FoldKey(std::string_view path) {
   if constexpr (tallyroot::platform::kPathsIgnoreCase) {
-    return tallyroot::TextToName(tallyroot::NameToText(path).toUpper());
+    return tallyroot::TextToName(UpperKeepingUnpaired(tallyroot::NameToText(path)));
   } else {
     return Key(path);
   }

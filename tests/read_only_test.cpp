@@ -2,8 +2,10 @@
 // middle of a listing, the tree it was shown is as it was (all but access
 // times). read_only_strace.sh runs this under strace too; the two paths that
 // cannot exist mark where the program's own work begins and ends.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "analysis/tallyroot_module.h"
 #include "tests/support/fixture_tree.h"

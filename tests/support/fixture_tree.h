@@ -1,48 +1,69 @@
 // Real folder trees for tests, built in a fresh temporary folder and removed
-// again (RAII). Paths given to the builders are relative to the tree's root;
-// they create missing parents. Files are sparse; link targets are verbatim.
+// again (RAII). Paths given to the builders are relative to the tree's root,
+// with "/" between folders on every platform; they create missing parents.
+// Files are sparse where the file system allows it; link targets are verbatim.
 #pragma once
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 
+#include "walker/folder_listing.h"
+
 namespace tallyroot::testing {
+
+// The separator of the walker's paths, as text to join them with.
+inline const std::string kSep(1, platform::kSeparator);
 
 class FixtureTree {
  public:
   // In the temporary folder, or in `base` (a file system in memory, say, where
   // removing a tree thousands of folders deep takes no minute).
-  explicit FixtureTree(const std::filesystem::path& base = std::filesystem::temp_directory_path())
-      : root_((base / "tallyroot-XXXXXX").string()) {
-    if (mkdtemp(root_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  explicit FixtureTree(const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
+      const std::filesystem::path root = base / ("tallyroot-" + std::to_string(seed()));
+      if (std::filesystem::create_directory(root)) root_ = root.string();
+    }
+    if (root_.empty()) throw std::runtime_error("cannot make a temporary folder");
+    if (root_.ends_with(kSep)) root_.pop_back();
   }
-  // By tools that reopen unreadable folders and take trees deeper than any path.
   ~FixtureTree() {
+#if defined(_WIN32)
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+#else
+    // By tools that reopen unreadable folders and take trees deeper than any path.
     (void)!std::system(
         ("chmod -R u+rwx '" + root_ + "' 2>/dev/null; rm -rf '" + root_ + "'").c_str());
+#endif
   }
   FixtureTree(const FixtureTree&) = delete;
 
   const std::string& Root() const { return root_; }  // without a trailing separator
-  std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+  std::string Path(std::string relative) const {
+    std::replace(relative.begin(), relative.end(), '/', platform::kSeparator);
+    return root_ + kSep + relative;
+  }
 
   void Folder(const std::string& relative) { std::filesystem::create_directories(Path(relative)); }
   void File(const std::string& relative, std::uint64_t size = 0) {
-    Folder(std::filesystem::path(relative).parent_path());
-    const int fd = open(Path(relative).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int rc = fd < 0 ? -1 : ftruncate(fd, static_cast<off_t>(size));
-    if (fd >= 0) close(fd);
-    if (rc != 0)
+    Folder(std::filesystem::path(relative).parent_path().string());
+    const std::string path = Path(relative);
+    std::error_code error;
+    if (!std::ofstream(path, std::ios::binary | std::ios::trunc))
+      error = std::make_error_code(std::errc::io_error);
+    if (!error) std::filesystem::resize_file(path, size, error);
+    if (error)
       throw std::runtime_error("cannot create " + relative + " of " + std::to_string(size) +
                                " bytes");
   }
   void Link(const std::string& relative, const std::string& target) {
-    Folder(std::filesystem::path(relative).parent_path());
+    Folder(std::filesystem::path(relative).parent_path().string());
     std::filesystem::create_symlink(target, Path(relative));
   }
 

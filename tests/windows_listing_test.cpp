@@ -1,0 +1,197 @@
+// The Windows listing's decisions over recorded entry data, on every
+// platform: names between UTF-16 and WTF-8, the long-path form, what an
+// entry counts as. On Windows also the listing itself: names as they come
+// out of a real folder, and the calls one folder costs.
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "list/name_text.h"
+#include "walker/windows/wide_names.h"
+
+#if defined(_WIN32)
+#include <filesystem>
+
+#include "tests/support/fixture_tree.h"
+#include "walker/find_files.h"
+#include "walker/windows/listing_calls.h"
+#endif
+
+namespace {
+
+using namespace tallyroot::platform::windows;
+
+std::string Wtf8(const std::u16string& units) {
+  std::string out;
+  AppendWtf8(out, units.data(), units.size());
+  return out;
+}
+
+std::u16string Wide(std::string_view bytes) {
+  std::u16string out;
+  AppendWide(out, bytes);
+  return out;
+}
+
+// Each name, its WTF-8 bytes, and back to the same units; valid names read
+// in the list as their own characters, and every name comes back from the
+// list's text as the same bytes, so the path box reaches the same folder.
+TEST(WindowsNames, ConvertBothWaysAndKeepUnpairedSurrogates) {
+  struct Case {
+    std::u16string units;
+    std::string bytes;
+    bool valid;
+  };
+  const std::vector<Case> cases = {
+      {u"plain.txt", "plain.txt", true},
+      {u"Größe",
+       "Gr\xC3\xB6\xC3\x9F"
+       "e",
+       true},
+      {u"日本語", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", true},
+      {u"\U0001F600", "\xF0\x9F\x98\x80", true},  // a surrogate pair: one character
+      {std::u16string{u'a', char16_t(0xD800), u'b'},
+       "a\xED\xA0\x80"
+       "b",
+       false},
+      {std::u16string{char16_t(0xDC00), char16_t(0xD800)}, "\xED\xB0\x80\xED\xA0\x80", false},
+      {std::u16string{u'x', char16_t(0xDBFF)}, "x\xED\xAF\xBF", false},  // high one at the end
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Wtf8(c.units), c.bytes);
+    EXPECT_EQ(Wide(c.bytes), c.units);
+    const QString shown = tallyroot::NameToText(c.bytes);
+    if (c.valid) {
+      EXPECT_EQ(shown, QString::fromUtf16(c.units.data(), qsizetype(c.units.size())));
+    }
+    EXPECT_EQ(tallyroot::TextToName(shown), c.bytes);
+  }
+  // Bytes no Windows name gives (a stray continuation byte, an overlong
+  // form) name nothing that was listed.
+  EXPECT_EQ(Wide("a\x80"
+                 "b"),
+            (std::u16string{u'a', char16_t(0xFFFD), u'b'}));
+  EXPECT_EQ(Wide("\xC0\xAF"), (std::u16string{char16_t(0xFFFD), char16_t(0xFFFD)}));
+}
+
+TEST(WindowsNames, LongPathFormOfDrivesSharesAndPathsAlreadyInIt) {
+  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
+      {u"C:\\", u"\\\\?\\C:\\"},
+      {u"C:\\Users\\x\\", u"\\\\?\\C:\\Users\\x\\"},
+      {u"\\\\server\\share\\", u"\\\\?\\UNC\\server\\share\\"},
+      {u"\\\\server\\share\\a\\b\\", u"\\\\?\\UNC\\server\\share\\a\\b\\"},
+      {u"\\\\?\\C:\\long\\", u"\\\\?\\C:\\long\\"},
+      {u"\\\\?\\UNC\\server\\share\\", u"\\\\?\\UNC\\server\\share\\"},
+      {u"\\\\.\\pipe\\", u"\\\\.\\pipe\\"},
+  };
+  for (const auto& [full, expected] : cases) EXPECT_EQ(LongPath(full), expected);
+}
+
+// Entries as FindFirstFileExW records them: attributes, reparse tag, size.
+TEST(WindowsEntries, NameSurrogatesAreFilesAndPlaceholdersAreWhatTheyHold) {
+  struct Case {
+    const char* what;
+    std::uint32_t attributes, tag, high, low;
+    bool isFolder;
+    std::uint64_t size;
+  };
+  const std::vector<Case> cases = {
+      {"file", 0x20, 0, 1, 5, false, (std::uint64_t{1} << 32) + 5},
+      {"folder", 0x10, 0, 0, 0, true, 0},
+      {"hidden system folder", 0x16, 0, 0, 0, true, 0},
+      {"symbolic link to a folder", 0x410, 0xA000000C, 0, 0, false, 0},
+      {"symbolic link to a file", 0x420, 0xA000000C, 0, 0, false, 0},
+      {"junction", 0x410, 0xA0000003, 0, 0, false, 0},
+      {"WSL symbolic link", 0x420, 0xA000001D, 0, 12, false, 12},
+      {"cloud folder placeholder", 0x400410, 0x9000601A, 0, 0, true, 0},
+      {"cloud file placeholder, not on disk", 0x401420, 0x9000001A, 2, 0, false, 2ull << 32},
+      {"deduplicated file", 0x420, 0x80000013, 0, 4096, false, 4096},
+      {"socket", 0x420, 0x80000023, 0, 0, false, 0},
+      {"folder with a tag but no reparse attribute", 0x10, 0xA0000003, 0, 0, true, 0},
+  };
+  for (const Case& c : cases) {
+    const JudgedEntry judged = JudgeEntry(c.attributes, c.tag, c.high, c.low);
+    EXPECT_EQ(judged.isFolder, c.isFolder) << c.what;
+    EXPECT_EQ(judged.size, c.size) << c.what;
+  }
+}
+
+#if defined(_WIN32)
+
+using namespace FindFilesModule;
+using tallyroot::testing::FixtureTree;
+using tallyroot::testing::kSep;
+
+std::vector<std::string> gNames;
+bool gAbort = false;
+
+std::vector<std::string> Names(const std::string& folder, WalkMode mode) {
+  gNames.clear();
+  FindFiles([] { gNames.push_back(FoundEntry.FullPath); }, nullptr, folder, mode, gAbort);
+  return gNames;
+}
+
+// A folder of N files costs one search and N + 2 steps through it ("." and
+// "..", and the end), and nothing per file; a folder below costs one search
+// more and no second look at its whole path.
+TEST(WindowsListing, OneSearchPerFolderAndNoCallPerFile) {
+  FixtureTree tree;
+  constexpr int kFiles = 300;
+  for (int i = 0; i < kFiles; ++i) tree.File("f" + std::to_string(i), i);
+  tree.File("sub/inner/x", 1);
+  const CallCounts before = CountedCalls();
+  EXPECT_EQ(Names(tree.Root(), FilesHere).size(), std::size_t{kFiles});
+  const CallCounts here = CountedCalls();
+  EXPECT_EQ(here.findFirst - before.findFirst, 1u);
+  EXPECT_LE(here.findNext - before.findNext, std::uint64_t{kFiles + 3});
+  EXPECT_EQ(here.other - before.other, 1u);  // the outermost path made absolute
+  EXPECT_EQ(Names(tree.Root(), FilesDeep).size(), std::size_t{kFiles + 1});
+  const CallCounts deep = CountedCalls();
+  EXPECT_EQ(deep.findFirst - here.findFirst, 3u);
+  EXPECT_EQ(deep.other - here.other, 1u);
+}
+
+// Paths beyond 260 characters are listed, and their folders entered.
+TEST(WindowsListing, ListsPathsBeyondTheOldLimit) {
+  FixtureTree tree;
+  const std::string a(120, 'a'), b(120, 'b'), c(120, 'c');
+  tree.File(a + "/" + b + "/" + c + "/f", 7);
+  const std::string file = tree.Root() + kSep + a + kSep + b + kSep + c + kSep + "f";
+  ASSERT_GT(file.size(), 360u);
+  gNames.clear();
+  FindFiles([] { gNames.push_back(FoundEntry.FullPath + " " + std::to_string(FoundEntry.Size)); },
+            nullptr, tree.Root(), FilesDeep, gAbort);
+  EXPECT_EQ(gNames, std::vector<std::string>{file + " 7"});
+}
+
+// Names as the system gives them come out as WTF-8, and a folder whose name
+// holds an unpaired surrogate is entered by the path the walk reported.
+TEST(WindowsListing, NamesComeOutAsWtf8AndEveryFolderCanBeEntered) {
+  FixtureTree tree;
+  const std::filesystem::path root(tree.Root());
+  std::filesystem::create_directory(root / L"Größe");
+  std::ofstream(root / L"Größe" / L"日本語.txt") << "12345";
+  const std::wstring odd{L'a', wchar_t(0xD800), L'b'};
+  std::error_code refused;  // a failure's message would not convert the name to text
+  const bool oddMade = std::filesystem::create_directory(root / odd, refused);
+  if (oddMade) std::ofstream(root / odd / L"in") << "1";
+  const std::vector<std::string> all = Names(tree.Root(), FilesDeep);
+  const std::string german = tree.Root() + kSep +
+                             "Gr\xC3\xB6\xC3\x9F"
+                             "e" +
+                             kSep;
+  EXPECT_NE(std::find(all.begin(), all.end(), german + "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"),
+            all.end());
+  if (!oddMade) GTEST_SKIP() << "this file system takes no unpaired surrogate in a name";
+  const std::string oddPath = tree.Root() + kSep +
+                              "a\xED\xA0\x80"
+                              "b";
+  EXPECT_NE(std::find(all.begin(), all.end(), oddPath + kSep + "in"), all.end());
+  EXPECT_EQ(Names(oddPath, FilesHere), std::vector<std::string>{oddPath + kSep + "in"});
+}
+
+#endif
+
+}  // namespace
