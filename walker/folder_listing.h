@@ -112,9 +112,12 @@ class FolderListing {
 //    reads what it needs itself rather than sleep; while they wait on the
 //    device (a cold disk, a network or FUSE mount) up to 64 helpers read
 //    ahead wider, and the walking thread only waits, calling the wait hook.
-//    On a rotational disk at most two helpers read, each a folder's sizes in
-//    inode order. It never waits for a read that could not start, so no
-//    bound can stall a walk.
+//    On a rotational disk two threads read (the walking thread and one
+//    helper), each range of sizes in inode order, unless more readers are
+//    measured to read faster. The walking thread never waits for a read
+//    that could not start, so no bound can stall a walk. The walking thread's
+//    own first listing is read by a helper, so that a first read of a slow
+//    device does not keep it from the wait hook.
 //  - Listings held, open ones included, stay below `maxBytesAhead` (a folder
 //    read because the walk needs it may exceed it by its own listing), and
 //    a bounded number of descriptors stays open for those read ahead.
@@ -126,6 +129,7 @@ class FolderListing {
 //  - Settings apply to walks whose outermost listing opens afterwards.
 //  - On Windows there is no read-ahead yet: it is always off there, and
 //    SetReadAhead keeps the settings but does not turn it on.
+//
 // Whether the read-ahead's pace follows what the reads cost (the default),
 // or is held at that for CPU-bound reads or for reads that wait on a
 // device; the last two are for tests and benchmarks.

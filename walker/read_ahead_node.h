@@ -108,7 +108,7 @@ struct Node {
 
   std::atomic<bool> cancelled{false};
   std::atomic<bool> demanded{false};  // the walk needs it now: no bound applies
-  std::atomic<bool> unsized{false};   // a chunk met an entry whose size could not be read
+  std::atomic<bool> unsized{false};   // a size read met an entry whose size could not be read
 };
 
 // Bytes of all listings alive, and descriptors open for them.
