@@ -131,9 +131,12 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes);
 // Reads the sizes (and missing types) of the entries [begin, end) of a listed
 // node, in entry order or, with `inodeOrder`, in inode order, and calls
 // `onReady(at)` after each entry's ready flag is set; stops early when that
-// returns false, or when the node is cancelled.
+// returns false, or when the node is cancelled. Ready flags are stored with
+// `publish`: release, or seq_cst where `onReady` looks at a flag the walking
+// thread sets before it looks at the ready flag (see the scheduler).
 template <typename OnReady>
-void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder, OnReady onReady);
+void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder,
+               std::memory_order publish, OnReady onReady);
 
 // Reads the size of one entry; false when it has vanished since it was
 // listed (it is then marked so).
@@ -144,13 +147,14 @@ inline constexpr std::size_t kMaxSorted = 512;
 std::size_t InodeOrder(const Node& node, std::size_t begin, std::size_t end, std::uint32_t* out);
 
 template <typename OnReady>
-void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder, OnReady onReady) {
+void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder,
+               std::memory_order publish, OnReady onReady) {
   const auto read = [&](std::size_t at, std::size_t done) {
     // Nobody will look at the rest of a dropped listing.
     if ((done & 63) == 0 && node.cancelled.load(std::memory_order_relaxed)) return false;
     if (!node.ready[at].load(std::memory_order_relaxed)) {
       ReadSize(node, at);
-      node.ready[at].store(true, std::memory_order_seq_cst);
+      node.ready[at].store(true, publish);
     }
     return onReady(at);
   };

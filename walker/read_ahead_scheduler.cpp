@@ -195,7 +195,7 @@ void Scheduler::Run(Work work, Lock& lock) {
     // the device instead ends its turn: the rest goes back to the helpers,
     // and the walking thread back to letting window events through.
     Clock::time_point last = Clock::now();
-    ReadSizes(node, work.begin, work.end, false, [&](std::size_t at) {
+    ReadSizes(node, work.begin, work.end, false, std::memory_order_release, [&](std::size_t at) {
       const Clock::time_point now = Clock::now();
       if (now - last < kSlowRead) return last = now, true;
       stoppedAt = at + 1;
@@ -208,7 +208,7 @@ void Scheduler::Run(Work work, Lock& lock) {
     // to sleep again) for every one.
     Clock::time_point last = Clock::now();
     unsigned unannounced = 0;
-    ReadSizes(node, work.begin, work.end, inodeOrder, [&](std::size_t) {
+    ReadSizes(node, work.begin, work.end, inodeOrder, std::memory_order_seq_cst, [&](std::size_t) {
       const Clock::time_point now = Clock::now();
       const bool waited = now - last >= kDeviceRead;
       last = now;
@@ -223,7 +223,8 @@ void Scheduler::Run(Work work, Lock& lock) {
       return true;
     });
   } else {
-    ReadSizes(node, work.begin, work.end, inodeOrder, [](std::size_t) { return true; });
+    ReadSizes(node, work.begin, work.end, inodeOrder, std::memory_order_release,
+              [](std::size_t) { return true; });
   }
   ReadCost cost = timer.Stop();
   cost.wallSeconds -= notifying.count();  // waits for the lock are not the device's

@@ -132,8 +132,8 @@ class Scheduler {
   void Run(Work work, Lock& lock);
 
   // Whether the next read is timed in full: all while they wait on the
-  // device, else one in eight, and the one after a read that seemed slow.
-  bool Sampled() { return pace_.waitsOnDevice || sampleNext_ || (++unsampled_ & 7) == 0; }
+  // device, else one in 64, and the one after a read that seemed slow.
+  bool Sampled() { return pace_.waitsOnDevice || sampleNext_ || (++unsampled_ & 63) == 0; }
 
   // Learns from the cost of a read, and changes the pace when the reads
   // have changed their nature.
