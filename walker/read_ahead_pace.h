@@ -58,7 +58,6 @@ class BlockedShare {
   double Share() const { return wall_ > 0 ? blocked_ / wall_ : 0; }
   // Whether enough read time was seen for the share to mean something.
   bool Known() const;
-  void Reset() { wall_ = blocked_ = 0; }
 
  private:
   double wall_ = 0;

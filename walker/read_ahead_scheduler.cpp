@@ -20,7 +20,7 @@ constexpr std::size_t kSearchedPerChild = 32;
 // A size read that takes longer than this waited on the device: no size read
 // that the page cache answers comes near it.
 constexpr std::chrono::milliseconds kSlowRead{2};
-constexpr double kSlowReadSeconds = 0.002;
+constexpr double kSlowReadSeconds = std::chrono::duration<double>(kSlowRead).count();
 
 // A size read longer than this waited on the device; shorter ones are
 // announced to a waiting walk in batches of kAnnounceEvery.
