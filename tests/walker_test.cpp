@@ -3,7 +3,6 @@
 // Mounts and unreadable folders in its way: hostile_tree_test.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <map>
 
@@ -12,7 +11,6 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include "tests/support/slow_mount.h"
 #include "walker/posix/folder_id_index.h"
 #endif
 
@@ -24,37 +22,29 @@ namespace fs = std::filesystem;
 
 // Links on Windows need a privilege, and wine makes none; what the walker
 // makes of them there is tested over recorded entries (windows_listing_test).
-#if defined(_WIN32)
-constexpr bool kLinks = false;
-#else
-constexpr bool kLinks = true;
-#endif
+constexpr bool kLinks = tallyroot::platform::kSeparator == '/';
 
 // Each OnEntry call as FoundEntry stood during it: "folder|name|full|size",
 // a folder's size "/"; "done" for OnDone.
 std::vector<std::string> gSeen;
 bool gAbort = false;
 std::function<void()> gAfterEntry;  // run by OnEntry once it has recorded
-std::string Seen(const std::string& folder, const std::string& name, const std::string& full,
-                 bool isFolder, std::uint64_t size) {
-  return folder + "|" + name + "|" + full + "|" + (isFolder ? "/" : std::to_string(size));
+std::string Seen(const std::string& folder, const std::string& name, bool isFolder,
+                 std::uint64_t size) {
+  return folder + "|" + name + "|" + folder + name + "|" + (isFolder ? "/" : std::to_string(size));
 }
 void OnEntry() {
-  gSeen.push_back(Seen(FoundEntry.FolderPath, FoundEntry.Name, FoundEntry.FullPath,
-                       FoundEntry.Attributes & kFolderAttribute, FoundEntry.Size));
+  gSeen.push_back(
+      FoundEntry.FolderPath + "|" + FoundEntry.Name + "|" + FoundEntry.FullPath + "|" +
+      (FoundEntry.Attributes & kFolderAttribute ? "/" : std::to_string(FoundEntry.Size)));
   if (const auto after = gAfterEntry) after();
 }
 std::vector<std::string> Walk(const std::string& folder, int mode,
                               std::function<void()> afterEntry = {}) {
-  gSeen.clear();
-  gAfterEntry = std::move(afterEntry);
+  gSeen.clear(), gAfterEntry = std::move(afterEntry);
   FindFiles(
-      OnEntry, [] { gSeen.push_back("done"); }, folder, static_cast<WalkMode>(mode), gAbort);
+      OnEntry, [] { gSeen.push_back("done"); }, folder, WalkMode(mode), gAbort);
   return gSeen;
-}
-void Nest() {  // each folder walked from inside the callback, as the size analysis does it
-  if (gSeen.back().ends_with("|/"))
-    FindFiles(OnEntry, nullptr, FoundEntry.FullPath, AllHere, gAbort);
 }
 
 // What a mode must report, from the file system's own listing: a mode is
@@ -66,10 +56,10 @@ void Expect(const std::string& folder, int mode, bool top, std::vector<std::stri
     const bool isFolder = entry.is_directory() && !entry.is_symlink();
     if (isFolder && name[0] == '.') continue;
     if ((mode % 3 == 0 || (mode % 3 == 1) == top) && mode / 3 != (isFolder ? 0 : 1)) {
-      const std::uint64_t size = isFolder             ? 0
-                                 : entry.is_symlink() ? fs::read_symlink(entry).string().size()
-                                                      : entry.file_size();
-      out.push_back(Seen(folder + kSep, name, folder + kSep + name, isFolder, size));
+      out.push_back(Seen(folder + kSep, name, isFolder,
+                         isFolder             ? 0
+                         : entry.is_symlink() ? fs::read_symlink(entry).string().size()
+                                              : entry.file_size()));
     }
     if (isFolder && mode % 3 != 1) Expect(folder + kSep + name, mode, false, out);
   }
@@ -83,26 +73,12 @@ struct Tree : FixtureTree {
       file.ends_with("/") ? Folder(file) : File(file, file.size());
     }
     // The longest names; on Windows shorter, as std::filesystem there, which
-    // the expectations are read with, lists no path beyond 260 characters
-    // (the walker's own long paths: windows_listing_test).
-    const std::size_t longest = kLinks ? 255 : 100;
-    const std::string d(longest, 'd');
-    File(d + "/5g", 5ull << 30), File(d + "/" + std::string(longest, 'n'), 1);
-    if (!kLinks) return;
-    Link("to5g", d + "/5g");
-    Link(d + "/up", Root());  // followed, it would make a cycle
+    // the expectations are read with, lists no path beyond 260 characters.
+    const std::string d(kLinks ? 255 : 100, 'd');
+    File(d + "/5g", 5ull << 30), File(d + "/" + std::string(d.size(), 'n'), 1);
+    if (kLinks) Link("to5g", d + "/5g"), Link(d + "/up", Root());  // followed: a cycle
   }
 };
-
-// The running program's own path.
-fs::path SelfPath() {
-#if defined(_WIN32)
-  wchar_t path[32768];
-  return fs::path(std::wstring(path, GetModuleFileNameW(nullptr, path, 32768)));
-#else
-  return fs::read_symlink("/proc/self/exe");
-#endif
-}
 
 TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
   Tree tree;
@@ -112,7 +88,14 @@ TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
     expected.push_back("done");  // OnDone last
     EXPECT_EQ(Walk(tree.Root(), mode), expected) << "mode " << mode;
   }
-  EXPECT_EQ(Walk(tree.Root(), AllHere, Nest), Walk(tree.Root(), AllDeep));  // walks nest
+  const std::vector<std::string> deep = Walk(tree.Root(), AllDeep);
+  // Walks nest, as the size analysis nests them: each folder walked from its callback.
+  EXPECT_EQ(Walk(tree.Root(), AllHere,
+                 [] {
+                   if (gSeen.back().ends_with("|/"))
+                     FindFiles(OnEntry, nullptr, FoundEntry.FullPath, AllHere, gAbort);
+                 }),
+            deep);
   // Whatever a callback walks in between (a folder elsewhere, one two levels
   // down, its walk's own folder), the entries after it read as without it.
   static std::string elsewhere;
@@ -123,51 +106,31 @@ TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
                    for (const std::string& other : {elsewhere, folder + "d1/d2", folder})
                      FindFiles([] {}, nullptr, other, AllDeep, gAbort);
                  }),
-            Walk(tree.Root(), AllDeep));
-  for (int outside : {-1, 9, INT16_MIN})
-    EXPECT_EQ(Walk(tree.Root(), outside), std::vector<std::string>{"done"});
-  EXPECT_EQ(Walk(tree.Root() + kSep, AllDeep), Walk(tree.Root(), AllDeep));  // no second separator
-  const std::string top = tallyroot::platform::kInitialPath;                 // "/" or "C:\"
+            deep);
+  EXPECT_EQ(Walk(tree.Root() + kSep, AllDeep), deep);  // no second separator
+  const std::string top = tallyroot::platform::kInitialPath;
   for (const std::string& seen : Walk(top, AllHere)) {  // top + name, no second separator
     const std::string name =
         seen.substr(top.size() + 1, seen.find('|', top.size() + 1) - top.size() - 1);
-    EXPECT_TRUE(seen == "done" || seen.starts_with(top + "|" + name + "|" + top + name + "|"))
-        << seen;
+    EXPECT_TRUE(seen == "done" || seen.starts_with(top + "|" + name + "|" + top + name + "|"));
   }
-  const fs::path self = SelfPath();  // no folder: the running program's
-  const std::vector<std::string> own = Walk("", FilesHere);
-  EXPECT_TRUE(std::count(own.begin(), own.end(),
-                         Seen(self.parent_path().string() + kSep, self.filename().string(),
-                              self.string(), false, fs::file_size(self))));
-  if (kLinks)
-    tree.Link("dangling", "nowhere");  // a folder that cannot be listed ends with OnDone alone
-  for (const char* bad : {"missing", "missing/deeper", "f1", "dangling"}) {
-    EXPECT_EQ(Walk(tree.Path(bad), AllDeep), std::vector<std::string>{"done"});
-  }
-}
-
-#if !defined(_WIN32)
-// Over storage that answers each request late and lets nothing be cached, a
-// walk still reports exactly what the mirrored folder holds, in its order.
-TEST(FindFiles, ReportsWhatTheFolderHoldsOverSlowStorage) {
-  Tree tree;
-  const SlowMount slow(tree.Root(), 1.0);
-  if (!slow.Skipped().empty()) GTEST_SKIP() << slow.Skipped();
-  for (const int mode : {AllDeep, FilesBelow}) {
-    std::vector<std::string> expected;
-    Expect(tree.Root(), mode, true, expected);
-    for (std::string& seen : expected) {  // the same entries, found under the mount
-      const std::string from = tree.Root() + "/";
-      for (std::size_t at = 0; (at = seen.find(from, at)) != std::string::npos;
-           at += slow.Root().size())
-        seen.replace(at, tree.Root().size(), slow.Root());
-    }
-    expected.push_back("done");
-    EXPECT_EQ(Walk(slow.Root(), mode), expected) << "mode " << mode;
-  }
-}
-
+#if defined(_WIN32)
+  wchar_t path[32768];
+  const fs::path self(std::wstring(path, GetModuleFileNameW(nullptr, path, 32768)));
+#else
+  const fs::path self = fs::read_symlink("/proc/self/exe");
 #endif
+  const std::vector<std::string> own = Walk("", FilesHere);  // no folder: the running program's
+  EXPECT_TRUE(std::count(own.begin(), own.end(),
+                         Seen(self.parent_path().string() + kSep, self.filename().string(), false,
+                              fs::file_size(self))));
+  if (kLinks) tree.Link("dangling", "nowhere");
+  // Modes outside 0..8, and folders that cannot be listed: OnDone alone.
+  for (int outside : {-1, 9, INT16_MIN})
+    EXPECT_EQ(Walk(tree.Root(), outside), std::vector<std::string>{"done"});
+  for (const char* bad : {"missing", "missing/deeper", "f1", "dangling"})
+    EXPECT_EQ(Walk(tree.Path(bad), AllDeep), std::vector<std::string>{"done"}) << bad;
+}
 
 TEST(FindFiles, AbortStopsEveryLevelAtOnceAndIsClearedByTheNextWalk) {
   Tree tree;
@@ -179,12 +142,11 @@ TEST(FindFiles, AbortStopsEveryLevelAtOnceAndIsClearedByTheNextWalk) {
     const std::vector<std::string> whole = Walk(tree.Root(), mode);
     const auto folder = [&](std::size_t at) { return whole[at].substr(0, whole[at].find('|')); };
     const auto depth = [&](std::size_t at) {
-      return std::count(whole[at].begin(), whole[at].end(), tallyroot::platform::kSeparator) / 2;
+      return std::count(whole[at].begin(), whole[at].end(), tallyroot::platform::kSeparator);
     };
     std::size_t cut = 0;
-    for (std::size_t at = 0; at + 2 < whole.size(); ++at) {
+    for (std::size_t at = 0; at + 2 < whole.size(); ++at)
       if (!folder(at + 1).starts_with(folder(at)) && depth(at) > depth(cut)) cut = at;
-    }
     ASSERT_GT(folder(cut).size(), tree.Root().size() + 1) << "mode " << mode;  // below the top
     EXPECT_EQ(Walk(tree.Root(), mode, [&] { gAbort = gSeen.back() == whole[cut]; }),
               std::vector(whole.begin(), whole.begin() + cut + 1))
@@ -204,19 +166,19 @@ TEST(FolderIdIndex, FindsWhatIsHeldThroughAddsAndRemovals) {
   tallyroot::platform::posix::FolderIdIndex index;
   std::map<std::pair<dev_t, ino_t>, std::size_t> held;
   std::uint64_t random = 12345;
-  const auto next = [&] { return (random = random * 6364136223846793005ULL + 1) >> 33; };
-  for (int step = 0; step < 200000; ++step) {
+  const auto next = [&](unsigned below) {
+    return ((random = random * 6364136223846793005ULL + 1) >> 33) % below;
+  };
+  for (std::size_t step = 0; step < 200000; ++step) {
     // Few devices and nearby inodes, so that runs of neighbouring slots form.
-    const FolderId id{static_cast<dev_t>(next() % 3), static_cast<ino_t>(next() % 3000)};
-    const auto key = std::make_pair(id.device, id.inode);
-    if (next() % 5 < (step < 100000 ? 3u : 2u)) {  // first grow, then shrink
-      index.Add(id, static_cast<std::size_t>(step));
-      held.emplace(key, static_cast<std::size_t>(step));  // a held id keeps its position
+    const FolderId id{dev_t(next(3)), ino_t(next(3000))};
+    if (next(5) < (step < 100000 ? 3u : 2u)) {  // first grow, then shrink
+      index.Add(id, step);
+      held.emplace(std::pair(id.device, id.inode), step);  // a held id keeps its position
     } else {
-      index.Remove(id);
-      held.erase(key);
+      index.Remove(id), held.erase({id.device, id.inode});
     }
-    const FolderId probe{static_cast<dev_t>(next() % 3), static_cast<ino_t>(next() % 3000)};
+    const FolderId probe{dev_t(next(3)), ino_t(next(3000))};
     const auto found = held.find({probe.device, probe.inode});
     ASSERT_EQ(index.Find(probe), found == held.end() ? kNoCycle : found->second) << "step " << step;
   }
