@@ -113,15 +113,19 @@ struct Cache {
   Index index;
   std::uint64_t oldestSeq = 1;
   std::uint64_t nextSeq = 1;
-  SharedKey lastKey;  // the key added last, whose block the next may share
+  SharedKey lastKey;                // the key added last, whose block the next may share
+  std::uint64_t blocksWritten = 0;  // changes whenever lastKey's bytes do
 
   // The key for `path`: a leading part of the last key's block if it is
   // one, else `spare` (the key of an evicted entry) when nothing else uses
-  // its block and the path fits, else a new block.
-  SharedKey KeyOf(std::string_view path, SharedKey spare = {}) {
-    const bool leading = lastKey.block && path.size() <= lastKey.capacity &&
-                         std::string_view(lastKey.block.get(), path.size()) == path;
+  // its block and the path fits, else a new block. The first `known` bytes
+  // of the path are known to equal the block's.
+  SharedKey KeyOf(std::string_view path, std::size_t known, SharedKey spare = {}) {
+    const bool leading =
+        lastKey.block && path.size() <= lastKey.capacity &&
+        std::string_view(lastKey.block.get() + known, path.size() - known) == path.substr(known);
     if (!leading) {
+      ++blocksWritten;
       if (spare.block && spare.block.use_count() == 1 && spare.capacity >= path.size()) {
         lastKey = std::move(spare);
       } else {
@@ -164,6 +168,7 @@ void CacheCreate() {
   cache.index.reserve(kCacheCapacity);  // no rehashing as the cache fills
   cache.oldestSeq = cache.nextSeq = 1;
   cache.lastKey = {};
+  ++cache.blocksWritten;
 }
 
 std::int32_t CacheFind(std::string_view path) {
@@ -173,7 +178,11 @@ std::int32_t CacheFind(std::string_view path) {
   return static_cast<std::int32_t>(found->second.oldest - cache.oldestSeq + 1);
 }
 
-void CacheAdd(std::string_view path, std::string_view size, std::uint32_t unread) {
+namespace {
+
+// Adds the entry; `known` leading bytes of the path equal the last key's.
+// Returns whether the last key is now the path.
+bool Add(std::string_view path, std::string_view size, std::uint32_t unread, std::size_t known) {
   Cache& cache = TheCache();
   Index::node_type spare;
   if (cache.Count() >= kCacheCapacity) spare = cache.EvictOldest();
@@ -185,11 +194,11 @@ void CacheAdd(std::string_view path, std::string_view size, std::uint32_t unread
     cache.Slot(node->second.newest).nextSamePath = seq;
     node->second.newest = seq;
   } else if (spare) {
-    spare.key() = cache.KeyOf(key, std::move(spare.key()));
+    spare.key() = cache.KeyOf(key, known, std::move(spare.key()));
     spare.mapped() = Chain{seq, seq};
     node = cache.index.insert(std::move(spare)).position;
   } else {
-    node = cache.index.emplace(cache.KeyOf(key), Chain{seq, seq}).first;
+    node = cache.index.emplace(cache.KeyOf(key, known), Chain{seq, seq}).first;
   }
 
   if (cache.ring.size() < static_cast<std::size_t>(kCacheCapacity)) {
@@ -200,6 +209,28 @@ void CacheAdd(std::string_view path, std::string_view size, std::uint32_t unread
     slot.size.assign(size);
     slot.nextSamePath = 0;
     slot.unread = unread;
+  }
+  return node->first.block == cache.lastKey.block && node->first.length == cache.lastKey.length;
+}
+
+}  // namespace
+
+void CacheAdd(std::string_view path, std::string_view size, std::uint32_t unread) {
+  Add(path, size, unread, 0);
+}
+
+void KeyPath::AppendFolder(std::string_view name) {
+  text_.append(name) += tallyroot::platform::kSeparator;
+}
+
+void CacheAdd(KeyPath& path, std::string_view size, std::uint32_t unread) {
+  Cache& cache = TheCache();
+  // Where keys are folded, the folded text is another string than the path.
+  const bool same =
+      !tallyroot::platform::kPathsIgnoreCase && path.matchedKey_ == cache.blocksWritten;
+  if (Add(path.text_, size, unread, same ? path.matched_ : 0)) {
+    path.matchedKey_ = cache.blocksWritten;
+    path.matched_ = path.text_.size();
   }
 }
 

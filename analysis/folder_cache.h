@@ -16,9 +16,11 @@
 //  - Lookups and insertions take constant time on average, whatever the
 //    path's length, but for a comparison of the path with the key it
 //    matches; keys share their leading parts, so a chain of folders costs
-//    memory by its depth, not by the square of it.
+//    memory by its depth, not by the square of it. A path added as a KeyPath
+//    is compared with the key added before it only as far as it changed.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,6 +32,34 @@ inline constexpr std::int32_t kCacheCapacity = 100000;
 void CacheCreate();  // empties the cache
 std::int32_t CacheFind(std::string_view path);
 void CacheAdd(std::string_view path, std::string_view size, std::uint32_t unread = 0);
+
+// A folder's path that grows and is cut back by whole folders, as a
+// measurement's does while it descends and returns. It remembers how much of
+// it was last found equal to the key the cache added last: the folders of a
+// chain are added deepest first, each a leading part of the one before, and
+// sharing that key's bytes then costs no comparison of the whole path.
+class KeyPath {
+ public:
+  KeyPath& operator=(std::string_view path) {
+    text_.assign(path);
+    matched_ = 0;
+    return *this;
+  }
+  void AppendFolder(std::string_view name);  // the name and a separator
+  void Cut(std::size_t length) {
+    text_.resize(length);
+    matched_ = std::min(matched_, length);
+  }
+  const std::string& Text() const { return text_; }
+  operator std::string_view() const { return text_; }
+
+ private:
+  friend void CacheAdd(KeyPath& path, std::string_view size, std::uint32_t unread);
+  std::string text_;
+  std::uint64_t matchedKey_ = 0;  // the cache's count of key blocks written when matched_ was found
+  std::size_t matched_ = 0;       // leading bytes equal to that key's
+};
+void CacheAdd(KeyPath& path, std::string_view size, std::uint32_t unread = 0);
 const std::string& CacheSize(std::int32_t index);
 std::uint32_t CacheUnread(std::int32_t index);
 std::int32_t CacheCount();

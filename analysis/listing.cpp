@@ -14,7 +14,7 @@ using FindFilesModule::FoundEntry;
 namespace TallyrootModule {
 
 bool AbortScan = false;
-std::string MeasurePath;
+KeyPath MeasurePath;
 std::uint64_t MeasureSize = 0;
 std::uint32_t MeasureUnread = 0;
 bool ListedFolderUnread = false;
@@ -85,8 +85,8 @@ bool MeasureFolder(const std::string& key) {
   MeasurePath = key;
   MeasureSize = 0;
   MeasureUnread = 0;
-  // The key is the folder's path with its separator, as the walk needs it.
-  FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, key, FindFilesModule::AllHere, AbortScan);
+  FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, FoundEntry.FullPath,
+                             FindFilesModule::AllHere, AbortScan);
   if (AbortScan) return true;
   list.SetUnread(list.Count(), UnreadAtWalkEnd());
   return false;

@@ -5,7 +5,6 @@
 #include "analysis/tallyroot_module.h"
 #include "list/folder_list.h"
 #include "walker/find_files.h"
-#include "walker/folder_listing.h"
 
 using FindFilesModule::FoundEntry;
 
@@ -19,8 +18,8 @@ void MeasureEntry() {
     // The walk reporting this entry is the one of MeasurePath, so the
     // subfolder's key is MeasurePath grown by its name: built in place, and
     // cut back after, so that no level keeps a copy of the path above it.
-    const std::size_t keptLength = MeasurePath.size();
-    MeasurePath.append(FoundEntry.Name) += tallyroot::platform::kSeparator;
+    const std::size_t keptLength = MeasurePath.Text().size();
+    MeasurePath.AppendFolder(FoundEntry.Name);
     if (const std::int32_t cached = CacheFind(MeasurePath); cached != 0) {
       item = SizeValue(CacheSize(cached));
       unread = CacheUnread(cached);
@@ -29,8 +28,8 @@ void MeasureEntry() {
       const std::uint32_t keptUnread = MeasureUnread;
       MeasureSize = 0;
       MeasureUnread = 0;
-      FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, MeasurePath, FindFilesModule::AllHere,
-                                 AbortScan);
+      FindFilesModule::FindFiles(MeasureEntry, FinishMeasure, FoundEntry.FullPath,
+                                 FindFilesModule::AllHere, AbortScan);
       if (AbortScan) return;
       item = MeasureSize;
       unread = UnreadAtWalkEnd();
@@ -38,7 +37,7 @@ void MeasureEntry() {
       MeasureSize = keptSize;
       MeasureUnread = keptUnread;
     }
-    MeasurePath.resize(keptLength);
+    MeasurePath.Cut(keptLength);
   } else {
     item = FoundEntry.Size;
   }

@@ -26,6 +26,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "analysis/folder_cache.h"
 #include "analysis/listing_window.h"
 
 namespace TallyrootModule {
@@ -36,7 +37,7 @@ extern bool AbortScan;
 // The innermost folder being measured: its cache key (ending with the
 // separator) and its running total. Outer folders' pairs are kept by the
 // MeasureEntry calls that started the inner walks.
-extern std::string MeasurePath;
+extern KeyPath MeasurePath;
 extern std::uint64_t MeasureSize;
 extern std::uint32_t MeasureUnread;  // folders below it that could not be read
 
@@ -63,7 +64,8 @@ void FinishMeasure();
 
 // The folder step of ListEntry for the last row: copies the folder's total
 // from the cache or measures it. `key` is the folder's path with the
-// separator. Returns true when the walk was aborted.
+// separator, and FoundEntry still describes its entry. Returns true when the
+// walk was aborted.
 bool MeasureFolder(const std::string& key);
 
 // Raised by FinishListing when the root's total is no longer cached (after

@@ -104,7 +104,7 @@ TEST_F(SizeAnalysisTest, ASubfolderGrowsFileByFileAndEveryFolderIsCachedAfterIts
   CacheCreate();  // closed while Deeper is walked: nothing partial is cached
   int passesAtClose = 0;
   onPass = [&] {
-    if (MeasurePath == Key("Sub/Deep/Deeper") && !AbortScan)
+    if (MeasurePath.Text() == Key("Sub/Deep/Deeper") && !AbortScan)
       AbortScan = true, passesAtClose = passes;
   };
   List("");
@@ -125,7 +125,8 @@ TEST_F(SizeAnalysisTest, AFolderThatVanishesDuringTheWalkMarksEveryTotalAboveIt)
   std::string gone;
   onPass = [&] {
     for (const char* folder : {"Sub/one", "Sub/two", "Sub/three"}) {
-      if (gone.empty() && MeasurePath != Key(folder) && MeasurePath.starts_with(Key("Sub")))
+      if (gone.empty() && MeasurePath.Text() != Key(folder) &&
+          MeasurePath.Text().starts_with(Key("Sub")))
         gone = folder, std::filesystem::remove_all(tree.Path(folder));
     }
   };
@@ -266,6 +267,33 @@ TEST(FolderCache, KeysSizesAndEviction) {
   EXPECT_EQ(CacheFind(chainKey(oldest, kDepth - 1)), 0);  // forgotten
   const std::string key3 = chainKey(kChains - 1, 3);
   EXPECT_EQ(CacheFind(std::string_view(key3).substr(0, key3.size() - 1)), 0);  // no key
+
+  // Trees measured into a KeyPath that grows and is cut back, siblings of
+  // one length, other keys added in between, rounds of eviction that reuse
+  // forgotten blocks: every key stays exact.
+  CacheCreate();
+  KeyPath path;
+  std::vector<std::string> keys;  // as added, oldest first
+  const std::function<void(int)> measure = [&](int depth) {
+    for (const char* name : {"a", "b"}) {
+      if (depth == 0) break;
+      const std::size_t kept = path.Text().size();
+      path.AppendFolder(name), measure(depth - 1), path.Cut(kept);
+    }
+    keys.push_back(path.Text()), CacheAdd(path, SizeText(keys.size()));
+    if (keys.size() % 7 == 0) keys.push_back("/p" + std::to_string(keys.size()) + "/");
+    if (keys.back() != path.Text()) CacheAdd(keys.back(), SizeText(keys.size()));
+  };
+  for (int round = 0; keys.size() < kCacheCapacity + 12345; ++round)
+    path = "/r" + std::to_string(round) + "/", measure(8);
+  const std::size_t first = keys.size() - kCacheCapacity;
+  wrong = 0;
+  for (std::size_t i = first; i < keys.size(); ++i) {
+    const std::int32_t found = CacheFind(keys[i]);
+    wrong +=
+        found != static_cast<std::int32_t>(i - first + 1) || CacheSize(found) != SizeText(i + 1);
+  }
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

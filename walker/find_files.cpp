@@ -157,33 +157,45 @@ void Walk(WalkCallback OnEntry, WalkCallback OnDone, std::string& folderPath, bo
   if (OnDone && (inFull || outermost)) OnDone();
 }
 
+// Whether `folder` is the innermost walk's path `around` followed by more,
+// so that the walk grows that string instead of copying the path. The
+// record's FullPath, published from that path (for a subfolder the walk
+// around is about to enter, say), is known to begin with it without
+// comparing the two, since callers never write the record.
+bool LiesBelow(const std::string& folder, const std::string* around) {
+  if (!around || around->empty() || folder.size() <= around->size()) return false;
+  if (&folder == &FoundEntry.FullPath && gSyncedPath == around && gSyncedLength >= around->size() &&
+      FoundEntry.FolderPath.size() >= around->size() &&
+      folder.size() == FoundEntry.FolderPath.size() + FoundEntry.Name.size()) {
+    return true;
+  }
+  return folder.compare(0, around->size(), *around) == 0;
+}
+
 }  // namespace
 
-void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, WalkMode Mode,
+void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, const std::string& Folder, WalkMode Mode,
                bool& AbortScan) {
-  if (Folder.empty()) Folder = tallyroot::platform::ExecutableFolder();
+  std::string ownPath = Folder.empty() ? tallyroot::platform::ExecutableFolder() : std::string();
+  const std::string& folder = Folder.empty() ? ownPath : Folder;
   // This walk's folder: the innermost walk's string grown by the rest of
-  // Folder when Folder lies below that walk's folder, else Folder itself.
+  // Folder when Folder lies below that walk's folder, else a copy of Folder.
   std::string* const around = tInnermostPath;
   const std::size_t aroundLength = around ? around->size() : 0;
-  const bool below = around && aroundLength > 0 && Folder.size() > aroundLength &&
-                     Folder.compare(0, aroundLength, *around) == 0;
+  const bool below = LiesBelow(folder, around);
   // Nothing is listed where the program's own folder cannot be found (walking
   // "/" instead would be a surprise), nor for a path holding a NUL: the
   // system calls would read it only up to the NUL and list another folder.
   // The folder around holds none.
   const bool listable =
-      !Folder.empty() && Folder.find('\0', below ? aroundLength : 0) == std::string::npos;
-  if (listable && Folder.back() != kSeparator) Folder += kSeparator;
-
-  std::string ownPath;
+      !folder.empty() && folder.find('\0', below ? aroundLength : 0) == std::string::npos;
   if (below) {
-    around->append(Folder, aroundLength);
-    std::string().swap(Folder);
-  } else {
-    ownPath = std::move(Folder);
+    around->append(folder, aroundLength);
+  } else if (&folder != &ownPath) {
+    ownPath = folder;
   }
   std::string& folderPath = below ? *around : ownPath;
+  if (listable && folderPath.back() != kSeparator) folderPath += kSeparator;
   tInnermostPath = &folderPath;
   struct Restore {
     std::string* around;

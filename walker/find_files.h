@@ -10,8 +10,8 @@
 //    only until the next entry is reported by any walk: a callback that starts
 //    a nested FindFiles reads what it needs first.
 //  - Walks nest: a callback may call FindFiles again, with FoundEntry.FullPath
-//    as Folder. Each walk takes Folder before anything else and never reads
-//    FoundEntry back; callers only read FoundEntry, never write it. A walk
+//    as Folder. Each walk takes Folder before anything else. Callers only
+//    read FoundEntry, never write it, so a walk knows what it holds. A walk
 //    costs the same at any depth: nested walks of folders below the one
 //    around them share its path instead of copying it.
 //  - AbortScan is cleared when a walk starts and tested after every OnEntry
@@ -94,11 +94,13 @@ extern WalkEndRecord WalkEnd;
 
 using WalkCallback = void (*)();
 
-// `Folder` is taken by value: callers pass FoundEntry.FullPath, which the
-// walk overwrites. An empty Folder means the folder of the running program.
-// A Mode outside 0..8 reports nothing and enters nothing, but still ends
-// with OnDone.
-void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, std::string Folder, WalkMode Mode,
+// `Folder` is read before anything else and never after, so callers may pass
+// FoundEntry.FullPath, which the walk overwrites. Passing it for a folder that
+// the innermost walk has just reported costs the same at any depth; any
+// other path below that walk's folder is compared with it once. An empty
+// Folder means the folder of the running program. A Mode outside 0..8
+// reports nothing and enters nothing, but still ends with OnDone.
+void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, const std::string& Folder, WalkMode Mode,
                bool& AbortScan);
 
 // The procedure called while a walk waits on the device, on the walking
