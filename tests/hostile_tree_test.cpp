@@ -1,10 +1,8 @@
-// Folder trees made to get in the way, each listed through the real window
-// and every figure it shows held against a plain count made here: the sum of
-// st_size over everything below that is not a folder, without following
-// links, skipping folders whose name begins with ".", and counting nothing on
-// a kernel file system or in a folder that is already open further up; and
-// beside it the folders that could not be opened or hold a file whose size
-// could not be read, which the window marks.
+// Folder trees made to get in the way, listed through the real window, and
+// every figure it shows held against a plain count made here: st_size summed
+// over what is not a folder, links not followed, dot-folders skipped, nothing
+// counted on a kernel file system or in a folder open further up; beside it
+// the folders that could not be read or hold a file whose size could not be.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <linux/magic.h>
@@ -78,11 +76,10 @@ std::map<std::string, Counted> CountAt(const std::string& folder, Counted& total
   return Count(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), chain, total);
 }
 
-// "name size" of the rows by name, with "!n" for a row marked for n folders
-// that could not be read, then every row whose size, shares or mark differ
-// from the count (`root`: the loaded folder, when it is not the listed one),
-// and "busy" if the controls did not come back. Starts with "unreadable"
-// when the window says that the listed folder could not be read.
+// "name size" of the rows by name ("!n": marked for n folders not read), then
+// every row whose size, shares or mark differ from the count (`root`: the
+// loaded folder, if not the listed one), and "busy" if the controls did not
+// come back; "unreadable" first where the title says the folder was not read.
 std::string Shown(const WindowDriver& w, const std::string& root = {}) {
   Counted total, rootTotal;
   const auto counted = CountAt(TextToName(w.path->text()), total);
@@ -120,15 +117,12 @@ std::string Shown(const WindowDriver& w, const std::string& root = {}) {
   return (unreadable ? "unreadable " : "") + out + ";" + wrong + (w.Idle() ? "" : " busy");
 }
 
-// In a child as nobody with mounts of its own, without read-ahead and with
-// it: unreadable folders show what could be read and are marked, also two
-// levels up; a bind mount of an ancestor (a/loop: the root; a/c/up: a, whose
-// c is open further up and whose loop is the bare folder) and a proc mount
-// show up as folders, add nothing, are not marked, and the walk ends. The
-// totals such a mount makes count differently from different starting
-// points are not kept, so loading a/c and then the root counts a once, and
-// so does every move down, up and load again; a mark comes back with its
-// total from the cache, also with the total of a listed folder.
+// As nobody with mounts of its own, without and with read-ahead: unreadable
+// folders are marked, also two levels up; bind mounts of an ancestor (a/loop:
+// the root; a/c/up: a, whose loop is the bare folder) and proc add nothing and
+// are not marked. Totals that differ by starting point are not kept, so a
+// loaded after a/c counts once, as after every move; marks come back from the
+// cache, also with a listed folder's total.
 TEST(HostileTree, MountsAndUnreadableFoldersCountEachFileOnceAndKeepTheirMarks) {
   FixtureTree tree;
   for (const char* file :
@@ -183,12 +177,9 @@ TEST(HostileTree, MountsAndUnreadableFoldersCountEachFileOnceAndKeepTheirMarks) 
   EXPECT_EQ(report, once + once);
 }
 
-// Links are files of their own size, never followed, so loops and dangling
-// links end like anything else; FIFOs, sockets and devices are files of size
-// 0 that are never opened; huge sparse files count in full; names that are
-// hard to show or type, or not UTF-8 at all (stray, truncated and overlong
-// sequences, an encoded surrogate, past U+10FFFF), survive the trip to the
-// row, a double-click and back, and valid ones show as they are.
+// Links are files of their own size, never followed; FIFOs, sockets and
+// devices are never opened; sparse files count in full; odd names and names
+// not UTF-8 at all survive the trip to the row, a double-click and back.
 TEST(HostileTree, LinksSpecialFilesHugeFilesAndOddNames) {
   FixtureTree tree;
   tree.File("x/f", 10), tree.File("y/g", 20), tree.Link("x/up", ".."), tree.Link("x/to-y", "../y");
@@ -229,11 +220,9 @@ TEST(HostileTree, LinksSpecialFilesHugeFilesAndOddNames) {
   }
 }
 
-// A chain of 18000 folders with a 1-byte file on each level, deeper than
-// the thread's own stack holds nested walks (it ended the program at 17000)
-// and than the descriptors a process may have open (held to 2048 here; one
-// open folder per level ended the walk at the limit): loaded through the
-// window, with the right total.
+// 18000 levels with a 1-byte file on each: deeper than the thread's stack
+// holds nested walks (the program ended at 17000) and than the descriptors a
+// process may open (held to 2048; the walk used to end at the limit).
 TEST(HostileTree, ChainDeeperThanTheStackAndTheDescriptorLimitHold) {
   constexpr int kLevels = 18000;
   struct HeldLimit {
@@ -262,9 +251,8 @@ TEST(HostileTree, ChainDeeperThanTheStackAndTheDescriptorLimitHold) {
   EXPECT_TRUE(w.Idle());
 }
 
-// 200000 entries in one folder (hard links: no new inodes, which are what
-// makes creating files slow): every row complete, the list ends sorted, and
-// the window answers events while it fills.
+// 200000 entries in one folder (hard links, fast to make): every row complete,
+// the list ends sorted, and the window answers events while it fills.
 TEST(HostileTree, FolderOf200000Entries) {
   FixtureTree tree;
   for (int i = 0; i < 4; ++i) tree.File("many/s" + std::to_string(i), i * 1000);
@@ -287,9 +275,8 @@ TEST(HostileTree, FolderOf200000Entries) {
   EXPECT_EQ(unordered, 0);
 }
 
-// Files created, deleted and grown by another thread while the tree is
-// walked: the walk ends, and every figure could have been true at some
-// moment: no share above 100%, the two columns alike, the total their sum.
+// Files created, deleted and grown while the tree is walked: the walk ends,
+// no share is above 100%, the two columns agree, the total is their sum.
 TEST(HostileTree, TreeThatChangesWhileItIsWalked) {
   FixtureTree tree;
   for (int i = 0; i < 1200; ++i)

@@ -19,8 +19,8 @@
 namespace tallyroot::testing {
 
 struct ChildSetup {
-  std::vector<std::vector<std::string>> mounts =
-      {};                 // {source, target} binds, {source, target, type} mounts
+  // {source, target} binds, {source, target, type} mounts.
+  std::vector<std::vector<std::string>> mounts = {};
   bool asNobody = false;  // root becomes nobody, whom mode 000 keeps out
   unsigned seconds = 60;
 };

@@ -53,14 +53,11 @@ class FixtureTree {
   void Folder(const std::string& relative) { std::filesystem::create_directories(Path(relative)); }
   void File(const std::string& relative, std::uint64_t size = 0) {
     Folder(std::filesystem::path(relative).parent_path().string());
-    const std::string path = Path(relative);
-    std::error_code error;
-    if (!std::ofstream(path, std::ios::binary | std::ios::trunc))
-      error = std::make_error_code(std::errc::io_error);
-    if (!error) std::filesystem::resize_file(path, size, error);
+    std::error_code error;  // also when it could not be created
+    std::ofstream(Path(relative), std::ios::binary | std::ios::trunc).close();
+    std::filesystem::resize_file(Path(relative), size, error);
     if (error)
-      throw std::runtime_error("cannot create " + relative + " of " + std::to_string(size) +
-                               " bytes");
+      throw std::runtime_error("cannot create " + relative + " of " + std::to_string(size));
   }
   void Link(const std::string& relative, const std::string& target) {
     Folder(std::filesystem::path(relative).parent_path().string());

@@ -9,24 +9,21 @@ namespace tallyroot::testing {
 
 class ScopedReadAhead {
  public:
-  explicit ScopedReadAhead(const platform::ReadAheadSettings& settings)
-      : saved_(platform::GetReadAhead()) {
+  explicit ScopedReadAhead(const platform::ReadAheadSettings& settings) {
     platform::SetReadAhead(settings);
   }
   // Only turns it on or off; helpers and bound stay as they are.
-  explicit ScopedReadAhead(bool on) : ScopedReadAhead(With(on)) {}
+  explicit ScopedReadAhead(bool on) {
+    platform::ReadAheadSettings settings = saved_;
+    settings.on = on;
+    platform::SetReadAhead(settings);
+  }
   ~ScopedReadAhead() { platform::SetReadAhead(saved_); }
   ScopedReadAhead(const ScopedReadAhead&) = delete;
   ScopedReadAhead& operator=(const ScopedReadAhead&) = delete;
 
  private:
-  static platform::ReadAheadSettings With(bool on) {
-    platform::ReadAheadSettings settings = platform::GetReadAhead();
-    settings.on = on;
-    return settings;
-  }
-
-  platform::ReadAheadSettings saved_;
+  const platform::ReadAheadSettings saved_ = platform::GetReadAhead();
 };
 
 }  // namespace tallyroot::testing
