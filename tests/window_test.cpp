@@ -49,26 +49,20 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   tree.File("a.txt", 1234), tree.File("Sub/b.bin", 100), tree.File("Sub/Deep/c", 7);
   tree.Folder("Sub/Deep/" + kMarkupName);
   WindowDriver w;
-  const QString root = NameToText(tree.Root()) + kSepText;
+  const QString root = NameToText(tree.Root()) + kSepText, sub = root + "Sub" + kSepText;
   w.Load("  " + NameToText(tree.Root()) + "  ");  // trimmed, separator appended
-  EXPECT_EQ(w.path->text(), root);
-  EXPECT_EQ(w.root->text(), root);
-  EXPECT_EQ(w.Names(), "a.txt Sub");
+  EXPECT_EQ(w.Where(), QStringList({root, root, "a.txt Sub"}));
   EXPECT_EQ(w.Cells("a.txt", 1, 4), "Datei 000000001234 092,02% 092,02% ");
   EXPECT_EQ(w.Cells("Sub", 1, 2), "Ordner 000000000107 ");
   w.Load(root), w.Open("a.txt");  // no second separator; a file row: nothing
-  EXPECT_EQ(w.path->text(), root);
+  EXPECT_EQ(w.Where(), QStringList({root, root, "a.txt Sub"}));
   w.Open("Sub");
-  EXPECT_EQ(w.path->text(), root + "Sub" + kSepText);
-  EXPECT_EQ(w.root->text(), root);
+  EXPECT_EQ(w.Where(), QStringList({sub, root, "b.bin Deep"}));
   EXPECT_EQ(w.Cells("b.bin", 3, 4), "093,45% 007,45% ");  // of 107 and of 1341
   w.Open("Deep"), w.Up();
-  EXPECT_EQ(w.path->text(), root + "Sub" + kSepText);
-  EXPECT_EQ(w.Names(), "b.bin Deep");
+  EXPECT_EQ(w.Where(), QStringList({sub, root, "b.bin Deep"}));
   w.Up(), w.Up();  // at the root: nothing
-  EXPECT_EQ(w.path->text(), root);
-  EXPECT_EQ(w.root->text(), root);
-  EXPECT_EQ(w.Names(), "a.txt Sub");
+  EXPECT_EQ(w.Where(), QStringList({root, root, "a.txt Sub"}));
 
   for (int i = 0; i < kCacheCapacity; ++i)
     CacheAdd("/" + std::to_string(i) + "/", "1");  // the root's total goes
@@ -78,16 +72,14 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   EXPECT_TRUE(w.Idle());
   EXPECT_EQ(w.Cells("b.bin", 3, 4), "093,45%  ");  // the rows stay, with their folder shares
 
-  w.Load(tree.Path("Sub/Deep/" +
-                   kMarkupName));  // the root label shows a path as it is, never as markup
+  // The root label shows a path as it is, never as markup.
+  w.Load(tree.Path("Sub/Deep/" + kMarkupName));
   EXPECT_GE(w.root->sizeHint().width(), w.root->fontMetrics().horizontalAdvance(w.root->text()));
   QTest::keyClick(w.path, Qt::Key_X);  // a user edit forgets the root and the rows
-  EXPECT_EQ(w.root->text(), "");
-  EXPECT_EQ(w.Names(), "");
+  EXPECT_EQ(w.Where().mid(1), QStringList({"", ""}));
   w.Up(), w.path->setText(root);            // no root: nothing
   QTest::keyClick(w.path, Qt::Key_Return);  // Enter does not load
-  EXPECT_EQ(w.root->text(), "");
-  EXPECT_EQ(w.Names(), "");
+  EXPECT_EQ(w.Where(), QStringList({root, "", ""}));
 }
 
 TEST(Window, ColumnClicksChooseColumnAndDirection) {
@@ -156,9 +148,7 @@ TEST(BadInput, ListsNothing) {
     const std::string key = TextToName(loaded);
     SCOPED_TRACE(key.substr(0, 80));
     w.Load(pasted);
-    EXPECT_EQ(w.path->text(), loaded);
-    EXPECT_EQ(w.root->text(), loaded);
-    EXPECT_EQ(w.Names(), "");
+    EXPECT_EQ(w.Where(), QStringList({loaded, loaded, ""}));
     EXPECT_TRUE(w.Idle());
     EXPECT_EQ(CacheCount() - cached, key.empty() ? 0 : 1);
     EXPECT_EQ(CacheFind(key) ? CacheSize(CacheFind(key)) : "-", key.empty() ? "-" : "0");

@@ -56,6 +56,8 @@ struct WindowDriver : WindowInput {
     for (int row = 1; row <= list.rowCount(); ++row) names << list.Text(row);
     return names.join(" ");
   }
+  // Where the window stands: the path box, the root label and the names shown.
+  QStringList Where() const { return {path->text(), root->text(), Names()}; }
   std::string Cells(const std::string& name, int first, int last) const {  // sub-items first..last
     std::string cells;
     for (int k = first; Row(name) && k <= last; ++k)
