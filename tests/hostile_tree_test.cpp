@@ -96,15 +96,12 @@ std::string Shown(const WindowDriver& w, const std::string& root = {}) {
       const std::uint64_t share = of ? bytes.bytes * 10000 / of : 0;  // exact while it fits
       wanted += " " + Digits(share / 100, 3) + "," + Digits(share % 100, 2) + "%";
     }
-    const QModelIndex cell = w.list.index(row - 1, 0);
-    const QString marked = QRegularExpression("Untergrenze: (\\d+) Ordner")
-                               .match(cell.data(Qt::ToolTipRole).toString())
-                               .captured(1);
-    const std::string shown =
-        std::string(w.list.SizeCell(row)) +
-        (cell.data(Qt::DecorationRole).value<QIcon>().isNull() || marked.isEmpty()
-             ? ""
-             : "!" + marked.toStdString());
+    // Marked: the count beside the size, and a warning icon where it is not 0.
+    const std::uint32_t unread = w.list.Unread(row);
+    const bool icon = !w.list.index(row - 1, 0).data(Qt::DecorationRole).value<QIcon>().isNull();
+    const std::string shown = std::string(w.list.SizeCell(row)) +
+                              (unread ? "!" + std::to_string(unread) : "") +
+                              (icon == !!unread ? "" : "?");
     sizes[name] = shown;
     const std::string all = shown + " " + std::string(w.list.SubItem(row, 3)) + " " +
                             std::string(w.list.SubItem(row, 4));
