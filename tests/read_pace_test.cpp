@@ -17,19 +17,22 @@ using namespace tallyroot::platform::ahead;
 using tallyroot::testing::FixtureTree;
 
 TEST(ReadPace, ReadsThatWaitOnTheDeviceGetManyHelpersExceptOnARotationalDisk) {
+  // Helpers, whether the walking thread reads, whether it waits on the device.
   const Pace cpu = PaceFor(0.02, 1, false, 0, 0.002);
-  EXPECT_EQ(cpu.helpers, 1u);
-  EXPECT_TRUE(cpu.walkerReads);
-  EXPECT_FALSE(cpu.waitsOnDevice);
-
+  EXPECT_EQ(std::tuple(cpu.helpers, cpu.walkerReads, cpu.waitsOnDevice),
+            std::tuple(1u, true, false));
+  // Waiting, the walking thread lets window events through.
   const Pace device = PaceFor(0.9, 1, false, 0, 0.002);
-  EXPECT_EQ(device.helpers, kMaxHelpers);
+  EXPECT_EQ(std::tuple(device.helpers, device.walkerReads, device.waitsOnDevice),
+            std::tuple(kMaxHelpers, false, true));
   EXPECT_GT(device.window, cpu.window);
   EXPECT_LT(device.chunk, cpu.chunk);
   // Sizes that come from memory while the folders wait: larger items.
   EXPECT_GT(PaceFor(0.9, 1, false, 0, 0.00001).chunk, 64u);
-  EXPECT_FALSE(device.walkerReads);  // it waits, and lets window events through
-  EXPECT_TRUE(device.waitsOnDevice);
+  // Back to CPU work only when the share has clearly fallen.
+  EXPECT_FALSE(PaceFor(0.2, 1, false, 0, 0.002).waitsOnDevice);
+  EXPECT_TRUE(PaceFor(0.2, 1, true, 0, 0.002).waitsOnDevice);
+  EXPECT_FALSE(PaceFor(0.05, 1, true, 0, 0.002).waitsOnDevice);
 
   const Pace disk = PaceFor(0.9, 1, false, kRotationalReaders, 0.002);
   EXPECT_LE(disk.helpers, 2u);
@@ -64,12 +67,6 @@ TEST(ReadPace, ARotationalDiskKeepsTwoReadersUnlessMoreReadFaster) {
   const Pace wide = PaceFor(0.9, 1, false, 16, 0.002);
   EXPECT_EQ(wide.helpers, 16u);
   EXPECT_FALSE(wide.inodeOrder);
-}
-
-TEST(ReadPace, SwitchesBackOnlyWhenTheShareHasClearlyFallen) {
-  EXPECT_FALSE(PaceFor(0.2, 1, false, 0, 0.002).waitsOnDevice);
-  EXPECT_TRUE(PaceFor(0.2, 1, true, 0, 0.002).waitsOnDevice);
-  EXPECT_FALSE(PaceFor(0.05, 1, true, 0, 0.002).waitsOnDevice);
 }
 
 TEST(ReadPace, CountsTimeOffTheCpuAsBlockedButNotPreemption) {
@@ -113,13 +110,10 @@ TEST(ReadPace, TimesASleepAsBlockedAndABusyLoopAsCpu) {
 // device's folder, and a partition's folder lies inside its disk's.
 TEST(ReadPace, FindsARotationalDiskForItsPartitionsAndNothingForOtherDevices) {
   FixtureTree sys;
-  sys.File("devices/sda/queue/rotational", 0);
+  sys.Folder("devices/sda/queue"), sys.Folder("devices/sda/sda1");
+  sys.Folder("devices/nvme0n1/queue"), sys.Folder("devices/nvme0n1/nvme0n1p2");
   std::ofstream(sys.Path("devices/sda/queue/rotational")) << "1\n";
-  sys.Folder("devices/sda/sda1");
-  sys.File("devices/nvme0n1/queue/rotational", 0);
   std::ofstream(sys.Path("devices/nvme0n1/queue/rotational")) << "0\n";
-  sys.Folder("devices/nvme0n1/nvme0n1p2");
-  sys.Folder("dev/block");
   sys.Link("dev/block/8:0", "../../devices/sda");
   sys.Link("dev/block/8:1", "../../devices/sda/sda1");
   sys.Link("dev/block/259:0", "../../devices/nvme0n1");
