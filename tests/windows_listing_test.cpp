@@ -39,12 +39,7 @@ std::u16string Wide(std::string_view bytes) {
 // in the list as their own characters, and every name comes back from the
 // list's text as the same bytes, so the path box reaches the same folder.
 TEST(WindowsNames, ConvertBothWaysAndKeepUnpairedSurrogates) {
-  struct Case {
-    std::u16string units;
-    std::string bytes;
-    bool valid;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<std::u16string, std::string, bool>> cases = {
       {u"plain.txt", "plain.txt", true},
       {u"Größe", "Größe", true},
       {u"日本語", "日本語", true},
@@ -54,14 +49,14 @@ TEST(WindowsNames, ConvertBothWaysAndKeepUnpairedSurrogates) {
       {std::u16string{u'x', char16_t(0xDBFF)}, "x\xED\xAF\xBF", false},  // high one at the end
   };
 
-  for (const Case& c : cases) {
-    EXPECT_EQ(Wtf8(c.units), c.bytes);
-    EXPECT_EQ(Wide(c.bytes), c.units);
-    const QString shown = tallyroot::NameToText(c.bytes);
-    if (c.valid) {
-      EXPECT_EQ(shown, QString::fromUtf16(c.units.data(), qsizetype(c.units.size())));
+  for (const auto& [units, bytes, valid] : cases) {
+    EXPECT_EQ(Wtf8(units), bytes);
+    EXPECT_EQ(Wide(bytes), units);
+    const QString shown = tallyroot::NameToText(bytes);
+    if (valid) {
+      EXPECT_EQ(shown, QString::fromUtf16(units.data(), qsizetype(units.size())));
     }
-    EXPECT_EQ(tallyroot::TextToName(shown), c.bytes);
+    EXPECT_EQ(tallyroot::TextToName(shown), bytes);
   }
   // Bytes no Windows name gives (a stray continuation byte, an overlong
   // form) name nothing that was listed.
@@ -84,30 +79,27 @@ TEST(WindowsNames, LongPathFormOfDrivesSharesAndPathsAlreadyInIt) {
 
 // Entries as FindFirstFileExW records them: attributes, reparse tag, size.
 TEST(WindowsEntries, NameSurrogatesAreFilesAndPlaceholdersAreWhatTheyHold) {
-  struct Case {
-    const char* what;
-    std::uint32_t attributes, tag, high, low;
-    bool isFolder;
-    std::uint64_t size;
-  };
-  const std::vector<Case> cases = {
-      {"file", 0x20, 0, 1, 5, false, (std::uint64_t{1} << 32) + 5},
-      {"folder", 0x10, 0, 0, 0, true, 0},
-      {"hidden system folder", 0x16, 0, 0, 0, true, 0},
-      {"symbolic link to a folder", 0x410, 0xA000000C, 0, 0, false, 0},
-      {"symbolic link to a file", 0x420, 0xA000000C, 0, 0, false, 0},
-      {"junction", 0x410, 0xA0000003, 0, 0, false, 0},
-      {"WSL symbolic link", 0x420, 0xA000001D, 0, 12, false, 12},
-      {"cloud folder placeholder", 0x400410, 0x9000601A, 0, 0, true, 0},
-      {"cloud file placeholder, not on disk", 0x401420, 0x9000001A, 2, 0, false, 2ull << 32},
-      {"deduplicated file", 0x420, 0x80000013, 0, 4096, false, 4096},
-      {"socket", 0x420, 0x80000023, 0, 0, false, 0},
-      {"folder with a tag but no reparse attribute", 0x10, 0xA0000003, 0, 0, true, 0},
-  };
-  for (const Case& c : cases) {
-    const JudgedEntry judged = JudgeEntry(c.attributes, c.tag, c.high, c.low);
-    EXPECT_EQ(judged.isFolder, c.isFolder) << c.what;
-    EXPECT_EQ(judged.size, c.size) << c.what;
+  // What, attributes, reparse tag, size's high and low half; folder, size.
+  const std::vector<std::tuple<const char*, std::uint32_t, std::uint32_t, std::uint32_t,
+                               std::uint32_t, bool, std::uint64_t>>
+      cases = {
+          {"file", 0x20, 0, 1, 5, false, (std::uint64_t{1} << 32) + 5},
+          {"folder", 0x10, 0, 0, 0, true, 0},
+          {"hidden system folder", 0x16, 0, 0, 0, true, 0},
+          {"symbolic link to a folder", 0x410, 0xA000000C, 0, 0, false, 0},
+          {"symbolic link to a file", 0x420, 0xA000000C, 0, 0, false, 0},
+          {"junction", 0x410, 0xA0000003, 0, 0, false, 0},
+          {"WSL symbolic link", 0x420, 0xA000001D, 0, 12, false, 12},
+          {"cloud folder placeholder", 0x400410, 0x9000601A, 0, 0, true, 0},
+          {"cloud file placeholder, not on disk", 0x401420, 0x9000001A, 2, 0, false, 2ull << 32},
+          {"deduplicated file", 0x420, 0x80000013, 0, 4096, false, 4096},
+          {"socket", 0x420, 0x80000023, 0, 0, false, 0},
+          {"folder with a tag but no reparse attribute", 0x10, 0xA0000003, 0, 0, true, 0},
+      };
+  for (const auto& [what, attributes, tag, high, low, isFolder, size] : cases) {
+    const JudgedEntry judged = JudgeEntry(attributes, tag, high, low);
+    EXPECT_EQ(judged.isFolder, isFolder) << what;
+    EXPECT_EQ(judged.size, size) << what;
   }
 }
 
