@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 #include <thread>
 #include <utility>
@@ -88,9 +89,12 @@ void Scheduler::Drop(std::shared_ptr<Node>& child, std::vector<std::shared_ptr<N
 }
 
 // There may be new work: for the helpers, and for the walking thread where
-// it reads.
+// it reads. One helper is woken; one that finds work wakes the next before
+// it reads (HelperMain), so that helpers start one after another while there
+// is work, and dozens of idle ones do not all contend for the lock to find
+// nothing.
 void Scheduler::Wake() {
-  changed_.notify_all();
+  changed_.notify_one();
   if (walkerWaiting_.load(std::memory_order_relaxed)) walkerWoken_.notify_one();
 }
 
@@ -283,15 +287,25 @@ void Scheduler::StartHelpers() {
 void Scheduler::HelperMain(unsigned index) {
   // Below the walking thread, which is also the window's: with dozens of
   // helpers runnable at once, the window must not wait for their slices.
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kHelperNiceness);
+  // Relative to the thread that started it, whose niceness it inherits, so
+  // that a walk run below or above other work keeps its helpers with it.
+  const auto self = static_cast<id_t>(gettid());
+  errno = 0;
+  const int inherited = getpriority(PRIO_PROCESS, self);
+  if (errno == 0) setpriority(PRIO_PROCESS, self, inherited + kHelperNiceness);
   Lock lock(mutex_);
+  bool woken = false;  // by a notify on changed_, which may be meant for another
   for (;;) {
     if (!walking_ || index >= pace_.helpers) {
+      if (woken) changed_.notify_one();
       parked_.wait(lock);  // only a walk or a faster pace wakes it
+      woken = false;
     } else if (Work work = Pick(); work.node) {
+      changed_.notify_one();  // there may be more: the next helper looks
       Run(std::move(work), lock);
     } else {
       changed_.wait(lock);
+      woken = true;
     }
   }
 }
