@@ -18,35 +18,48 @@ using tallyroot::testing::FixtureTree;
 
 TEST(ReadPace, ReadsThatWaitOnTheDeviceGetManyHelpersExceptOnARotationalDisk) {
   // Helpers, whether the walking thread reads, whether it waits on the device.
-  const Pace cpu = PaceFor(0.02, 1, false, 0, 0.002);
+  const Pace cpu = PaceFor(0.02, 1, {}, false, kMaxHelpers, 0.002);
   EXPECT_EQ(std::tuple(cpu.helpers, cpu.walkerReads, cpu.waitsOnDevice),
             std::tuple(1u, true, false));
   // Waiting, the walking thread lets window events through.
-  const Pace device = PaceFor(0.9, 1, false, 0, 0.002);
+  const Pace device = PaceFor(0.9, 1, {}, false, kMaxHelpers, 0.002);
   EXPECT_EQ(std::tuple(device.helpers, device.walkerReads, device.waitsOnDevice),
             std::tuple(kMaxHelpers, false, true));
   EXPECT_GT(device.window, cpu.window);
   EXPECT_LT(device.chunk, cpu.chunk);
   // Sizes that come from memory while the folders wait: larger items.
-  EXPECT_GT(PaceFor(0.9, 1, false, 0, 0.00001).chunk, 64u);
-  // Back to CPU work only when the share has clearly fallen.
-  EXPECT_FALSE(PaceFor(0.2, 1, false, 0, 0.002).waitsOnDevice);
-  EXPECT_TRUE(PaceFor(0.2, 1, true, 0, 0.002).waitsOnDevice);
-  EXPECT_FALSE(PaceFor(0.05, 1, true, 0, 0.002).waitsOnDevice);
+  EXPECT_GT(PaceFor(0.9, 1, {}, false, kMaxHelpers, 0.00001).chunk, 64u);
 
-  const Pace disk = PaceFor(0.9, 1, false, kRotationalReaders, 0.002);
+  // Reads the page cache answers against a cold disk's, blocked for a
+  // quarter to a half of their time; back to CPU work only when the share
+  // has clearly fallen.
+  EXPECT_FALSE(PaceFor(0.05, 1, {}, false, 16, 0.002).waitsOnDevice);
+  const Pace waiting = PaceFor(0.3, 1, {}, false, 16, 0.002);
+  EXPECT_TRUE(waiting.waitsOnDevice);
+  EXPECT_TRUE(PaceFor(0.2, 1, waiting, false, 16, 0.002).waitsOnDevice);
+  EXPECT_FALSE(PaceFor(0.05, 1, waiting, false, 16, 0.002).waitsOnDevice);
+  // A size read that wobbles around 2 ms / 300 keeps its chunk; one that
+  // takes four times as long gets a smaller one.
+  const Pace chunked = PaceFor(0.9, 1, {}, false, 16, 0.002 / 300);
+  EXPECT_EQ(chunked.chunk, 256u);
+  EXPECT_EQ(PaceFor(0.9, 1, chunked, false, 16, 0.002 / 520).chunk, 256u);
+  EXPECT_EQ(PaceFor(0.9, 1, chunked, false, 16, 0.002 / 130).chunk, 256u);
+  EXPECT_EQ(PaceFor(0.9, 1, chunked, false, 16, 0.002 / 70).chunk, 64u);
+
+  const Pace disk = PaceFor(0.9, 1, {}, true, kRotationalReaders, 0.002);
   EXPECT_LE(disk.helpers, 2u);
   EXPECT_TRUE(disk.inodeOrder);
   EXPECT_EQ(disk.helpers + (disk.walkerReads ? 1 : 0), 2u);  // two readers at most
 
   // A rotational disk whose reads the page cache answers is read as any.
-  EXPECT_EQ(PaceFor(0.02, 3, false, 2, 0.002), PaceFor(0.02, 3, false, 0, 0.002));
+  EXPECT_EQ(PaceFor(0.02, 3, {}, true, 2, 0.002), PaceFor(0.02, 3, {}, false, 16, 0.002));
 }
 
 // Reads finished per second with n readers, as a disk would serve them.
 template <typename Rate>
-unsigned ProbeOn(Rate rate) {
+unsigned ProbeOn(Rate rate, unsigned start = kRotationalReaders) {
   ReaderProbe probe;
+  probe.Restart(start);
   std::uint64_t done = 0;
   double seconds = 0;
   unsigned readers = probe.Note(done, seconds);
@@ -58,13 +71,17 @@ unsigned ProbeOn(Rate rate) {
   return readers;
 }
 
-TEST(ReadPace, ARotationalDiskKeepsTwoReadersUnlessMoreReadFaster) {
+TEST(ReadPace, ReadersAreDoubledOnlyWhileMoreReadFaster) {
   // A disk head: more readers only seek more.
   EXPECT_EQ(ProbeOn([](unsigned n) { return n <= 2 ? 300.0 : 300.0 / (1 + 0.1 * n); }), 2u);
   // A virtual disk that calls itself rotational: it serves up to 16 at once.
   EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * std::min(n, 16u); }), 16u);
   EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * n; }), kMaxHelpers);
-  const Pace wide = PaceFor(0.9, 1, false, 16, 0.002);
+  // Any other device: a network mount takes as many as there are, an SSD
+  // whose queue is full at 16 keeps 16.
+  EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * n; }, kDeviceReaders), kMaxHelpers);
+  EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * std::min(n, 16u); }, kDeviceReaders), 16u);
+  const Pace wide = PaceFor(0.9, 1, {}, true, 16, 0.002);
   EXPECT_EQ(wide.helpers, 16u);
   EXPECT_FALSE(wide.inodeOrder);
 }

@@ -110,14 +110,15 @@ class FolderListing {
 //    are in flight follows what the reads cost: while they are CPU work (a
 //    warm page cache) there are `helpers` helpers and the walking thread
 //    reads what it needs itself rather than sleep; while they wait on the
-//    device (a cold disk, a network or FUSE mount) up to 64 helpers read
-//    ahead wider, and the walking thread only waits, calling the wait hook.
-//    On a rotational disk two threads read (the walking thread and one
-//    helper), each range of sizes in inode order, unless more readers are
-//    measured to read faster. The walking thread never waits for a read
-//    that could not start, so no bound can stall a walk. The walking thread's
-//    own first listing is read by a helper, so that a first read of a slow
-//    device does not keep it from the wait hook.
+//    device (a cold disk, a network or FUSE mount) helpers read ahead wider,
+//    as many as are measured to read faster (16 to 64), and the walking
+//    thread only waits, calling the wait hook. On a rotational disk two
+//    threads read (the walking thread and one helper), each range of sizes
+//    in inode order, unless more readers are measured to read faster. The
+//    walking thread never waits for a read that could not start, so no bound
+//    can stall a walk. The walking thread's own first listing is read by a
+//    helper, so that a first read of a slow device does not keep it from the
+//    wait hook.
 //  - Listings held, open ones included, stay below `maxBytesAhead` (a folder
 //    read because the walk needs it may exceed it by its own listing), and
 //    a bounded number of descriptors stays open for those read ahead.

@@ -156,13 +156,13 @@ std::unique_ptr<ReadAheadLevel> Scheduler::Enter(std::shared_ptr<Node> node, Loc
   return level;
 }
 
-// The device of the walk's outermost folder. A rotational one is probed
-// anew for its best number of readers when the walks move to it.
+// The device of the walk's outermost folder, probed anew for its best
+// number of readers when the walks move to it.
 void Scheduler::NoteDevice(dev_t device) {
   if (device != device_) {
     device_ = device;
     rotational_ = IsRotationalDevice(device);
-    probe_.Restart();
+    probe_.Restart(rotational_ ? kRotationalReaders : kDeviceReaders);
   }
   Repace();
 }

@@ -16,9 +16,12 @@ namespace tallyroot::platform::ahead {
 namespace {
 
 // Above this share of blocked time the reads wait on the device; below the
-// lower one they are CPU work again.
-constexpr double kWaitingAbove = 0.5;
-constexpr double kCpuBelow = 0.15;
+// lower one they are CPU work again. Reads the page cache answers are blocked
+// for a few per cent of their time at most; a cold local disk, whose folders
+// wait while most sizes come from inode blocks read with them, for a quarter
+// to a half.
+constexpr double kWaitingAbove = 0.25;
+constexpr double kCpuBelow = 0.1;
 
 // Read time, summed over threads, before a share is trusted, and after which
 // older reads count for half: the share follows what the walk meets now.
@@ -133,22 +136,22 @@ void BlockedShare::Add(const ReadCost& cost) {
 
 bool BlockedShare::Known() const { return wall_ >= kTrustAfterSeconds; }
 
-Pace PaceFor(double blockedShare, unsigned cpuHelpers, bool wasWaiting, unsigned rotationalReaders,
-             double secondsPerSizeRead) {
-  const bool waiting = blockedShare > (wasWaiting ? kCpuBelow : kWaitingAbove);
+Pace PaceFor(double blockedShare, unsigned cpuHelpers, const Pace& previous, bool rotational,
+             unsigned readers, double secondsPerSizeRead) {
+  const bool waiting = blockedShare > (previous.waitsOnDevice ? kCpuBelow : kWaitingAbove);
   Pace pace;
   pace.helpers = cpuHelpers;
   if (!waiting) return pace;
   pace.waitsOnDevice = true;
-  if (rotationalReaders != 0 && rotationalReaders <= kRotationalReaders) {
+  if (rotational && readers <= kRotationalReaders) {
     // The walking thread and one helper: a handover for every entry would
     // cost more than the second reader gains on a disk that seeks.
-    pace.helpers = rotationalReaders - 1;
+    pace.helpers = 1;
     pace.inodeOrder = true;
     return pace;
   }
   pace.walkerReads = false;  // its waits let window events through instead
-  pace.helpers = rotationalReaders != 0 ? rotationalReaders : kMaxHelpers;
+  pace.helpers = std::clamp(readers, 1u, kMaxHelpers);
   pace.window = kWaitingWindow;
   // Where the folders wait on the device but their entries' sizes come from
   // memory (a cold local disk reads a block of inodes at once), sizes are
@@ -156,10 +159,20 @@ Pace PaceFor(double blockedShare, unsigned cpuHelpers, bool wasWaiting, unsigned
   const double entries = secondsPerSizeRead > 0 ? kItemSeconds / secondsPerSizeRead : 1;
   pace.chunk = 1;
   while (pace.chunk * 2 <= std::min(entries, double(kCpuChunk))) pace.chunk *= 2;
+  // The cost of a size read wanders around its typical value: a chunk one
+  // step off is kept, or every wobble would change the pace and wake every
+  // helper.
+  if (previous.waitsOnDevice &&
+      (previous.chunk == pace.chunk * 2 || previous.chunk * 2 == pace.chunk)) {
+    pace.chunk = previous.chunk;
+  }
   return pace;
 }
 
-void ReaderProbe::Restart() { *this = ReaderProbe(); }
+void ReaderProbe::Restart(unsigned readers) {
+  *this = ReaderProbe();
+  readers_ = readers;
+}
 
 unsigned ReaderProbe::Note(std::uint64_t done, double seconds) {
   if (settled_) return readers_;

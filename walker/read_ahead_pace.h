@@ -87,28 +87,33 @@ std::size_t DescriptorCap();
 // Hard cap on helper threads, whatever the device.
 inline constexpr unsigned kMaxHelpers = 64;
 
-// Readers on a rotational device until a probe has shown that more help.
+// Readers on a device whose reads wait until a probe has shown that more
+// help: on a rotational one, and on any other.
 inline constexpr unsigned kRotationalReaders = 2;
+inline constexpr unsigned kDeviceReaders = 16;
 
 // The pace for reads that were blocked `blockedShare` of their time, with
-// `cpuHelpers` the helpers that suit CPU-bound reads. `wasWaiting` is the
-// previous decision: the switch back to CPU-bound reading needs a clearly
-// lower share than the switch away from it, so that the pace does not flap
-// at the boundary. `rotationalReaders` is 0 for a device that is not
-// rotational, else the readers that ReaderProbe found it serves best.
-// `secondsPerSizeRead` is what one size read took of late.
-Pace PaceFor(double blockedShare, unsigned cpuHelpers, bool wasWaiting, unsigned rotationalReaders,
-             double secondsPerSizeRead);
+// `cpuHelpers` the helpers that suit CPU-bound reads. `previous` is the pace
+// until now: the switch back to CPU-bound reading needs a clearly lower
+// share than the switch away from it, and the chunk changes only by more
+// than a step, so that the pace does not flap at a boundary. `readers` is
+// what ReaderProbe found the device serves best while its reads wait, and
+// `rotational` whether its head may seek. `secondsPerSizeRead` is what one
+// size read took of late.
+Pace PaceFor(double blockedShare, unsigned cpuHelpers, const Pace& previous, bool rotational,
+             unsigned readers, double secondsPerSizeRead);
 
-// How many readers a rotational device serves best. A disk whose head must
-// seek gains nothing from more reads in flight, but many virtual and
-// networked disks call themselves rotational and gain as much as any other.
-// The probe starts with kRotationalReaders and doubles them, one period of
-// reading at a time, while the reads finished per second grow by a clear
-// margin; when a doubling gains too little it goes back and stays there.
+// How many readers a device whose reads wait serves best. More reads in
+// flight help a network or FUSE mount up to dozens, a local SSD or virtual
+// disk up to its queue, and a disk whose head must seek not at all; each
+// helper more also costs CPU time in switches and in looking for work. The
+// probe starts with kRotationalReaders on a rotational disk, kDeviceReaders
+// on any other, and doubles them, one period of reading at a time, while the
+// reads finished per second grow by a clear margin; when a doubling gains
+// too little it goes back and stays there.
 class ReaderProbe {
  public:
-  void Restart();
+  void Restart(unsigned readers);
   // `done` counts the reads finished so far, `seconds` is the time now.
   // Returns the readers to use.
   unsigned Note(std::uint64_t done, double seconds);

@@ -255,7 +255,7 @@ void Scheduler::Note(const ReadCost& cost, std::size_t reads) {
   }
   blocked_.Add(cost);
   readsDone_ += reads;
-  if (rotational_ && pace_.waitsOnDevice) {
+  if (pace_.waitsOnDevice) {
     const std::chrono::duration<double> now = Clock::now().time_since_epoch();
     probe_.Note(readsDone_, now.count());
   }
@@ -266,8 +266,8 @@ void Scheduler::Repace() {
   const double share = settings_.pace == ReadPace::DeviceBound ? 1.0
                        : settings_.pace == ReadPace::CpuBound  ? 0.0
                                                                : blocked_.Share();
-  const Pace next = PaceFor(share, cpuHelpers_, pace_.waitsOnDevice,
-                            rotational_ ? probe_.Readers() : 0, sizeReadSeconds_);
+  const Pace next =
+      PaceFor(share, cpuHelpers_, pace_, rotational_, probe_.Readers(), sizeReadSeconds_);
   if (next == pace_) return;
   pace_ = next;
   StartHelpers();

@@ -131,9 +131,12 @@ class Scheduler {
   // Runs `work` without the lock; a folder read goes on with its first sizes.
   void Run(Work work, Lock& lock);
 
-  // Whether the next read is timed in full: all while they wait on the
-  // device, else one in 64, and the one after a read that seemed slow.
-  bool Sampled() { return pace_.waitsOnDevice || sampleNext_ || (++unsampled_ & 63) == 0; }
+  // Whether the next read is timed in full: all until the share is known
+  // and while they wait on the device, else one in 64, and the one after a
+  // read that seemed slow.
+  bool Sampled() {
+    return pace_.waitsOnDevice || sampleNext_ || !blocked_.Known() || (++unsampled_ & 63) == 0;
+  }
 
   // Learns from the cost of a read, and changes the pace when the reads
   // have changed their nature.
@@ -147,8 +150,8 @@ class Scheduler {
   // A helper works while a walk is open and the pace counts it in.
   void HelperMain(unsigned index);
 
-  // The device of the walk's outermost folder. A rotational one is probed
-  // anew for its best number of readers when the walks move to it.
+  // The device of the walk's outermost folder, probed anew for its best
+  // number of readers when the walks move to it.
   void NoteDevice(dev_t device);
 
   // False when another thread walks with read-ahead, or it is off.
