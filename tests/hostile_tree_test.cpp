@@ -66,26 +66,23 @@ std::map<std::string, Counted> Count(int fd, Chain& open, Counted& total) {  // 
   return closedir(dir), rows;
 }
 
-std::string Digits(std::uint64_t value, std::size_t width = 12) {
-  const std::string digits = std::to_string(value);
-  return std::string(width - std::min(width, digits.size()), '0') + digits;
-}
-
 std::map<std::string, Counted> CountAt(const std::string& folder, Counted& total) {
   Chain chain;
   return Count(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), chain, total);
 }
 
-// "name size" of the rows by name ("!n": marked for n folders not read), then
+std::string Digits(std::uint64_t value, int width = 12) {
+  return QString::number(value).rightJustified(width, '0').toStdString();
+}
+
+// "name size" of the rows as shown ("!n": marked for n folders not read), then
 // every row whose size, shares or mark differ from the count (`root`: the
 // loaded folder, if not the listed one), and "busy" if the controls did not
 // come back; "unreadable" first where the title says the folder was not read.
 std::string Shown(const WindowDriver& w, const std::string& root = {}) {
   Counted total, rootTotal;
   const auto counted = CountAt(TextToName(w.path->text()), total);
-  if (root.empty()) rootTotal = total;
-  if (!root.empty()) CountAt(root, rootTotal);
-  std::map<std::string, std::string> sizes;
+  root.empty() ? void(rootTotal = total) : void(CountAt(root, rootTotal));
   std::string out, wrong = w.list.Count() == int(counted.size()) ? "" : " rows";
   for (int row = 1; row <= w.list.Count(); ++row) {
     const std::string name = TextToName(w.list.Text(row));
@@ -102,7 +99,7 @@ std::string Shown(const WindowDriver& w, const std::string& root = {}) {
     const std::string shown = std::string(w.list.SizeCell(row)) +
                               (unread ? "!" + std::to_string(unread) : "") +
                               (icon == !!unread ? "" : "?");
-    sizes[name] = shown;
+    out += name + " " + shown + " ";
     const std::string all = shown + " " + std::string(w.list.SubItem(row, 3)) + " " +
                             std::string(w.list.SubItem(row, 4));
     if (all != wanted) wrong += "\n" + name + ": shown " + all + ", counted " + wanted;
@@ -110,7 +107,6 @@ std::string Shown(const WindowDriver& w, const std::string& root = {}) {
   const bool unreadable = w.form.windowTitle().contains(w.path->text() + " konnte nicht");
   if (unreadable != (total.unread > 0 && counted.empty()))  // the listed folder itself
     wrong += " title " + w.form.windowTitle().toStdString();
-  for (const auto& [name, size] : sizes) out += name + " " + size + " ";
   return (unreadable ? "unreadable " : "") + out + ";" + wrong + (w.Idle() ? "" : " busy");
 }
 
@@ -123,14 +119,12 @@ std::string Shown(const WindowDriver& w, const std::string& root = {}) {
 TEST(HostileTree, MountsAndUnreadableFoldersCountEachFileOnceAndKeepTheirMarks) {
   FixtureTree tree;
   for (const char* file :
-       {"a/f", "a/c/g", "p/h", "part/readable", "part/in/closed/x", "locked/x", "listonly/x"}) {
+       {"a/f", "a/c/g", "p/h", "part/readable", "part/in/closed/x", "locked/x", "listonly/x"})
     tree.File(file, std::strlen(file));
-  }
   tree.Folder("a/loop"), tree.Folder("a/c/up"), tree.Folder("p/proc");
-  ASSERT_EQ(chmod(tree.Root().c_str(), 0755) + chmod(tree.Path("locked").c_str(), 0) +
-                chmod(tree.Path("part/in/closed").c_str(), 0) +
-                chmod(tree.Path("listonly").c_str(), 0444),
-            0);
+  for (const auto& [folder, mode] :
+       {std::pair("", 0755), {"locked", 0}, {"part/in/closed", 0}, {"listonly", 0444}})
+    ASSERT_EQ(chmod(tree.Path(folder).c_str(), mode), 0) << folder;
   const ChildSetup setup = {.mounts = {{tree.Root(), tree.Path("a/loop")},
                                        {tree.Path("a"), tree.Path("a/c/up")},
                                        {"proc", tree.Path("p/proc"), "proc"}},
