@@ -19,10 +19,8 @@ using Clock = std::chrono::steady_clock;
 // Folders of files, with `wide` files in one folder: more than a work item
 // of size reads on a fast device, so that its sizes could be held back.
 void Build(FixtureTree& tree, int folders, int files, int wide) {
-  for (int f = 0; f < folders; ++f) {
-    for (int i = 0; i < files; ++i)
-      tree.File("d" + std::to_string(f) + "/sub/f" + std::to_string(i), 1000 * f + i);
-  }
+  for (int i = 0; i < folders * files; ++i)
+    tree.File("d" + std::to_string(i / files) + "/sub/f" + std::to_string(i % files), i);
   for (int i = 0; i < wide; ++i) tree.File("wide/w" + std::to_string(i), i + 1);
   tree.File("top", 7);
 }

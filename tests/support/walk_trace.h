@@ -59,9 +59,7 @@ inline bool Record() {
 }
 
 inline void Done() { ++gTrace.dones; }
-
 inline void Entry() { Record(); }
-
 inline void NestedEntry() {
   if (!Record() || gAbort) return;
   if (gWay.skipEvery != 0 && ++gFoldersMet % gWay.skipEvery == 0) return;

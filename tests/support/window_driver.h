@@ -32,8 +32,7 @@ struct WindowDriver : WindowInput {
   // Replaces the path box's text, as a paste would, and clicks "load".
   void Load(const QString& text) { path->setText(text), Click(load); }
   void Load(const std::string& folder) { Load(NameToText(folder)); }
-  // Loads, and runs `during` from the listing's first event pass, which comes once a time slice has
-  // gone by.
+  // Loads, and runs `during` from the listing's first event pass (after a time slice).
   void LoadWhile(const std::string& folder, const std::function<void()>& during) {
     path->setText(NameToText(folder));
     QTest::qWait(20);
@@ -42,9 +41,8 @@ struct WindowDriver : WindowInput {
   }
   void Up() { Click(up); }
   int Row(const std::string& name) const {  // 0 when not shown
-    for (int row = 1; row <= list.rowCount(); ++row) {
+    for (int row = 1; row <= list.rowCount(); ++row)
       if (TextToName(list.Text(row)) == name) return row;
-    }
     return 0;
   }
   void Open(const std::string& name) {  // a click on the row, then a double-click
