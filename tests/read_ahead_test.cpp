@@ -165,24 +165,20 @@ TEST(ReadAhead, AStoppedWalkAndTheProgramEndWithoutWaitingForBlockedReads) {
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
 }
 
-TEST(ReadAhead, ACallbackThatWalksAnotherChildGetsThatChild) {
+// A callback that walks another child than the one met (d0, a sibling of
+// the folders met at the top) gets that child; another thread walks as
+// without read-ahead while one walks with it.
+TEST(ReadAhead, WalksStartedElsewhereGetWhatTheyAskFor) {
   FixtureTree tree;
   Build(tree);
   tree.Folder("d0/only-here");
-  // d0 is a sibling of the folders met at the top.
   const WalkWay way{.nested = true, .stopAt = 300, .instead = tree.Path("d0")};
   const WalkTrace plain = Plain(tree.Root(), way);
   ScopedReadAhead on(On());
   EXPECT_EQ(TraceWalk(tree.Root(), way), plain);
-}
-
-TEST(ReadAhead, AnotherThreadWalksAsWithoutWhileOneWalksWithIt) {
-  FixtureTree tree;
-  Build(tree);
   static std::string root;
   static WalkTrace other;
   root = tree.Root();
-  ScopedReadAhead on(On());
   const WalkTrace alone = TraceWalk(root);
   bool abort = false;
   FindFiles(
