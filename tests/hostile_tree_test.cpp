@@ -190,8 +190,6 @@ TEST(HostileTree, LinksSpecialFilesHugeFilesAndOddNames) {
   WindowDriver w;
   w.Load(tree.Root());
   EXPECT_TRUE(Shown(w).ends_with(";")) << Shown(w);
-  EXPECT_EQ(w.Cells("huge", 2, 2) + w.Cells("x", 2, 2) + w.Cells("self", 2, 2),
-            "1009663676421 000000000016 000000000004 ");
   w.Open("huge");
   EXPECT_EQ(Shown(w, tree.Root()), "4g 004294967296 5g 005368709120 tera 1000000000005 ;");
   w.Up(), w.Open("odd");
