@@ -2,7 +2,11 @@
 // since no slow or rotational disk is at hand to show it whole.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -121,6 +125,32 @@ TEST(ReadPace, TimesASleepAsBlockedAndABusyLoopAsCpu) {
   while (std::chrono::steady_clock::now() < until) sink = sink + 1;
   busy.Add(busyTimer.Stop());
   EXPECT_LT(busy.Share(), 0.3);
+
+  // Sharing one CPU with a spinning thread, a busy loop waits for the CPU
+  // about half of the time: the kernel's count says so, and the share does
+  // not take it for blocking.
+  cpu_set_t before, one;
+  ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof before, &before), 0);
+  CPU_ZERO(&one);
+  CPU_SET(sched_getcpu(), &one);
+  ASSERT_EQ(pthread_setaffinity_np(pthread_self(), sizeof one, &one), 0);
+  std::atomic<bool> stop{false};
+  std::thread spinner([&] {
+    pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+    while (!stop.load(std::memory_order_relaxed)) {
+    }
+  });
+  BlockedShare preempted;
+  const ReadTimer sharedTimer(true);
+  const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(60);
+  while (std::chrono::steady_clock::now() < later) sink = sink + 1;
+  const ReadCost shared = sharedTimer.Stop();
+  stop = true;
+  spinner.join();
+  pthread_setaffinity_np(pthread_self(), sizeof before, &before);
+  EXPECT_GT(shared.runDelaySeconds, 0.01);
+  preempted.Add(shared);
+  EXPECT_LT(preempted.Share(), 0.3);
 }
 
 // A sysfs as the kernel lays it out: /sys/dev/block/MAJ:MIN links to the
