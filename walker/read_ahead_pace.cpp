@@ -46,11 +46,6 @@ constexpr double kProbeGain = 1.25;
 // Descriptors held by listings read ahead, beyond one per open listing.
 constexpr std::size_t kMaxDescriptorsAhead = 256;
 
-struct ThreadUsage {
-  double cpuSeconds;
-  double runDelaySeconds;  // waiting for a CPU; -1 where the kernel does not say
-};
-
 // This thread's time waiting for a CPU, from its scheduler statistics (time
 // on a CPU, time waiting for one, time slices). Opened for each reading: a
 // descriptor kept per thread would outlive helpers that are never joined.
@@ -70,10 +65,10 @@ double RunDelaySeconds() {
   return double(waiting) * 1e-9;
 }
 
-ThreadUsage Usage() {
+double CpuSeconds() {
   timespec cpu{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);  // exact, unlike the tick-based counters
-  return {double(cpu.tv_sec) + double(cpu.tv_nsec) * 1e-9, RunDelaySeconds()};
+  return double(cpu.tv_sec) + double(cpu.tv_nsec) * 1e-9;
 }
 
 bool ReadFlag(const std::string& path, bool& flag) {
@@ -109,21 +104,23 @@ std::size_t DescriptorCap() {
   return std::clamp<std::size_t>(limit.rlim_cur / 8, 1, kMaxDescriptorsAhead);
 }
 
-ReadTimer::ReadTimer(bool sampled)
-    : wallStart_(std::chrono::steady_clock::now()), sampled_(sampled) {
-  if (!sampled_) return;
-  const ThreadUsage usage = Usage();
-  cpuStart_ = usage.cpuSeconds;
-  runDelayStart_ = usage.runDelaySeconds;
+// The CPU time and the run delay are read outside the wall time, so that the
+// timer's own reads of them count as CPU time, never as time blocked.
+ReadTimer::ReadTimer(bool sampled) : sampled_(sampled) {
+  if (sampled_) {
+    runDelayStart_ = RunDelaySeconds();
+    cpuStart_ = CpuSeconds();
+  }
+  wallStart_ = std::chrono::steady_clock::now();
 }
 
 ReadCost ReadTimer::Stop() const {
   const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wallStart_;
   if (!sampled_) return {wall.count(), -1, -1};
-  const ThreadUsage usage = Usage();
-  const double runDelay =
-      usage.runDelaySeconds < 0 || runDelayStart_ < 0 ? -1 : usage.runDelaySeconds - runDelayStart_;
-  return {wall.count(), usage.cpuSeconds - cpuStart_, runDelay};
+  const double cpu = CpuSeconds() - cpuStart_;
+  const double runDelayEnd = RunDelaySeconds();
+  const double runDelay = runDelayEnd < 0 || runDelayStart_ < 0 ? -1 : runDelayEnd - runDelayStart_;
+  return {wall.count(), cpu, runDelay};
 }
 
 void BlockedShare::Add(const ReadCost& cost) {
