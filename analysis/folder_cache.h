@@ -46,7 +46,7 @@ class KeyPath {
     return *this;
   }
   void AppendFolder(std::string_view name);  // the name and a separator
-  void Cut(std::size_t length) {
+  void Cut(std::size_t length) {             // back to its first `length` bytes
     text_.resize(length);
     matched_ = std::min(matched_, length);
   }
