@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "tests/support/fixture_tree.h"
 #include "walker/read_ahead_pace.h"
@@ -59,20 +60,30 @@ TEST(ReadPace, ReadsThatWaitOnTheDeviceGetManyHelpersExceptOnARotationalDisk) {
   EXPECT_EQ(PaceFor(0.02, 3, {}, true, 2, 0.002), PaceFor(0.02, 3, {}, false, 16, 0.002));
 }
 
-// Reads finished per second with n readers, as a disk would serve them.
+// Reads finished per second with n readers, as a device would serve them
+// whose every read takes `latency`: readers added finish their first read
+// only that much later. Until `sparseUntil` seconds the walk offers work to
+// 8 readers only, and the others are idle.
 template <typename Rate>
-unsigned ProbeOn(Rate rate, unsigned start = kRotationalReaders) {
+unsigned ProbeOn(Rate rate, unsigned start = kRotationalReaders, double latency = 0.001,
+                 double sparseUntil = 0) {
+  constexpr double kStep = 0.001;
   ReaderProbe probe;
   probe.Restart(start);
-  std::uint64_t done = 0;
-  double seconds = 0;
-  unsigned readers = probe.Note(done, seconds);
-  for (int step = 0; step < 200; ++step) {
-    seconds += 0.01;
-    done += static_cast<std::uint64_t>(rate(readers) * 0.01);
-    readers = probe.Note(done, seconds);
+  std::vector<unsigned> started{start};  // the readers at each step so far
+  double done = 0, idle = 0;
+  for (int step = 1; step < 10000; ++step) {
+    const double seconds = step * kStep;
+    const std::size_t lag = static_cast<std::size_t>(latency / kStep);
+    unsigned reading = started[started.size() > lag ? started.size() - 1 - lag : 0];
+    if (seconds < sparseUntil && reading > 8) {
+      idle += (reading - 8) * kStep;
+      reading = 8;
+    }
+    done += rate(reading) * kStep;
+    started.push_back(probe.Note(static_cast<std::uint64_t>(done), idle, seconds));
   }
-  return readers;
+  return started.back();
 }
 
 TEST(ReadPace, ReadersAreDoubledOnlyWhileMoreReadFaster) {
@@ -85,6 +96,9 @@ TEST(ReadPace, ReadersAreDoubledOnlyWhileMoreReadFaster) {
   // whose queue is full at 16 keeps 16.
   EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * n; }, kDeviceReaders), kMaxHelpers);
   EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * std::min(n, 16u); }, kDeviceReaders), 16u);
+  // A share that answers after 20 ms, where the walk finds little to read
+  // ahead in its first second.
+  EXPECT_EQ(ProbeOn([](unsigned n) { return n / 0.02; }, kDeviceReaders, 0.02, 1.0), kMaxHelpers);
   const Pace wide = PaceFor(0.9, 1, {}, true, 16, 0.002);
   EXPECT_EQ(wide.helpers, 16u);
   EXPECT_FALSE(wide.inodeOrder);

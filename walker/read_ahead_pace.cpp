@@ -38,10 +38,14 @@ constexpr std::size_t kWaitingWindow = 64;
 constexpr double kItemSeconds = 0.002;
 constexpr std::size_t kCpuChunk = 512;
 
-// A period of the reader probe, and what a doubling of the readers must
-// gain in reads per second to be kept.
+// A period of the reader probe: at least this long, and this many reads
+// finished per reader. What a doubling of the readers must gain in reads
+// per second to be kept, and the share of the period that the helpers may
+// have spent without work for it to count.
 constexpr double kProbePeriodSeconds = 0.1;
+constexpr double kProbePeriodReads = 8;
 constexpr double kProbeGain = 1.25;
+constexpr double kProbeIdleShare = 0.1;
 
 // Descriptors held by listings read ahead, beyond one per open listing.
 constexpr std::size_t kMaxDescriptorsAhead = 256;
@@ -176,28 +180,40 @@ void ReaderProbe::Restart(unsigned readers) {
   readers_ = readers;
 }
 
-unsigned ReaderProbe::Note(std::uint64_t done, double seconds) {
+unsigned ReaderProbe::Note(std::uint64_t done, double idleSeconds, double seconds) {
   if (settled_) return readers_;
-  if (periodStart_ < 0 || seconds < periodStart_) {
+  // Readers just started finish their first reads only a read's time later:
+  // a period starts once as many reads as readers have finished since.
+  if (periodStart_ < 0 || done < countFrom_) {
     periodStart_ = seconds;
     doneAtStart_ = done;
+    idleAtStart_ = idleSeconds;
     return readers_;
   }
-  if (seconds - periodStart_ < kProbePeriodSeconds) return readers_;
-  const double rate = double(done - doneAtStart_) / (seconds - periodStart_);
-  if (rateBefore_ > 0 && rate < kProbeGain * rateBefore_) {
-    readers_ /= 2;
-    settled_ = true;
+  const double elapsed = seconds - periodStart_;
+  if (elapsed < kProbePeriodSeconds || double(done - doneAtStart_) < kProbePeriodReads * readers_) {
     return readers_;
   }
-  rateBefore_ = rate;
-  if (readers_ >= kMaxHelpers) {
-    settled_ = true;
-  } else {
-    readers_ *= 2;
+  // Helpers that found nothing to read say how much work there is, not
+  // what the device serves: such a period decides nothing.
+  if (idleSeconds - idleAtStart_ <= kProbeIdleShare * readers_ * elapsed) {
+    const double rate = double(done - doneAtStart_) / elapsed;
+    if (rateBefore_ > 0 && rate < kProbeGain * rateBefore_) {
+      readers_ /= 2;
+      settled_ = true;
+      return readers_;
+    }
+    rateBefore_ = rate;
+    if (readers_ >= kMaxHelpers) {
+      settled_ = true;
+    } else {
+      readers_ *= 2;
+      countFrom_ = done + readers_;
+    }
   }
   periodStart_ = seconds;
   doneAtStart_ = done;
+  idleAtStart_ = idleSeconds;
   return readers_;
 }
 

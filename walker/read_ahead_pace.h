@@ -114,9 +114,10 @@ Pace PaceFor(double blockedShare, unsigned cpuHelpers, const Pace& previous, boo
 class ReaderProbe {
  public:
   void Restart(unsigned readers);
-  // `done` counts the reads finished so far, `seconds` is the time now.
+  // `done` counts the reads finished so far, `idleSeconds` the time helpers
+  // spent finding no work during the walks, `seconds` is the time now.
   // Returns the readers to use.
-  unsigned Note(std::uint64_t done, double seconds);
+  unsigned Note(std::uint64_t done, double idleSeconds, double seconds);
   unsigned Readers() const { return readers_; }
 
  private:
@@ -124,7 +125,9 @@ class ReaderProbe {
   bool settled_ = false;
   double periodStart_ = -1;
   std::uint64_t doneAtStart_ = 0;
-  double rateBefore_ = 0;  // with half the readers; 0 before the first period
+  double idleAtStart_ = 0;
+  std::uint64_t countFrom_ = 0;  // a period starts once this many reads are done
+  double rateBefore_ = 0;        // with half the readers; 0 before the first period
 };
 
 // Whether the block device `major`:`minor` (or, for a partition, the disk it

@@ -257,7 +257,7 @@ void Scheduler::Note(const ReadCost& cost, std::size_t reads) {
   readsDone_ += reads;
   if (pace_.waitsOnDevice) {
     const std::chrono::duration<double> now = Clock::now().time_since_epoch();
-    probe_.Note(readsDone_, now.count());
+    probe_.Note(readsDone_, idleSeconds_, now.count());
   }
   if (blocked_.Known()) Repace();
 }
@@ -304,7 +304,9 @@ void Scheduler::HelperMain(unsigned index) {
       changed_.notify_one();  // there may be more: the next helper looks
       Run(std::move(work), lock);
     } else {
+      const Clock::time_point idleSince = Clock::now();
       changed_.wait(lock);
+      if (walking_) idleSeconds_ += std::chrono::duration<double>(Clock::now() - idleSince).count();
       woken = true;
     }
   }

@@ -183,6 +183,7 @@ class Scheduler {
   bool sampleNext_ = false;
   std::uint64_t readsDone_ = 0;
   double sizeReadSeconds_ = 0.001;  // what a size read takes, of late
+  double idleSeconds_ = 0;          // helpers found no work while a walk was open
   BlockedShare blocked_;
   Pace pace_;
   unsigned helpersStarted_ = 0;
