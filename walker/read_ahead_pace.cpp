@@ -1,12 +1,14 @@
 #include "walker/read_ahead_pace.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdint>
 #include <ctime>
@@ -50,15 +52,49 @@ constexpr double kProbeIdleShare = 0.1;
 // Descriptors held by listings read ahead, beyond one per open listing.
 constexpr std::size_t kMaxDescriptorsAhead = 256;
 
+// Bumped in a child process after fork: a thread there is not the thread
+// whose statistics its descriptor was opened for.
+std::atomic<unsigned> gForks{0};
+
+// This thread's scheduler statistics, opened once and read again at offset
+// 0 for every sampled read: opening it each time cost more than all the rest
+// of the timing. Closed when the thread ends; helpers never end.
+class OwnSchedstat {
+ public:
+  OwnSchedstat() { [[maybe_unused]] static const int registered = Register(); }
+  ~OwnSchedstat() { Close(); }
+  OwnSchedstat(const OwnSchedstat&) = delete;
+  OwnSchedstat& operator=(const OwnSchedstat&) = delete;
+  int Fd() {
+    const unsigned forks = gForks.load(std::memory_order_relaxed);
+    if (fd_ < 0 || forks != forks_) {
+      Close();
+      fd_ = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+      forks_ = forks;
+    }
+    return fd_;
+  }
+
+ private:
+  static int Register() {
+    return pthread_atfork(nullptr, nullptr, [] { gForks.fetch_add(1); });
+  }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+  int fd_ = -1;
+  unsigned forks_ = 0;
+};
+
 // This thread's time waiting for a CPU, from its scheduler statistics (time
-// on a CPU, time waiting for one, time slices). Opened for each reading: a
-// descriptor kept per thread would outlive helpers that are never joined.
+// on a CPU, time waiting for one, time slices).
 double RunDelaySeconds() {
-  const int fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+  thread_local OwnSchedstat schedstat;
+  const int fd = schedstat.Fd();
   if (fd < 0) return -1;
   char text[96];
-  const ssize_t got = read(fd, text, sizeof text - 1);
-  close(fd);
+  const ssize_t got = pread(fd, text, sizeof text - 1, 0);
   if (got <= 0) return -1;
   // sscanf would cost more than the rest of a sampled read's timing.
   const char* const end = text + got;
