@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <random>
 
 #include "tests/support/fixture_tree.h"
 #include "walker/find_files.h"
@@ -165,20 +166,17 @@ TEST(FolderIdIndex, FindsWhatIsHeldThroughAddsAndRemovals) {
   using tallyroot::platform::posix::kNoCycle;
   tallyroot::platform::posix::FolderIdIndex index;
   std::map<std::pair<dev_t, ino_t>, std::size_t> held;
-  std::uint64_t random = 12345;
-  const auto next = [&](unsigned below) {
-    return ((random = random * 6364136223846793005ULL + 1) >> 33) % below;
-  };
+  std::mt19937 next(12345);
   for (std::size_t step = 0; step < 200000; ++step) {
     // Few devices and nearby inodes, so that runs of neighbouring slots form.
-    const FolderId id{dev_t(next(3)), ino_t(next(3000))};
-    if (next(5) < (step < 100000 ? 3u : 2u)) {  // first grow, then shrink
+    const FolderId id{dev_t(next() % 3), ino_t(next() % 3000)};
+    if (next() % 5 < (step < 100000 ? 3u : 2u)) {  // first grow, then shrink
       index.Add(id, step);
       held.emplace(std::pair(id.device, id.inode), step);  // a held id keeps its position
     } else {
       index.Remove(id), held.erase({id.device, id.inode});
     }
-    const FolderId probe{dev_t(next(3)), ino_t(next(3000))};
+    const FolderId probe{dev_t(next() % 3), ino_t(next() % 3000)};
     const auto found = held.find({probe.device, probe.inode});
     ASSERT_EQ(index.Find(probe), found == held.end() ? kNoCycle : found->second) << "step " << step;
   }

@@ -31,8 +31,7 @@ TEST(Window, LaysOutItsControlsAndKeepsItsSizeWithinLimits) {
                         at("Command2").x(), at("Command2").height()}),
             QList<int>({4380 / 15, 3285 / 15, 3285 / 15, 1095 / 15, 4005 / 15, 2145 / 15, 4005 / 15,
                         2145 / 15}));
-  const QSize created =
-      form.size();  // never smaller than created, never larger than twice the screen
+  const QSize created = form.size();  // the least; twice the screen the most
   form.resize(created / 2);
   EXPECT_EQ(form.size(), created);
   form.resize(100000, 100000);

@@ -1,8 +1,7 @@
-// Runs part of a test in a forked child that first gets mounts of its own
-// and drops root, as asked, so that the test program keeps its own. The child
-// has `seconds` to finish, leaves by _exit only (the parent's fixtures stay)
-// and sends back what `body` returned, or "refused: " and the step it may
-// not take here.
+// Runs part of a test in a forked child that first gets mounts of its own and
+// drops root, as asked. The child has `seconds`, leaves by _exit only (the
+// parent's fixtures stay) and sends back what `body` returned, or "refused: "
+// and the step it may not take here.
 #pragma once
 
 #include <grp.h>

@@ -1,7 +1,6 @@
-// Real folder trees for tests, built in a fresh temporary folder and removed
-// again (RAII). Paths given to the builders are relative to the tree's root,
-// with "/" between folders on every platform; they create missing parents.
-// Files are sparse where the file system allows it; link targets are verbatim.
+// Real folder trees in a fresh temporary folder, removed again (RAII). Paths
+// are relative to the root, with "/" on every platform; missing parents are
+// made. Files are sparse where the file system allows; link targets verbatim.
 #pragma once
 
 #include <algorithm>

@@ -1,6 +1,5 @@
-// The application that tests and benchmarks run the window in: headless
-// (offscreen) unless QT_QPA_PLATFORM names a platform, and with the limit of
-// open files raised as the program raises it.
+// The application tests and benchmarks run the window in: headless unless
+// QT_QPA_PLATFORM names a platform, the open-file limit raised as the program's.
 #pragma once
 
 #include <QApplication>

@@ -1,6 +1,5 @@
-// Sets the walker's read-ahead for one scope: walks whose outermost listing
-// opens meanwhile use the settings given, and the settings found are put
-// back at the end of the scope.
+// Sets the walker's read-ahead for walks whose outermost listing opens within
+// the scope, and puts back the settings found at its end.
 #pragma once
 
 #include "walker/folder_listing.h"

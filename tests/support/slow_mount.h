@@ -1,9 +1,7 @@
-// A read-only mirror of a folder on slow storage (tools/slowfs), mounted at a
-// fresh temporary folder for as long as the object lives (RAII): every
-// request the kernel makes of it is answered after `delayMs` and nothing is
-// cached. Where it cannot be had (no slowfs built, no /dev/fuse, no right to
-// mount), Skipped() says why and Root() is not to be used; tests then
-// GTEST_SKIP() with that reason.
+// A read-only mirror of a folder on slow storage (tools/slowfs) for as long as
+// the object lives (RAII): every request is answered after `delayMs`, nothing
+// is cached. Where it cannot be had (no slowfs, no /dev/fuse, no right to
+// mount), Skipped() says why, for GTEST_SKIP(), and Root() is not to be used.
 #pragma once
 
 #include <sys/mount.h>

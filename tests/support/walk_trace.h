@@ -1,8 +1,7 @@
 // What a walk showed its caller, to hold one walk against another: an
-// order-sensitive hash of every published (FolderPath, Name, folder bit,
-// Size) and the number of each callback. The walk goes by the walker's own
-// descent, or as the size analysis goes: one AllHere walk per folder met,
-// started from the callback.
+// order-sensitive hash of every (FolderPath, Name, folder bit, Size) and the
+// number of each callback, by the walker's own descent or nested as the size
+// analysis walks (an AllHere walk per folder met, from the callback).
 #pragma once
 
 #include <cstdint>

@@ -15,9 +15,8 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 namespace tallyroot::testing {
 
 struct WindowDriver : WindowInput {
-  // Message boxes the window showed, each dismissed at once so that a test
-  // that meets one it did not expect fails instead of hanging in it. A test
-  // that expects one takes it from here; any left over fail the test.
+  // Message boxes shown, each dismissed at once so that one not expected fails
+  // the test instead of hanging it; a test that expects one takes it from here.
   QStringList dialogs;
   QTimer dismiss;
 

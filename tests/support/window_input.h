@@ -1,7 +1,6 @@
-// The main window shown (offscreen under QT_QPA_PLATFORM=offscreen), its
-// controls found by their names, and input as a person gives it: clicks on
-// buttons and headers, a click and a double-click on a row. For the tests
-// and the benchmarks alike.
+// The main window shown, its controls found by their names, and input as a
+// person gives it (clicks on buttons, headers and rows); for the tests and
+// the benchmarks alike.
 #pragma once
 
 #include <QtTest>
