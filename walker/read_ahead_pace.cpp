@@ -1,14 +1,12 @@
 #include "walker/read_ahead_pace.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <cstdint>
 #include <ctime>
@@ -52,49 +50,28 @@ constexpr double kProbeIdleShare = 0.1;
 // Descriptors held by listings read ahead, beyond one per open listing.
 constexpr std::size_t kMaxDescriptorsAhead = 256;
 
-// Bumped in a child process after fork: a thread there is not the thread
-// whose statistics its descriptor was opened for.
-std::atomic<unsigned> gForks{0};
-
-// This thread's scheduler statistics, opened once and read again at offset
-// 0 for every sampled read: opening it each time cost more than all the rest
-// of the timing. Closed when the thread ends; helpers never end.
-class OwnSchedstat {
- public:
-  OwnSchedstat() { [[maybe_unused]] static const int registered = Register(); }
-  ~OwnSchedstat() { Close(); }
-  OwnSchedstat(const OwnSchedstat&) = delete;
-  OwnSchedstat& operator=(const OwnSchedstat&) = delete;
-  int Fd() {
-    const unsigned forks = gForks.load(std::memory_order_relaxed);
-    if (fd_ < 0 || forks != forks_) {
-      Close();
-      fd_ = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
-      forks_ = forks;
-    }
-    return fd_;
-  }
-
- private:
-  static int Register() {
-    return pthread_atfork(nullptr, nullptr, [] { gForks.fetch_add(1); });
-  }
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-  int fd_ = -1;
-  unsigned forks_ = 0;
-};
+// A helper lives as long as the process and reads its scheduler statistics
+// for many sampled reads: it keeps them open and reads them again at offset
+// 0, since opening them each time cost more than all the rest of the timing.
+// Other threads open them for each reading, so that nothing stays open, or
+// registered for the thread's end, after they are gone. A helper never
+// forks, so a descriptor kept is always its own thread's.
+thread_local bool tKeepsStatistics = false;
+thread_local int tStatistics = -1;
 
 // This thread's time waiting for a CPU, from its scheduler statistics (time
 // on a CPU, time waiting for one, time slices).
 double RunDelaySeconds() {
-  thread_local OwnSchedstat schedstat;
-  const int fd = schedstat.Fd();
+  const int fd =
+      tStatistics >= 0 ? tStatistics : open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   char text[96];
   const ssize_t got = pread(fd, text, sizeof text - 1, 0);
+  if (tKeepsStatistics) {
+    tStatistics = fd;
+  } else {
+    close(fd);
+  }
   if (got <= 0) return -1;
   // sscanf would cost more than the rest of a sampled read's timing.
   const char* const end = text + got;
@@ -127,6 +104,8 @@ unsigned UsableCpus() {
 }
 
 }  // namespace
+
+void KeepThreadStatisticsOpen() { tKeepsStatistics = true; }
 
 ReadAheadSettings DefaultReadAhead() {
   const unsigned cpus = UsableCpus();

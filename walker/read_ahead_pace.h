@@ -51,6 +51,10 @@ class ReadTimer {
   double runDelayStart_ = 0;
 };
 
+// For a thread that lives as long as the process (a helper): its timers keep
+// its scheduler statistics open instead of opening them for every sample.
+void KeepThreadStatisticsOpen();
+
 // The share of recent read time spent blocked, 0..1.
 class BlockedShare {
  public:

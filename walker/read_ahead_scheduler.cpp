@@ -293,6 +293,7 @@ void Scheduler::HelperMain(unsigned index) {
   errno = 0;
   const int inherited = getpriority(PRIO_PROCESS, self);
   if (errno == 0) setpriority(PRIO_PROCESS, self, inherited + kHelperNiceness);
+  KeepThreadStatisticsOpen();
   Lock lock(mutex_);
   bool woken = false;  // by a notify on changed_, which may be meant for another
   for (;;) {
