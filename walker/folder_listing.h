@@ -111,7 +111,7 @@ class FolderListing {
 //    warm page cache) there are `helpers` helpers and the walking thread
 //    reads what it needs itself rather than sleep; while they wait on the
 //    device (a cold disk, a network or FUSE mount) helpers read ahead wider,
-//    as many as are measured to read faster (16 to 64), and the walking
+//    as many as are measured to read faster (up to 64), and the walking
 //    thread only waits, calling the wait hook. On a rotational disk two
 //    threads read (the walking thread and one helper), each range of sizes
 //    in inode order, unless more readers are measured to read faster. The

@@ -10,8 +10,9 @@
 //
 // Contract:
 //  - ReadTimer measures one read (or batch of reads) on the calling thread;
-//    sampled, it costs eight system calls, so it wraps work items, never single
-//    entries, and while reads are CPU work only a sample of them.
+//    sampled, it costs four system calls on a helper and eight elsewhere, so
+//    it wraps work items, never single entries, and while reads are CPU work
+//    only a sample of them.
 //  - BlockedShare follows the most recent few tens of milliseconds of read
 //    time; it is not thread-safe (the scheduler holds its lock).
 //  - PaceFor is a pure function of what was measured and of the device.
@@ -37,8 +38,8 @@ struct ReadCost {
 };
 
 // Starts timing at construction; Stop() gives the cost since then. Only a
-// `sampled` timer learns CPU time and sleeps (two system calls); the cost of
-// another has `sleeps` -1 and tells BlockedShare nothing.
+// `sampled` timer learns CPU time and run delay; the cost of another has
+// them -1 and tells BlockedShare nothing.
 class ReadTimer {
  public:
   explicit ReadTimer(bool sampled);
