@@ -1,6 +1,5 @@
-// The folder list's store on its own, with Qt's model checker watching every
-// change: rows appended while unsorted, views told at a flush, and the order
-// of every column.
+// The folder list's store under Qt's model checker: rows appended while
+// unsorted, views told at a flush, the order of every column.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>

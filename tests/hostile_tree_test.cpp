@@ -158,9 +158,8 @@ TEST(HostileTree, MountsAndUnreadableFoldersCountEachFileOnceAndKeepTheirMarks) 
   EXPECT_EQ(report, once + once);
 }
 
-// Links are files of their own size, never followed; FIFOs, sockets and
-// devices are never opened; sparse files count in full; odd names and names
-// not UTF-8 at all survive the trip to the row, a double-click and back.
+// Links are files of their own size; FIFOs, sockets and devices are never
+// opened; odd names, UTF-8 or not, survive the trip to the row and back.
 TEST(HostileTree, LinksSpecialFilesHugeFilesAndOddNames) {
   FixtureTree tree;
   tree.File("x/f", 10), tree.File("y/g", 20), tree.Link("x/up", ".."), tree.Link("x/to-y", "../y");

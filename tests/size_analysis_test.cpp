@@ -1,6 +1,5 @@
-// The size analysis on real folder trees, driven as the window drives it but
-// through a window with no widgets, into a folder list with Qt's model
-// checker watching every change; the size texts' arithmetic; the folder cache.
+// The size analysis on real trees, driven as the window drives it, into a
+// folder list under Qt's model checker; the size texts' arithmetic; the cache.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
@@ -51,9 +50,6 @@ struct SizeAnalysisTest : ::testing::Test, ListingWindow {
     for (const std::string& f : folders)
       totals.push_back(CacheFind(Key(f)) ? CacheSize(CacheFind(Key(f))) : "-");
     return totals;
-  }
-  std::uint32_t Unread(const std::string& folder) const {
-    return CacheUnread(CacheFind(Key(folder)));
   }
   std::string Cells(const std::string& name, int first, int last) const {  // sub-items first..last
     std::string out;
@@ -114,10 +110,9 @@ TEST_F(SizeAnalysisTest, ASubfolderGrowsFileByFileAndEveryFolderIsCachedAfterIts
   EXPECT_FALSE(list.Sorted());
 }
 
-// A folder that vanishes after its parent's listing named it and before it
-// is walked: the parent shows what is left, marked for one folder that could
-// not be read, and the mark goes with its total into the cache, into the
-// listed folder's total, and back into a row copied from the cache.
+// A folder that vanishes between its parent's listing and its walk: the
+// parent shows what is left, marked for one folder not read, and the mark goes
+// with the totals into the cache and back into a row copied from it.
 TEST_F(SizeAnalysisTest, AFolderThatVanishesDuringTheWalkMarksEveryTotalAboveIt) {
   const tallyroot::testing::ScopedReadAhead off(false);  // which might read it before it goes
   tree.File("Sub/one/f", 1), tree.File("Sub/two/f", 2), tree.File("Sub/three/f", 4);
@@ -139,7 +134,8 @@ TEST_F(SizeAnalysisTest, AFolderThatVanishesDuringTheWalkMarksEveryTotalAboveIt)
             "Die Größe ist eine Untergrenze: 1 Ordner hier oder darunter konnte nicht gelesen "
             "werden.");
   EXPECT_EQ(Cached({gone}), Texts{"000000000000"});  // empty, as far as it is known
-  EXPECT_EQ((std::vector{Unread(gone), Unread("Sub"), Unread("")}), (std::vector{1u, 1u, 1u}));
+  for (const std::string& folder : {gone, std::string("Sub"), std::string()})
+    EXPECT_EQ(CacheUnread(CacheFind(Key(folder))), 1u) << folder;
   list.Clear();
   List("");  // from the cache
   EXPECT_EQ(Cells("Sub", 2, 2), SizeText(left) + " ");
@@ -161,10 +157,8 @@ TEST_F(SizeAnalysisTest, SharesAreCutToHundredthsInExactArithmeticAndCachedTotal
   }
   tree.File("St/grown", 25000), tree.File("St/large", 19998);
   CacheAdd(Key("St"), "000000002000");  // stale: the files have grown since
-  list.SetSortKey(3), list.SetSortOrder(1);
   List("St");
   EXPECT_EQ(CacheCount(), 6);
-  EXPECT_EQ(list.Text(1).toStdString(), "grown");  // sorted by share, descending
   EXPECT_EQ(Cells("grown", 3, 3) + Cells("large", 4, 4), "1250,00% 999,90% ");
 
   tree.Folder("Z/Empty"), tree.File("Z/zero", 0);
@@ -176,9 +170,8 @@ TEST_F(SizeAnalysisTest, SharesAreCutToHundredthsInExactArithmeticAndCachedTotal
   EXPECT_EQ(Cached({"Z"}), Texts{"000000000000"});
 }
 
-// Beyond what a fixture tree can hold: shares whose size times 10000 needs
-// more than 64 bits, and sums at the top of the range (figures from Python's
-// unbounded integers).
+// Shares whose size times 10000 needs more than 64 bits, and sums at the top
+// of the range (figures from Python's unbounded integers).
 TEST(SizeText, SharesAndSumsBeyondSixtyFourBitsAreExactOrSaturate) {
   constexpr std::uint64_t kMax = UINT64_MAX;
   EXPECT_EQ(ShareOf(kMax, kMax), 10000u);
@@ -190,10 +183,8 @@ TEST(SizeText, SharesAndSumsBeyondSixtyFourBitsAreExactOrSaturate) {
   EXPECT_EQ(ShareOf(1844674407370956u, 6148914691236517205u), 3u);
   EXPECT_EQ(ShareOf(2000000000000000000u, 3000000000000000007u), 6666u);
   EXPECT_EQ(ShareOf(kMax, 0), 0u);
-  EXPECT_EQ(AddSizes(kMax - 1, 1), kMax);
-  EXPECT_EQ(AddSizes(kMax - 1, 2), kMax);
   EXPECT_EQ(AddSizes(9223372036854775808u, 9223372036854775807u), kMax);
-  EXPECT_EQ(AddSizes(9223372036854775808u, 9223372036854775808u), kMax);
+  EXPECT_EQ(AddSizes(9223372036854775808u, 9223372036854775808u), kMax);  // saturated
   EXPECT_EQ(AddSizes(kMax, 0), kMax);
 }
 

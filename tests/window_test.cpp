@@ -1,5 +1,4 @@
-// The main window driven as a person would: typing, clicking, double-clicking
-// rows and clicking headers, with good paths and bad ones.
+// The main window driven as a person would, with good paths and bad ones.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -81,25 +80,22 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   EXPECT_EQ(w.Where(), QStringList({root, "", ""}));
 }
 
-// A click on a header during a listing takes effect at its end; a
-// double-click on a folder row, none. (Closing during one: read_only_test.)
-// Each click on a header sorts by its column, a second one the other way.
+// A click on a header during a listing takes effect at its end, a double-click
+// on a row none; a second click on a header sorts the other way.
 TEST(Window, ClicksDuringAListing) {
   FixtureTree tree;  // folders only, and a listing long enough for events to arrive during it
   for (int i = 0; i < 3000; ++i) tree.File("big/f" + std::to_string(i), i);
   for (int i = 0; i < 20; ++i) tree.File("n" + std::to_string(i) + "/f", 100 - i);
   WindowDriver w;
   bool sawUnsorted = false;
-  // From the first event pass that shows a row: the walk may pass events
-  // before that, while it waits for the folder's first read.
+  // From the first event pass that shows a row (not one while the walk waits).
   std::function<void()> during = [&] {
     if (w.form.IsBusy() && w.list.rowCount() == 0) return QTimer::singleShot(0, &w.form, during);
     w.ClickHeader(2), w.ClickHeader(2);  // by size, descending
     sawUnsorted = w.form.IsBusy() && !w.list.Sorted() && w.list.rowCount() > 0;
     if (sawUnsorted) w.Open(TextToName(w.list.Text(1)));
   };
-  // A walk that ends within one time slice of the pass that showed no row yet
-  // gives no other: again, measuring everything again.
+  // A walk may end within the time slice after a pass with no row: again.
   for (int attempt = 0; attempt < 10 && !sawUnsorted; ++attempt)
     CacheCreate(), w.LoadWhile(tree.Root(), during);
   EXPECT_TRUE(sawUnsorted);
@@ -135,8 +131,7 @@ TEST(BadInput, ListsNothing) {
       {"", ""},
       {real + QChar(0) + "elsewhere",
        real + QChar(0) + "elsewhere" + kSepText}};  // not the folder before the NUL
-  // A kernel file system's folder counts as empty (under wine "/proc" is
-  // Linux's own, through the drive that maps "/").
+  // A kernel file system's folder counts as empty (under wine, Linux's /proc).
   if (platform::kSeparator == '/') cases.push_back({"/proc", "/proc/"});
   for (const auto& [pasted, loaded] : cases) {
     w.Load(real);  // rows to be replaced

@@ -1,7 +1,6 @@
-// The Windows listing's decisions over recorded entry data, on every
-// platform: names between UTF-16 and WTF-8, the long-path form, what an
-// entry counts as. On Windows also the listing itself: names as they come
-// out of a real folder, and the calls one folder costs.
+// The Windows listing's decisions over recorded entry data, on every platform:
+// names between UTF-16 and WTF-8, the long-path form, what an entry counts as.
+// On Windows also real folders' names and the calls one folder costs.
 #include <gtest/gtest.h>
 
 #include <QString>
@@ -23,21 +22,14 @@ namespace {
 
 using namespace tallyroot::platform::windows;
 
-std::string Wtf8(const std::u16string& units) {
-  std::string out;
-  AppendWtf8(out, units.data(), units.size());
-  return out;
-}
-
 std::u16string Wide(std::string_view bytes) {
   std::u16string out;
   AppendWide(out, bytes);
   return out;
 }
 
-// Each name, its WTF-8 bytes, and back to the same units; valid names read
-// in the list as their own characters, and every name comes back from the
-// list's text as the same bytes, so the path box reaches the same folder.
+// Each name, its WTF-8 bytes and back; valid names read as their characters,
+// and every name comes back from the list's text as the same bytes.
 TEST(WindowsNames, ConvertBothWaysAndKeepUnpairedSurrogates) {
   const std::vector<std::tuple<std::u16string, std::string, bool>> cases = {
       {u"plain.txt", "plain.txt", true},
@@ -50,7 +42,9 @@ TEST(WindowsNames, ConvertBothWaysAndKeepUnpairedSurrogates) {
   };
 
   for (const auto& [units, bytes, valid] : cases) {
-    EXPECT_EQ(Wtf8(units), bytes);
+    std::string wtf8;
+    AppendWtf8(wtf8, units.data(), units.size());
+    EXPECT_EQ(wtf8, bytes);
     EXPECT_EQ(Wide(bytes), units);
     const QString shown = tallyroot::NameToText(bytes);
     if (valid) {
@@ -58,8 +52,7 @@ TEST(WindowsNames, ConvertBothWaysAndKeepUnpairedSurrogates) {
     }
     EXPECT_EQ(tallyroot::TextToName(shown), bytes);
   }
-  // Bytes no Windows name gives (a stray continuation byte, an overlong
-  // form) name nothing that was listed.
+  // Bytes no Windows name gives (stray continuation byte, overlong form).
   EXPECT_EQ(Wide("a\200b"), (std::u16string{u'a', char16_t(0xFFFD), u'b'}));
   EXPECT_EQ(Wide("\xC0\xAF"), (std::u16string{char16_t(0xFFFD), char16_t(0xFFFD)}));
 }

@@ -24,11 +24,9 @@ class SlowMount {
 #else
     root_ = (std::filesystem::temp_directory_path() / "tallyroot-slow-XXXXXX").string();
     if (mkdtemp(root_.data()) == nullptr) root_.clear();
-    FILE* said = root_.empty() ? nullptr
-                               : popen((TALLYROOT_SLOWFS " --delay-ms " + std::to_string(delayMs) +
-                                        " '" + source + "' '" + root_ + "' 2>&1")
-                                           .c_str(),
-                                       "r");
+    const std::string command = TALLYROOT_SLOWFS " --delay-ms " + std::to_string(delayMs) + " '" +
+                                source + "' '" + root_ + "' 2>&1";
+    FILE* said = root_.empty() ? nullptr : popen(command.c_str(), "r");
     std::string text;
     for (int c; said && (c = std::fgetc(said)) != EOF;) text += static_cast<char>(c);
     mounted_ = said && pclose(said) == 0;
