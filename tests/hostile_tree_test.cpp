@@ -68,10 +68,9 @@ std::string Digits(std::uint64_t value, int width = 12) {
   return QString::number(value).rightJustified(width, '0').toStdString();
 }
 
-// "name size" of the rows as shown ("!n": n folders not read), then every row
-// whose figures differ from the count (`root`: the loaded folder, if not the
-// listed one), "busy" if the controls did not come back; "unreadable" first
-// where the title says the folder was not read.
+// "name size" of the rows shown ("!n": n folders not read), then each row whose
+// figures differ from the count (`root`: the loaded folder if not the listed
+// one), " busy" if the controls did not come back; first "unreadable" if so.
 std::string Shown(const WindowDriver& w, const std::string& root = {}) {
   Counted total, rootTotal;
   const auto counted = CountAt(TextToName(w.path->text()), total);
@@ -181,8 +180,6 @@ TEST(HostileTree, LinksSpecialFilesHugeFilesAndOddNames) {
   w.Open("huge");
   EXPECT_EQ(Shown(w, tree.Root()), "4g 004294967296 5g 005368709120 tera 1000000000005 ;");
   w.Up(), w.Open("odd");
-  EXPECT_TRUE(w.Names().contains(QString::fromUtf8("café")) &&
-              w.Names().contains(QString::fromUtf8(odd.back())));
   for (std::size_t i = 0; i < odd.size(); ++i) {
     w.Open(odd[i]);
     EXPECT_EQ(Shown(w, tree.Root()) + TextToName(w.path->text()),
@@ -253,8 +250,7 @@ TEST(HostileTree, TreeThatChangesWhileItIsWalked) {
     for (int row = 1; row <= w.list.Count(); ++row) {
       sum += std::strtoull(std::string(w.list.SizeCell(row)).c_str(), nullptr, 10);
       const std::string share(w.list.SubItem(row, 3));
-      if (share.size() != 7 || share > "100,00%" || share[3] != ',' ||
-          w.list.SubItem(row, 4) != share)
+      if (share.size() != 7 || share > "100,00%" || w.list.SubItem(row, 4) != share)
         bad += share + " ";
     }
     const std::int32_t cached = TallyrootModule::CacheFind(tree.Root() + "/");

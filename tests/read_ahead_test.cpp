@@ -32,7 +32,6 @@ WalkTrace Plain(const std::string& root, const WalkWay& way) {
   return TraceWalk(root, way);
 }
 
-// Read-ahead on with `helpers` helper threads and at most 32 MiB ahead.
 ReadAheadSettings On(unsigned helpers = 2) { return {true, helpers, std::size_t{32} << 20}; }
 
 // About `folderCount` folders with files, dot folders, links and empty ones,

@@ -81,7 +81,6 @@ TEST_F(SizeAnalysisTest, ASubfolderGrowsFileByFileAndEveryFolderIsCachedAfterIts
   EXPECT_EQ(
       (std::set<Sizes>{{100, 150, 157}, {100, 107, 157}, {50, 57, 157}, {7, 57, 157}}.count(cells)),
       1u);
-  // Deepest first, the listed folder last.
   const Texts postOrder = {"Sub/Deep/Deeper", "Sub/Deep", "Sub", ""};
   std::vector<int> at;
   for (const std::string& folder : postOrder) at.push_back(CacheFind(Key(folder)));
@@ -188,10 +187,9 @@ TEST(SizeText, SharesAndSumsBeyondSixtyFourBitsAreExactOrSaturate) {
   EXPECT_EQ(AddSizes(kMax, 0), kMax);
 }
 
-// Exact keys and sizes as given; of two equal keys the older wins until it is
-// forgotten; first in first out, indices counted from the oldest, over keys
-// measured into a KeyPath that share their leading parts, also with keys that
-// have been forgotten (rounds of eviction reuse their blocks).
+// Exact keys and sizes; of two equal keys the older wins until forgotten;
+// first in first out, indices from the oldest, over measured keys that share
+// leading parts, also with forgotten keys (eviction reuses their blocks).
 TEST(FolderCache, KeysSizesAndEviction) {
   CacheCreate();
   CacheAdd("/data/A/", "000000000001"), CacheAdd("/data/a/", "000000000002");

@@ -20,12 +20,10 @@ using namespace FindFilesModule;
 using namespace tallyroot::testing;
 namespace fs = std::filesystem;
 
-// Links on Windows need a privilege, and wine makes none; what the walker
-// makes of them there is tested over recorded entries (windows_listing_test).
+// Links on Windows need a privilege wine lacks (their entries: windows_listing_test).
 constexpr bool kLinks = tallyroot::platform::kSeparator == '/';
 
-// Each OnEntry call as FoundEntry stood during it: "folder|name|full|size",
-// a folder's size "/"; "done" for OnDone.
+// Each OnEntry as FoundEntry stood: "folder|name|full|size" (size "/" for a folder).
 std::vector<std::string> gSeen;
 bool gAbort = false;
 std::function<void()> gAfterEntry;  // run by OnEntry once it has recorded
@@ -69,9 +67,8 @@ struct Tree : FixtureTree {
   Tree() {
     for (const std::string file :
          {"f1", "g1", ".dot", "d1/f2", "d1/g2", "d1/.dot2", "d1/d2/f3", "d1/d2/g3", "d1/.git/o",
-          ".cache/x", "..z/w", "d3/d4/f5", "d1/d2/d3/", "empty/"}) {
+          ".cache/x", "..z/w", "d3/d4/f5", "d1/d2/d3/", "empty/"})
       file.ends_with("/") ? Folder(file) : File(file, file.size());
-    }
     // The longest names; shorter where std::filesystem lists no path over 260.
     const std::string d(kLinks ? 255 : 100, 'd');
     File(d + "/5g", 5ull << 30), File(d + "/" + std::string(d.size(), 'n'), 1);

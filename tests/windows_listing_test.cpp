@@ -113,9 +113,8 @@ std::vector<std::string> Names(const std::string& folder, WalkMode mode) {
   return gNames;
 }
 
-// A folder of N files costs one search and N + 2 steps through it ("." and
-// "..", and the end), and nothing per file; a folder below costs one search
-// more and no second look at its whole path.
+// A folder of N files costs one search and N + 2 steps (".", ".." and the end),
+// nothing per file; a folder below one search more, no second look at its path.
 TEST(WindowsListing, OneSearchPerFolderAndNoCallPerFile) {
   FixtureTree tree;
   constexpr int kFiles = 300;
@@ -133,9 +132,8 @@ TEST(WindowsListing, OneSearchPerFolderAndNoCallPerFile) {
   EXPECT_EQ(deep.other - here.other, 1u);
 }
 
-// Paths beyond 260 characters are listed, and their folders entered; names
-// as the system gives them come out as WTF-8, and a folder whose name holds
-// an unpaired surrogate is entered by the path the walk reported.
+// Paths beyond 260 characters are listed and entered; names come out as WTF-8,
+// and a folder named with an unpaired surrogate is entered by the path reported.
 TEST(WindowsListing, LongPathsAndNamesComeOutAsWtf8AndEveryFolderCanBeEntered) {
   FixtureTree tree;
   const std::string a(120, 'a'), b(120, 'b'), c(120, 'c');

@@ -30,18 +30,17 @@ inline std::string RunInChild(const ChildSetup& setup, const std::function<std::
   if (pid == 0) {
     alarm(setup.seconds);
     const char* refused = nullptr;
-    const bool own =
-        setup.mounts.empty() ||
-        !(unshare(CLONE_NEWNS) || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr));
-    if (!own) refused = "private mount namespace";
+    if (!setup.mounts.empty() &&
+        (unshare(CLONE_NEWNS) || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)))
+      refused = "private mount namespace";
     for (const std::vector<std::string>& m : setup.mounts) {
       const char* type = m.size() > 2 ? m[2].c_str() : nullptr;
       if (!refused && mount(m[0].c_str(), m[1].c_str(), type, type ? 0 : MS_BIND, nullptr))
         refused = "mount";
     }
-    const bool nobody = !setup.asNobody || geteuid() != 0 ||
-                        !(setgroups(0, nullptr) || setgid(65534) || setuid(65534));
-    if (!refused && !nobody) refused = "becoming nobody";
+    if (!refused && setup.asNobody && geteuid() == 0 &&
+        (setgroups(0, nullptr) || setgid(65534) || setuid(65534)))
+      refused = "becoming nobody";
     const std::string text =
         refused ? std::string("refused: ") + refused + ": " + std::strerror(errno) : body();
     _exit(write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);

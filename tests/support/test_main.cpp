@@ -1,5 +1,4 @@
-// Test programs run with a QApplication, so that window tests and model
-// tests can share one main; headless unless QT_QPA_PLATFORM names a platform.
+// One main for window and model tests alike: every test program has a QApplication.
 #include <gtest/gtest.h>
 
 #include "tests/support/headless_app.h"
