@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -97,8 +96,7 @@ std::size_t Count(const char* what, std::size_t expected) {
   return count;
 }
 
-// Helpers sleep between walks and are used again: stopped walks leave no
-// descriptor open and start no more threads than the first walk did.
+// Stopped walks leave no descriptor open, and later walks reuse the helpers.
 TEST(ReadAhead, StopsWhereTheWalkStopsAndHoldsNothingAfterwards) {
   FixtureTree tree;
   Build(tree);

@@ -38,9 +38,8 @@ TEST(ReadOnly, LoadingAndMovingAroundChangeNothing) {
         w.ClickHeader(2);
     for (const char* other : {"Sub", "a.txt", "missing", "fifo"}) w.Load(tree.Path(other));
     EXPECT_EQ(w.list.Count(), 0);
-    w.LoadWhile(tree.Path("Wide"),
-                [&] { w.form.close(); });  // closed in the middle of 3000 files: it stops there
-    EXPECT_TRUE(w.form.IsBusy());          // the controls stay off: the window is going
+    w.LoadWhile(tree.Path("Wide"), [&] { w.form.close(); });  // amid 3000 files: it stops there
+    EXPECT_TRUE(w.form.IsBusy());  // the controls stay off: the window is going
   }
   Mark("/nonexistent-tallyroot-mark/end");
   EXPECT_EQ(Snapshot(tree.Root()), before);

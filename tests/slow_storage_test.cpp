@@ -42,8 +42,7 @@ TEST(SlowStorage, TheWindowShowsWhatTheFolderHoldsKeepsAnsweringAndClosesAtOnce)
   w.Load(slow.Root());
   EXPECT_EQ(w.Names(), fast);
   EXPECT_EQ(w.Cells("wide", 1, 4) + w.Cells("top", 1, 4), cells);
-  // Every request takes 20 ms; a window that waited for one read after
-  // another, or for a folder's sizes all at once, would stall for seconds.
+  // A window that waited on each 20 ms request in turn would stall for seconds.
   EXPECT_LT(longest, std::chrono::milliseconds(250));
 
   TallyrootModule::CacheCreate();  // measured again, and closed 150 ms in

@@ -1,7 +1,6 @@
 // Runs part of a test in a forked child that first gets mounts of its own and
-// drops root, as asked. The child has `seconds`, leaves by _exit only (the
-// parent's fixtures stay) and sends back what `body` returned, or "refused: "
-// and the step it may not take here.
+// drops root, as asked; it has `seconds`, leaves by _exit only (the parent's
+// fixtures stay) and sends back what `body` returned, or "refused: " and why.
 #pragma once
 
 #include <grp.h>

@@ -20,8 +20,7 @@ inline const std::string kSep(1, platform::kSeparator);
 
 class FixtureTree {
  public:
-  // In the temporary folder, or in `base` (a file system in memory, say, where
-  // removing a tree thousands of folders deep takes no minute).
+  // In the temporary folder, or in `base` (in memory, say, for a deep tree).
   explicit FixtureTree(const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
     std::random_device seed;
     for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
