@@ -78,6 +78,21 @@ TEST(ReadAhead, WalksTheSameWithSkipsAndTinyBoundsAsWithout) {
   }
 }
 
+// Where every read waits on the device and helpers finish out of order (and
+// the pace is measured, not forced), the walk is still the same.
+TEST(ReadAhead, WalksTheSameOverSlowStorage) {
+  FixtureTree tree;
+  Build(tree, 20, 300);
+  const SlowMount slow(tree.Root(), 1.0);
+  if (!slow.Skipped().empty()) GTEST_SKIP() << slow.Skipped();
+  for (const bool nested : {false, true}) {
+    const WalkTrace plain = Plain(slow.Root(), {.nested = nested});
+    ASSERT_GT(plain.entries, 300u);
+    ScopedReadAhead on(On(8));
+    EXPECT_EQ(TraceWalk(slow.Root(), {.nested = nested}), plain) << "nested: " << nested;
+  }
+}
+
 // Entries in /proc/self/`what` once down to `expected`, waiting at most a
 // second: helpers let go of a stopped walk's work a moment after it.
 std::size_t Count(const char* what, std::size_t expected) {
