@@ -295,13 +295,16 @@ void Scheduler::HelperMain(unsigned index) {
   if (errno == 0) setpriority(PRIO_PROCESS, self, inherited + kHelperNiceness);
   KeepThreadStatisticsOpen();
   Lock lock(mutex_);
-  bool woken = false;  // by a notify on changed_, which may be meant for another
+  // Woken by a notify on changed_ and not yet done with it: one meant for
+  // a helper that works is passed on by one that parks instead.
+  bool woken = false;
   for (;;) {
     if (!walking_ || index >= pace_.helpers) {
       if (woken) changed_.notify_one();
-      parked_.wait(lock);  // only a walk or a faster pace wakes it
       woken = false;
+      parked_.wait(lock);  // only a walk or a faster pace wakes it
     } else if (Work work = Pick(); work.node) {
+      woken = false;
       changed_.notify_one();  // there may be more: the next helper looks
       Run(std::move(work), lock);
     } else {
