@@ -30,6 +30,7 @@ bool Scheduler::WaitAsWalker(Lock& lock, Done done, bool mayRead) {
       Run(std::move(work), lock);
     } else {
       walkerWaiting_.store(true, std::memory_order_seq_cst);
+      SendDue();
       if (!done()) walkerWoken_.wait_until(lock, hookDue);
       walkerWaiting_.store(false, std::memory_order_relaxed);
     }
@@ -51,7 +52,7 @@ TakenChild Scheduler::Take(ReadAheadLevel& parent, std::string_view name) {
   const Entry& entry = from.entries[from.children[parent.handed_]];
   if (name != std::string_view(from.names.data() + entry.nameAt, entry.nameLength)) return {};
 
-  Lock lock(mutex_);
+  Lock lock(*this);
   descending_ = true;
   std::shared_ptr<Node> node;
   const std::size_t slot = parent.handed_ - from.windowStart;  // wraps when before the window
@@ -67,7 +68,7 @@ TakenChild Scheduler::Take(ReadAheadLevel& parent, std::string_view name) {
 }
 
 TakenChild Scheduler::AdoptRoot(const std::string& folderPath) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (tWalking || !StartWalk()) return {};
   TakenChild taken;
   taken.matched = true;
@@ -82,7 +83,7 @@ TakenChild Scheduler::AdoptRoot(const std::string& folderPath) {
 }
 
 std::unique_ptr<ReadAheadLevel> Scheduler::Adopt(int fd, posix::FolderId id, Chain enclosing) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (!tWalking) {
     if (!StartWalk()) return nullptr;
     NoteDevice(id.device);
@@ -96,16 +97,21 @@ std::unique_ptr<ReadAheadLevel> Scheduler::Adopt(int fd, posix::FolderId id, Cha
 
 // False when the wait hook asked to stop before the entry was ready.
 bool Scheduler::WaitForEntry(ReadAheadLevel& level, std::size_t at) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   const std::atomic<bool>& ready = level.node_->ready[at];
-  return WaitAsWalker(lock, [&] { return ready.load(std::memory_order_seq_cst); });
+  // Set before the flag is looked at, as a helper sets the flag before it
+  // looks at this: one of the two sees the other.
+  awaited_.store(&ready, std::memory_order_seq_cst);
+  const bool isReady = WaitAsWalker(lock, [&] { return ready.load(std::memory_order_seq_cst); });
+  awaited_.store(nullptr, std::memory_order_relaxed);
+  return isReady;
 }
 
 // The walk went on past the child handed out last: drop it unless taken,
 // and read the next one ahead instead.
 void Scheduler::PassHanded(ReadAheadLevel& level) {
   std::vector<std::shared_ptr<Node>> dropped;  // freed once the lock is let go
-  Lock lock(mutex_);
+  Lock lock(*this);
   Node& node = *level.node_;
   const std::size_t past = level.handed_ + 1;
   level.handed_ = ReadAheadLevel::kNone;
@@ -122,7 +128,7 @@ void Scheduler::PassHanded(ReadAheadLevel& level) {
 
 void Scheduler::Close(ReadAheadLevel& level) {
   std::vector<std::shared_ptr<Node>> dropped;
-  Lock lock(mutex_);
+  Lock lock(*this);
   for (std::shared_ptr<Node>& child : level.node_->window) Drop(child, dropped);
   level.node_->window.clear();
   if (level.ended_) level.node_->cancelled.store(true);

@@ -23,11 +23,6 @@ constexpr std::size_t kSearchedPerChild = 32;
 constexpr std::chrono::milliseconds kSlowRead{2};
 constexpr double kSlowReadSeconds = std::chrono::duration<double>(kSlowRead).count();
 
-// A size read longer than this waited on the device; shorter ones are
-// announced to a waiting walk in batches of kAnnounceEvery.
-constexpr std::chrono::microseconds kDeviceRead{50};
-constexpr unsigned kAnnounceEvery = 32;
-
 // How much less CPU time a helper is given than the walking thread.
 constexpr int kHelperNiceness = 5;
 
@@ -41,12 +36,12 @@ Scheduler& Scheduler::Get() {
 }
 
 ReadAheadSettings Scheduler::Settings() {
-  Lock lock(mutex_);
+  Lock lock(*this);
   return settings_;
 }
 
 void Scheduler::SetSettings(const ReadAheadSettings& settings) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   settings_ = settings;
   settings_.helpers = std::clamp(settings.helpers, 1u, kMaxHelpers);
   on_.store(settings.on);
@@ -62,6 +57,8 @@ Scheduler::Scheduler() : settings_(DefaultReadAhead()), on_(settings_.on) {
 void Scheduler::AfterForkInChild() {
   helpersStarted_ = 0;
   walkerWaiting_.store(false);
+  awaited_.store(nullptr);
+  helperWakeDue_ = walkerWakeDue_ = false;
   new (&changed_) std::condition_variable;
   new (&walkerWoken_) std::condition_variable;
   new (&parked_) std::condition_variable;
@@ -94,8 +91,8 @@ void Scheduler::Drop(std::shared_ptr<Node>& child, std::vector<std::shared_ptr<N
 // is work, and dozens of idle ones do not all contend for the lock to find
 // nothing.
 void Scheduler::Wake() {
-  changed_.notify_one();
-  if (walkerWaiting_.load(std::memory_order_relaxed)) walkerWoken_.notify_one();
+  helperWakeDue_ = true;
+  if (pace_.walkerReads) WakeWalker();
 }
 
 // The most urgent work: what the walk waits for, then, from the innermost
@@ -182,6 +179,7 @@ void Scheduler::Run(Work work, Lock& lock) {
       node.state = State::Empty;
     }
     Wake();
+    if (work.node == demanded_) WakeWalker();
     if (node.state != State::Listed || !Unclaimed(node)) return;
     work = Claim(work.node);
   }
@@ -206,26 +204,20 @@ void Scheduler::Run(Work work, Lock& lock) {
       return false;
     });
   } else if (perEntry) {
-    // The walking thread may be waiting for just the entry read last. It is
-    // woken at once after a read that waited on the device; after reads that
-    // did not, once a few dozen are ready, so that it is not woken (and put
-    // to sleep again) for every one.
-    Clock::time_point last = Clock::now();
-    unsigned unannounced = 0;
-    ReadSizes(node, work.begin, work.end, inodeOrder, std::memory_order_seq_cst, [&](std::size_t) {
-      const Clock::time_point now = Clock::now();
-      const bool waited = now - last >= kDeviceRead;
-      last = now;
-      if ((waited || ++unannounced >= kAnnounceEvery) &&
-          walkerWaiting_.load(std::memory_order_seq_cst)) {
-        unannounced = 0;
-        std::lock_guard<std::mutex> guard(mutex_);
-        walkerWoken_.notify_one();
-        last = Clock::now();
-        notifying += last - now;
-      }
-      return true;
-    });
+    // The walking thread waits for one entry at a time: it is woken when
+    // that one is ready, and for no other.
+    ReadSizes(node, work.begin, work.end, inodeOrder, std::memory_order_seq_cst,
+              [&](std::size_t at) {
+                if (awaited_.load(std::memory_order_seq_cst) == &node.ready[at]) {
+                  const Clock::time_point now = Clock::now();
+                  // Taken and let go: the walking thread has either not yet looked at
+                  // the flag for the last time, or already waits.
+                  { const std::lock_guard<std::mutex> handshake(mutex_); }
+                  walkerWoken_.notify_one();
+                  notifying += Clock::now() - now;
+                }
+                return true;
+              });
   } else {
     ReadSizes(node, work.begin, work.end, inodeOrder, std::memory_order_release,
               [](std::size_t) { return true; });
@@ -233,7 +225,7 @@ void Scheduler::Run(Work work, Lock& lock) {
   ReadCost cost = timer.Stop();
   cost.wallSeconds -= notifying.count();  // waits for the lock are not the device's
   lock.lock();
-  if (walkerWaiting_.load()) walkerWoken_.notify_one();
+  if (!perEntry) WakeWalker();
   if (stoppedAt < work.end && !node.cancelled.load()) {
     node.givenBack.emplace_back(stoppedAt, work.end);
     Wake();
@@ -294,20 +286,22 @@ void Scheduler::HelperMain(unsigned index) {
   const int inherited = getpriority(PRIO_PROCESS, self);
   if (errno == 0) setpriority(PRIO_PROCESS, self, inherited + kHelperNiceness);
   KeepThreadStatisticsOpen();
-  Lock lock(mutex_);
+  Lock lock(*this);
   // Woken by a notify on changed_ and not yet done with it: one meant for
   // a helper that works is passed on by one that parks instead.
   bool woken = false;
   for (;;) {
     if (!walking_ || index >= pace_.helpers) {
-      if (woken) changed_.notify_one();
+      if (woken) helperWakeDue_ = true;
       woken = false;
+      SendDue();
       parked_.wait(lock);  // only a walk or a faster pace wakes it
     } else if (Work work = Pick(); work.node) {
       woken = false;
-      changed_.notify_one();  // there may be more: the next helper looks
+      helperWakeDue_ = true;  // there may be more: the next helper looks
       Run(std::move(work), lock);
     } else {
+      SendDue();
       const Clock::time_point idleSince = Clock::now();
       changed_.wait(lock);
       if (walking_) idleSeconds_ += std::chrono::duration<double>(Clock::now() - idleSince).count();
