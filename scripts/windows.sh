@@ -14,6 +14,9 @@
 # an hour on busy ones, so it runs under nice with QT_JOBS (2) jobs; its log
 # is qt-build.log in that folder. It counts as complete only once its marker
 # file exists, so a broken one is started again.
+#
+# Each phase's time is printed as it ends, and all of them at the end, so a
+# fresh machine's run (CI's first one) can be held against CI's time limit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -25,8 +28,18 @@ case "${1:-}" in
   *) echo "usage: scripts/windows.sh [--test]" >&2; exit 2 ;;
 esac
 
+phase_times=()
+phase_start=$SECONDS
+phase_done() {
+  local took=$((SECONDS - phase_start))
+  phase_times+=("$(printf '%-12s %3dm%02ds' "$1" $((took / 60)) $((took % 60)))")
+  echo "windows.sh: ${phase_times[-1]}"
+  phase_start=$SECONDS
+}
+
 scripts/setup.sh g++-mingw-w64-x86-64-posix wine wine64 qt6-base-dev-tools ninja-build \
   dpkg-dev zip googletest
+phase_done packages
 
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)  # e.g. 6.4.2+dfsg-10
 qt_upstream=${qt_version%%+*}
@@ -94,6 +107,7 @@ if [ ! -e "$marker" ]; then
   fi
   echo "Qt built in $(((SECONDS - start) / 60)) minutes; it takes $(du -sh "$qt" | cut -f1)"
 fi
+phase_done Qt
 
 # GoogleTest for the cross-built tests, from Debian's source of it, once.
 gtest=$cache/googletest-mingw
@@ -108,6 +122,7 @@ if $test && [ ! -e "$gtest/.complete" ]; then
   touch "$gtest/.complete"
 fi
 flock -u 9
+$test && phase_done googletest
 
 # Linked -static: otherwise the program needs the mingw runtime DLLs beside it.
 build=build-windows
@@ -132,6 +147,7 @@ x86_64-w64-mingw32-strip -o "$package/tallyroot.exe" "$build/app/tallyroot.exe"
 cp README.md LICENSE "$package/"
 (cd "$package" && zip -q -9 "../$zip" tallyroot.exe README.md LICENSE)
 ls -l "$build/$zip"
+phase_done "cross build"
 
 if $test; then
   # A wine prefix of its own, made once beside the Qt build (it holds 700 MB
@@ -141,5 +157,12 @@ if $test; then
   # program gets it without that prefix. Headless, then: Qt's offscreen platform.
   export WINEQT_QPA_PLATFORM=offscreen
   wineboot --init >/dev/null 2>&1 || true
-  ctest --test-dir "$build" --output-on-failure --timeout 600
+  wineserver --wait
+  phase_done "wine prefix"
+  tests_passed=true
+  ctest --test-dir "$build" --output-on-failure --timeout 600 || tests_passed=false
+  phase_done tests
 fi
+printf 'windows.sh: phase times\n'
+printf '  %s\n' "${phase_times[@]}"
+[ "${tests_passed:-true}" = true ]
