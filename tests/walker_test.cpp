@@ -11,6 +11,8 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <pthread.h>
+
 #include "walker/posix/folder_id_index.h"
 #endif
 
@@ -145,6 +147,44 @@ TEST(FindFiles, AbortStopsEveryLevelAtOnceAndIsClearedByTheNextWalk) {
   }
   EXPECT_EQ(Walk(tree.Root(), AllHere), flat);  // a flag left set does not stop the next walk
   EXPECT_FALSE(gAbort);
+}
+
+// This thread's stack as the system reserved it: [first, end).
+std::pair<std::uintptr_t, std::uintptr_t> ThreadStack() {
+#if defined(_WIN32)
+  ULONG_PTR low = 0, high = 0;
+  GetCurrentThreadStackLimits(&low, &high);
+  return {low, high};
+#else
+  pthread_attr_t attributes;
+  void* low = nullptr;
+  std::size_t size = 0;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return {0, 0};
+  pthread_attr_getstack(&attributes, &low, &size);
+  pthread_attr_destroy(&attributes);
+  return {reinterpret_cast<std::uintptr_t>(low), reinterpret_cast<std::uintptr_t>(low) + size};
+#endif
+}
+
+// A chain deeper than the levels a walk takes on its thread's own stack: the
+// deeper ones run on the large stack, outside that thread's stack, and the
+// walk reaches the bottom. (A chain far deeper than any thread's stack, on
+// Linux: hostile_tree_test.)
+TEST(FindFiles, LevelsBeyondTheFirstHundredsRunOnTheLargeStack) {
+  constexpr int kLevels = 600;  // a hundred past them: each costs wine a path lookup per level
+  FixtureTree tree;
+  std::string chain;
+  for (int level = 0; level < kLevels; ++level) tree.Folder(chain += "d/");
+  tree.File(chain + "f", 1);
+  const auto [first, end] = ThreadStack();
+  ASSERT_LT(first, end);
+  std::uintptr_t bottom = 0;
+  Walk(tree.Root(), FilesDeep, [&] {
+    const char here = 0;
+    bottom = reinterpret_cast<std::uintptr_t>(&here);
+  });
+  EXPECT_EQ(gSeen, std::vector<std::string>({Seen(tree.Path(chain), "f", false, 1), "done"}));
+  EXPECT_TRUE(bottom < first || bottom >= end) << end - bottom << " bytes below the stack's top";
 }
 
 #if !defined(_WIN32)

@@ -7,6 +7,7 @@
 #include "analysis/tallyroot_module.h"
 #include "tests/support/fixture_tree.h"
 #include "tests/support/window_driver.h"
+#include "window/path_text.h"
 
 namespace tallyroot {
 namespace {
@@ -76,6 +77,27 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   w.Up(), w.path->setText(root);            // no root: nothing
   QTest::keyClick(w.path, Qt::Key_Return);  // Enter does not load
   EXPECT_EQ(w.Where(), QStringList({root, "", ""}));
+}
+
+// Up stops at the root, and a drive's root or a share is as high as a root
+// goes: "C:\" and "\\server\share\" have no parent to list. Written with
+// Windows' separator, and the same decisions with this platform's.
+TEST(Window, UpStopsAtTheRootADriveRootAndAShare) {
+  const auto p = [](QString windows) {
+    return windows.replace(u'\\', QChar(platform::kSeparator));
+  };
+  const std::optional<QString> top;
+  const std::vector<std::tuple<QString, QString, std::optional<QString>>> cases = {
+      {R"(\\server\share\a\b\)", R"(\\server\share\)", p(R"(\\server\share\a\)")},
+      {R"(\\server\share\a\)", R"(\\server\share\)", p(R"(\\server\share\)")},
+      {R"(\\server\share\)", R"(\\server\share\)", top},
+      {R"(\\server\share\a\)", R"(\\server\share\a\)", top},
+      {R"(C:\a\)", R"(C:\)", p(R"(C:\)")},
+      {R"(C:\)", R"(C:\)", top},
+      {R"(C:\a\b\)", R"(C:\a\)", p(R"(C:\a\)")},
+  };
+  for (const auto& [path, root, up] : cases)
+    EXPECT_EQ(UpTarget(p(path), p(root)), up) << path.toStdString();
 }
 
 // A click on a header during a listing takes effect at its end, a double-click
