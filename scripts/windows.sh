@@ -124,6 +124,63 @@ fi
 flock -u 9
 $test && phase_done googletest
 
+# The licence notices of the code linked in besides Tallyroot's own, to stdout:
+# Debian's copyright files of the sources it came from, each whole (qt6-base
+# covers every file of Qt's source, the bundled libraries included; then the
+# mingw-w64 runtime and GCC's runtime libraries). Which third-party code the
+# link took is read from the linker's map `$1`; the run fails if any of it,
+# or a bundled library this list does not know, has no part of the notices.
+write_notices() {
+  local map=$1 qt_copyright=/usr/share/doc/qt6-base-dev-tools/copyright
+  local mingw_copyright=/usr/share/doc/mingw-w64-x86-64-dev/copyright
+  local gcc_copyright=/usr/share/doc/gcc-mingw-w64-base/copyright
+  # The archive (member) the map names : what it is : the notices' text for it.
+  local parts=(
+    "libQt6Core.a(:Qt $qt_upstream (Core, Gui, Widgets and the plugins linked in):Files: *"
+    "libQt6BundledFreetype.a(:FreeType:Files: src/3rdparty/freetype/*"
+    "libQt6BundledHarfbuzz.a(:HarfBuzz:Files: src/3rdparty/harfbuzz-ng/*"
+    "libQt6BundledLibjpeg.a(:libjpeg-turbo:Files: src/3rdparty/libjpeg/src/*"
+    "libQt6BundledLibpng.a(:libpng:Files: src/3rdparty/libpng/*.c"
+    "libQt6BundledPcre2.a(:PCRE2:Files: src/3rdparty/pcre2/src/*"
+    "libQt6BundledZLIB.a(:zlib:src/3rdparty/zlib/src/*"
+    "(bignum.cc.obj):double-conversion:Files: src/3rdparty/double-conversion/*"
+    "(md4c.c.obj):MD4C:Files: src/3rdparty/md4c/*"
+    "pthread.a(:mingw-w64 winpthreads:Files: mingw-w64-libraries/winpthreads/*"
+    "libmingwex.a(:mingw-w64 runtime:Files: mingw-w64-crt/crt/*"
+    "libstdc++.a(:GCC's libstdc++ and libgcc:GCC RUNTIME LIBRARY EXCEPTION"
+  )
+  local all_text known part linked=() missing=() member rest name text
+  all_text=$(cat "$qt_copyright" "$mingw_copyright" "$gcc_copyright")
+  known=$(printf '%s\n' "${parts[@]}")
+  for part in "${parts[@]}"; do
+    member=${part%%:*} rest=${part#*:}
+    name=${rest%%:*} text=${rest#*:}
+    grep -qF "$member" "$map" || continue
+    linked+=("$name")
+    grep -qF "$text" <<<"$all_text" || missing+=("$name")
+  done
+  for member in $(grep -o 'libQt6Bundled[A-Za-z0-9]*\.a(' "$map" | sort -u); do
+    grep -qF "$member" <<<"$known" || missing+=("${member%(}")
+  done
+  if [ ${#missing[@]} -gt 0 ] || [ ${#linked[@]} -lt 3 ]; then
+    echo "no licence notice for: ${missing[*]:-(the map lists too little: ${linked[*]:-nothing})}" >&2
+    return 1
+  fi
+  echo "Third-party notices for tallyroot.exe"
+  echo
+  echo "Tallyroot itself is licensed GPL-3.0-or-later (LICENSE). The program is"
+  echo "linked statically with the following, whose licence texts follow:"
+  printf '  - %s\n' "${linked[@]}"
+  echo
+  echo "They are Debian's copyright files of the sources these were built from:"
+  echo "qt6-base $qt_version, mingw-w64 and gcc-mingw-w64."
+  local file
+  for file in "$qt_copyright" "$mingw_copyright" "$gcc_copyright"; do
+    printf '\n%s\n%s\n\n' "================================================================" "$file"
+    cat "$file"
+  done
+}
+
 # Linked -static: otherwise the program needs the mingw runtime DLLs beside it.
 build=build-windows
 tests=OFF
@@ -145,7 +202,8 @@ rm -rf "$package" "$build/$zip"
 mkdir -p "$package"
 x86_64-w64-mingw32-strip -o "$package/tallyroot.exe" "$build/app/tallyroot.exe"
 cp README.md LICENSE "$package/"
-(cd "$package" && zip -q -9 "../$zip" tallyroot.exe README.md LICENSE)
+write_notices "$build/app/tallyroot.exe.map" >"$package/THIRD-PARTY-NOTICES.txt"
+(cd "$package" && zip -q -9 "../$zip" tallyroot.exe README.md LICENSE THIRD-PARTY-NOTICES.txt)
 ls -l "$build/$zip"
 phase_done "cross build"
 
