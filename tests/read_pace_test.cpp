@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "tests/support/fixture_tree.h"
+#include "walker/posix/rotational.h"
 #include "walker/read_ahead_pace.h"
 
 namespace {
 
 using namespace tallyroot::platform::ahead;
+using tallyroot::platform::posix::IsRotational;
 using tallyroot::testing::FixtureTree;
 
 TEST(ReadPace, ReadsThatWaitOnTheDeviceGetManyHelpersExceptOnARotationalDisk) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "tests/support/fixture_tree.h"
+#include "tests/support/scoped_read_ahead.h"
 #include "walker/find_files.h"
 #include "walker/windows/listing_calls.h"
 #endif
@@ -115,21 +116,30 @@ std::vector<std::string> Names(const std::string& folder, WalkMode mode) {
 
 // A folder of N files costs one search and N + 2 steps (".", ".." and the end),
 // nothing per file; a folder below one search more, no second look at its path.
+// With read-ahead too, which reads each folder once (and may read "sub" ahead
+// of a walk that stays in the top folder).
 TEST(WindowsListing, OneSearchPerFolderAndNoCallPerFile) {
   FixtureTree tree;
-  constexpr int kFiles = 300;
-  for (int i = 0; i < kFiles; ++i) tree.File("f" + std::to_string(i), i);
+  constexpr std::uint64_t kFiles = 300;
+  for (std::uint64_t i = 0; i < kFiles; ++i) tree.File("f" + std::to_string(i), i);
   tree.File("sub/inner/x", 1);
-  const CallCounts before = CountedCalls();
-  EXPECT_EQ(Names(tree.Root(), FilesHere).size(), std::size_t{kFiles});
-  const CallCounts here = CountedCalls();
-  EXPECT_EQ(here.findFirst - before.findFirst, 1u);
-  EXPECT_LE(here.findNext - before.findNext, std::uint64_t{kFiles + 3});
-  EXPECT_EQ(here.other - before.other, 1u);  // the outermost path made absolute
-  EXPECT_EQ(Names(tree.Root(), FilesDeep).size(), std::size_t{kFiles + 1});
-  const CallCounts deep = CountedCalls();
-  EXPECT_EQ(deep.findFirst - here.findFirst, 3u);
-  EXPECT_EQ(deep.other - here.other, 1u);
+  for (const bool ahead : {false, true}) {
+    SCOPED_TRACE(ahead ? "read ahead" : "not read ahead");
+    tallyroot::testing::ScopedReadAhead readAhead(ahead);
+    const CallCounts before = CountedCalls();
+    EXPECT_EQ(Names(tree.Root(), FilesDeep).size(), kFiles + 1);
+    const CallCounts deep = CountedCalls();
+    EXPECT_EQ(deep.findFirst - before.findFirst, 3u);
+    EXPECT_LE(deep.findNext - before.findNext, kFiles + 3 + 3 + 3);
+    EXPECT_EQ(deep.other - before.other, 1u);  // the outermost path made absolute
+    // Last, so that a read ahead of "sub" that outlasts the walk counts here.
+    EXPECT_EQ(Names(tree.Root(), FilesHere).size(), kFiles);
+    const CallCounts here = CountedCalls();
+    EXPECT_GE(here.findFirst - deep.findFirst, 1u);
+    EXPECT_LE(here.findFirst - deep.findFirst, ahead ? 2u : 1u);
+    EXPECT_LE(here.findNext - deep.findNext, kFiles + 3 + (ahead ? 3 : 0));
+    EXPECT_EQ(here.other - deep.other, 1u);
+  }
 }
 
 // Paths beyond 260 characters are listed and entered; names come out as WTF-8,

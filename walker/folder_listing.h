@@ -19,6 +19,10 @@
 
 namespace tallyroot::platform {
 
+// Position in a chain of open folders (0 = the outermost); kNoCycle where
+// no folder of the chain is meant.
+inline constexpr std::size_t kNoCycle = static_cast<std::size_t>(-1);
+
 // One entry as the listing gives it. `name` is the raw name field (on
 // Windows the name in WTF-8, see walker/windows/wide_names.h), at most 255
 // bytes on POSIX and possibly padded with NULs, which the caller cuts off; it
@@ -128,8 +132,10 @@ class FolderListing {
 //    Only one thread walks with read-ahead at a time; listings of another
 //    thread meanwhile are read as without it.
 //  - Settings apply to walks whose outermost listing opens afterwards.
-//  - On Windows there is no read-ahead yet: it is always off there, and
-//    SetReadAhead keeps the settings but does not turn it on.
+//  - On Windows each listing arrives with every entry's size, so a folder
+//    is ready in full once it is read, and there are no size reads; the
+//    pace there is always that of CPU-bound reads, as no thread's CPU time
+//    is known precisely enough to tell a waiting device apart.
 //
 // Whether the read-ahead's pace follows what the reads cost (the default),
 // or is held at that for CPU-bound reads or for reads that wait on a

@@ -60,7 +60,7 @@ TakenChild Scheduler::Take(ReadAheadLevel& parent, std::string_view name) {
     node = std::move(from.window[slot]);
   }
   // Not read ahead (or taken before, by a walk of the same child).
-  if (!node) node = std::make_shared<Node>(std::string(name), from.fd, from.childChain);
+  if (!node) node = std::make_shared<Node>(std::string(name), from.folder, from.childChain);
   TakenChild taken;
   taken.matched = true;
   taken.level = Enter(std::move(node), lock, &taken);
@@ -82,13 +82,14 @@ TakenChild Scheduler::AdoptRoot(const std::string& folderPath) {
   return taken;
 }
 
-std::unique_ptr<ReadAheadLevel> Scheduler::Adopt(int fd, posix::FolderId id, Chain enclosing) {
+std::unique_ptr<ReadAheadLevel> Scheduler::Adopt(FolderHandle::Native folder, FolderId id,
+                                                 Chain enclosing) {
   Lock lock(*this);
   if (!tWalking) {
     if (!StartWalk()) return nullptr;
     NoteDevice(id.device);
   }
-  auto node = std::make_shared<Node>(std::make_shared<const Descriptor>(fd), id,
+  auto node = std::make_shared<Node>(std::make_shared<const FolderHandle>(std::move(folder)), id,
                                      std::make_shared<const Chain>(std::move(enclosing)));
   // A folder the walking thread has opened and found to be no cycle always
   // lists (maybe as empty).
@@ -164,7 +165,7 @@ std::unique_ptr<ReadAheadLevel> Scheduler::Enter(std::shared_ptr<Node> node, Loc
 
 // The device of the walk's outermost folder, probed anew for its best
 // number of readers when the walks move to it.
-void Scheduler::NoteDevice(dev_t device) {
+void Scheduler::NoteDevice(std::uint64_t device) {
   if (device != device_) {
     device_ = device;
     rotational_ = IsRotationalDevice(device);
@@ -220,19 +221,21 @@ bool ReadAheadLevel::Next(ListedEntry& entry) {
   return false;
 }
 
-TakenChild TakeReadAheadChild(ReadAheadLevel& parent, std::string_view name) {
-  return ahead::Scheduler::Get().Take(parent, name);
-}
-
-TakenChild OpenReadAheadRoot(const std::string& folderPath) {
-  return ahead::Scheduler::Get().AdoptRoot(folderPath);
+TakenChild TakeReadAhead(const std::string& folderPath, std::size_t level,
+                         ReadAheadLevel* innermost, std::optional<std::string_view> child) {
+  if (level <= kReadAheadLevels && innermost && child) {
+    TakenChild taken = ahead::Scheduler::Get().Take(*innermost, *child);
+    if (taken.matched) return taken;
+  }
+  if (level == 1 && ReadAheadWanted()) return ahead::Scheduler::Get().AdoptRoot(folderPath);
+  return {};
 }
 
 bool ReadAheadWanted() { return ahead::Scheduler::Get().Wanted(); }
 
-std::unique_ptr<ReadAheadLevel> AdoptReadAheadFolder(int fd, posix::FolderId id,
-                                                     ahead::Chain enclosing) {
-  return ahead::Scheduler::Get().Adopt(fd, id, std::move(enclosing));
+std::unique_ptr<ReadAheadLevel> AdoptReadAheadFolder(ahead::FolderHandle::Native folder,
+                                                     FolderId id, ahead::Chain enclosing) {
+  return ahead::Scheduler::Get().Adopt(std::move(folder), id, std::move(enclosing));
 }
 
 ReadAheadSettings GetReadAhead() { return ahead::Scheduler::Get().Settings(); }

@@ -1,7 +1,7 @@
 // The read-ahead scheduler beneath FolderListing (see ReadAheadSettings in
 // folder_listing.h for what callers may rely on).
 //
-// Contract, towards walker/posix/folder_listing.cpp:
+// Contract, towards each platform's folder_listing.cpp:
 //  - Every read-ahead listing is a ReadAheadLevel, made and destroyed on the
 //    walking thread, strictly nested like the listings themselves. The first
 //    one wakes the helper threads; when the last one is destroyed they go
@@ -23,14 +23,15 @@
 //    ahead below it.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "walker/folder_listing.h"
-#include "walker/posix/reads.h"
 #include "walker/read_ahead_node.h"
 
 namespace tallyroot::platform {
@@ -47,8 +48,8 @@ class ReadAheadLevel {
   ReadAheadLevel& operator=(const ReadAheadLevel&) = delete;
 
   // A level that ended before its folder was read has neither.
-  int Fd() const { return ended_ ? -1 : node_->fd->get(); }
-  posix::FolderId Id() const { return ended_ ? posix::FolderId{} : node_->id; }
+  const ahead::FolderHandle* Folder() const { return ended_ ? nullptr : node_->folder.get(); }
+  FolderId Id() const { return ended_ ? FolderId{} : node_->id; }
   // Once Next has given every entry.
   bool Unread() const {
     return !ended_ && (node_->unread || node_->unsized.load(std::memory_order_relaxed));
@@ -70,20 +71,28 @@ class ReadAheadLevel {
 
 struct TakenChild {
   bool matched = false;                   // the folder is the child handed out last
-  std::size_t cycleAt = posix::kNoCycle;  // where it is open further up, for a cycle
+  std::size_t cycleAt = kNoCycle;         // where it is open further up, for a cycle
   bool unread = false;                    // it could not be opened
   std::unique_ptr<ReadAheadLevel> level;  // nothing when the folder yields nothing
 };
 
-// The listing of the folder `name` if it is the child that `parent` handed
-// out last; not `matched` when it is not that child.
-TakenChild TakeReadAheadChild(ReadAheadLevel& parent, std::string_view name);
+// Listings nested deeper than this are not read ahead: each listing read
+// ahead carries the identities of every folder open around it, which in a
+// chain of folders thousands deep would cost memory by the square of the
+// depth, and trees that deep are chains with little to read beside the path.
+inline constexpr std::size_t kReadAheadLevels = 128;
 
-// The listing of `folderPath` as the outermost listing of a walk on this
-// thread, opened and read by the read-ahead, so that the walking thread does
-// not itself wait on a slow device; not `matched` when read-ahead is off,
-// another thread walks with it, or this thread already does.
-TakenChild OpenReadAheadRoot(const std::string& folderPath);
+// What read-ahead has for the listing of `folderPath` that opens as this
+// thread's `level`-th (1: nothing is open around it):
+//  - with `innermost` the innermost listing, when read ahead, and `child`
+//    the folder's name in it when it is a direct child: that child's
+//    listing, if it is the one `innermost` handed out last;
+//  - for the outermost listing of a walk: the listing opened and read by the
+//    read-ahead, so that the walking thread does not itself wait on a slow
+//    device, unless read-ahead is off or another thread walks with it.
+// Not `matched` otherwise: the caller lists the folder itself.
+TakenChild TakeReadAhead(const std::string& folderPath, std::size_t level,
+                         ReadAheadLevel* innermost, std::optional<std::string_view> child);
 
 // Whether a listing opened now on this thread might be read ahead: read-ahead
 // is on, or this thread walks with it already. Cheap; false for certain
@@ -91,10 +100,10 @@ TakenChild OpenReadAheadRoot(const std::string& folderPath);
 bool ReadAheadWanted();
 
 // A level for the folder the walking thread has opened and checked itself
-// (`fd`, identity `id`) inside the open folders `enclosing`. Nothing when
-// read-ahead is off or another thread walks with it; `fd` is then still the
-// caller's.
-std::unique_ptr<ReadAheadLevel> AdoptReadAheadFolder(int fd, posix::FolderId id,
-                                                     ahead::Chain enclosing);
+// (`folder`, identity `id`) inside the open folders `enclosing`. Nothing when
+// read-ahead is off or another thread walks with it; `folder` is then still
+// the caller's.
+std::unique_ptr<ReadAheadLevel> AdoptReadAheadFolder(ahead::FolderHandle::Native folder,
+                                                     FolderId id, ahead::Chain enclosing);
 
 }  // namespace tallyroot::platform

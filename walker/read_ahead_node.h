@@ -1,6 +1,8 @@
 // One folder's listing as read ahead, and the two reads that fill it: the
-// folder read (open, check, names and types) and the size reads of a range
-// of its entries.
+// folder read (open, check, names and types, and on Windows sizes) and the
+// size reads of a range of its entries (on POSIX). The reads are each
+// platform's own (walker/posix/ahead_reads.cpp, walker/windows/ahead_reads.cpp);
+// what a folder is held by is in its folder_handle.h.
 //
 // Contract:
 //  - A node is read without any lock: its folder read by one thread, then
@@ -23,41 +25,36 @@
 #include <utility>
 #include <vector>
 
-#include "walker/posix/reads.h"
+#include "walker/folder_listing.h"
+
+#if defined(_WIN32)
+#include "walker/windows/folder_handle.h"
+#else
+#include "walker/posix/folder_handle.h"
+#endif
 
 namespace tallyroot::platform::ahead {
 
 enum class Kind : std::uint8_t {
-  File,      // size read by a size read
+  File,      // size read by a size read, unless the listing gave it
   Folder,    // as the listing says; nothing to read
   Unknown,   // the listing gave no type: the size read reads it too
   Vanished,  // gone before its size could be read: never handed out
 };
 
 struct Entry {
-  std::uint32_t nameAt;     // offset into Node::names
-  std::uint8_t nameLength;  // names are at most 255 bytes
+  std::uint32_t nameAt;  // offset into Node::names
+  // At most 255 bytes on POSIX, 765 on Windows (255 UTF-16 units as WTF-8);
+  // the wider field takes what was padding, so the entry stays as large.
+  std::uint16_t nameLength;
   Kind kind;
   std::uint64_t inode;     // as listed; orders the size reads on a rotational disk
   std::uint64_t size = 0;  // valid once the entry is ready
 };
-
-// An open folder, shared by whoever still needs it; closed with the last
-// owner, so a folder stays open while a read below it is still running.
-class Descriptor {
- public:
-  explicit Descriptor(int fd);
-  ~Descriptor();
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+static_assert(sizeof(Entry) <= 24);
 
 // The identities of the folders open around a folder, outermost first.
-using Chain = std::vector<posix::FolderId>;
+using Chain = std::vector<FolderId>;
 
 enum class State : std::uint8_t { Waiting, Reading, Listed, Empty };
 
@@ -66,12 +63,11 @@ struct Node {
   // folders open around it (its parent's included).
   // Without a parent, `name` is the path of the outermost folder of a walk,
   // which may be a link to a folder.
-  Node(std::string name, std::shared_ptr<const Descriptor> parent,
+  Node(std::string name, std::shared_ptr<const FolderHandle> parent,
        std::shared_ptr<const Chain> chain);
   // A folder the walking thread has opened and checked itself inside the
   // open folders `chain`.
-  Node(std::shared_ptr<const Descriptor> fd, posix::FolderId id,
-       std::shared_ptr<const Chain> chain);
+  Node(std::shared_ptr<const FolderHandle> folder, FolderId id, std::shared_ptr<const Chain> chain);
   ~Node();
   Node(const Node&) = delete;
   Node& operator=(const Node&) = delete;
@@ -80,15 +76,15 @@ struct Node {
   const std::shared_ptr<const Chain> chain;
 
   // Written by the folder read only.
-  std::shared_ptr<const Descriptor> parent;  // dropped once the folder is listed
-  std::shared_ptr<const Descriptor> fd;
-  posix::FolderId id{};
+  std::shared_ptr<const FolderHandle> parent;  // dropped once the folder is listed
+  std::shared_ptr<const FolderHandle> folder;
+  FolderId id{};
   std::vector<Entry> entries;
   std::string names;                        // each name followed by a NUL
   std::vector<std::uint32_t> children;      // entries the walk may enter: folders not named ".*"
   std::shared_ptr<const Chain> childChain;  // `chain` and this folder: its children's chain
   std::size_t bytes = 0;                    // counted in BytesHeld(), also while being read
-  std::size_t cycleAt = posix::kNoCycle;    // for a cycle: where in `chain` it is open
+  std::size_t cycleAt = kNoCycle;           // for a cycle: where in `chain` it is open
   bool unread = false;                      // not openable, or its listing failed midway
 
   // Under the scheduler's lock.
@@ -111,7 +107,8 @@ struct Node {
   std::atomic<bool> unsized{false};   // a size read met an entry whose size could not be read
 };
 
-// Bytes of all listings alive, and descriptors open for them.
+// Bytes of all listings alive, and descriptors open for them (none on
+// Windows, where a folder is not held open).
 std::size_t BytesHeld();
 std::size_t DescriptorsHeld();
 
@@ -123,13 +120,28 @@ enum class ReadEnd {
 };
 
 // Opens the folder (unless the walking thread did), checks it against its
-// chain and lists it; sizes are left to the size reads. A read that is not
-// demanded gives up when listings alive would pass `maxBytes`, or when no
-// descriptor is left.
+// chain and lists it; sizes are left to the size reads unless kSizesListed.
+// A read that is not demanded gives up when listings alive would pass
+// `maxBytes`, or when no descriptor is left. Each platform's own.
 ReadEnd ReadFolder(Node& node, std::size_t maxBytes);
 
+// For the platforms' folder reads:
+// Makes room for `entries` more entries and `nameBytes` more name bytes, in
+// one allocation each instead of a string of doublings for a large folder.
+void Reserve(Node& node, std::size_t entries, std::size_t nameBytes);
+// Adds the entry whose name was appended to `names` from `nameAt` on.
+void AddEntry(Node& node, std::size_t nameAt, Kind kind, std::uint64_t inode, std::uint64_t size);
+// After a batch of entries: Dropped when the node was cancelled meanwhile,
+// Abandoned when it is not demanded and over `maxBytes` (the node then is
+// as before the read), Listed to go on.
+ReadEnd AfterBatch(Node& node, std::size_t maxBytes);
+// Ends a read: Listed with every entry's ready flag set that needs no size
+// read, or, for any other `end`, the node as before the read.
+ReadEnd EndRead(Node& node, ReadEnd end);
+
 // Reads the sizes (and missing types) of the entries [begin, end) of a listed
-// node, in entry order or, with `inodeOrder`, in inode order, and calls
+// node (never where kSizesListed: they are all ready), in entry order or,
+// with `inodeOrder`, in inode order, and calls
 // `onReady(at)` after each entry's ready flag is set; stops early when that
 // returns false, or when the node is cancelled. Ready flags are stored with
 // `publish`: release, or seq_cst where `onReady` looks at a flag the walking
@@ -139,7 +151,7 @@ void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder,
                std::memory_order publish, OnReady onReady);
 
 // Reads the size of one entry; false when it has vanished since it was
-// listed (it is then marked so).
+// listed (it is then marked so). POSIX only.
 bool ReadSize(Node& node, std::size_t at);
 
 // Entry positions of [begin, end) sorted by inode; at most kMaxSorted.
@@ -153,7 +165,7 @@ void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder,
     // Nobody will look at the rest of a dropped listing.
     if ((done & 63) == 0 && node.cancelled.load(std::memory_order_relaxed)) return false;
     if (!node.ready[at].load(std::memory_order_relaxed)) {
-      ReadSize(node, at);
+      if constexpr (!kSizesListed) ReadSize(node, at);
       node.ready[at].store(true, publish);
     }
     return onReady(at);

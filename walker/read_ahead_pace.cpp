@@ -1,18 +1,9 @@
 #include "walker/read_ahead_pace.h"
 
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
-#include <ctime>
-#include <fstream>
-#include <system_error>
-#include <thread>
+
+#include "walker/read_ahead_system.h"
 
 namespace tallyroot::platform::ahead {
 namespace {
@@ -50,62 +41,7 @@ constexpr double kProbeIdleShare = 0.1;
 // Descriptors held by listings read ahead, beyond one per open listing.
 constexpr std::size_t kMaxDescriptorsAhead = 256;
 
-// A helper lives as long as the process and reads its scheduler statistics
-// for many sampled reads: it keeps them open and reads them again at offset
-// 0, since opening them each time cost more than all the rest of the timing.
-// Other threads open them for each reading, so that nothing stays open, or
-// registered for the thread's end, after they are gone. A helper never
-// forks, so a descriptor kept is always its own thread's.
-thread_local bool tKeepsStatistics = false;
-thread_local int tStatistics = -1;
-
-// This thread's time waiting for a CPU, from its scheduler statistics (time
-// on a CPU, time waiting for one, time slices).
-double RunDelaySeconds() {
-  const int fd =
-      tStatistics >= 0 ? tStatistics : open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  char text[96];
-  const ssize_t got = pread(fd, text, sizeof text - 1, 0);
-  if (tKeepsStatistics) {
-    tStatistics = fd;
-  } else {
-    close(fd);
-  }
-  if (got <= 0) return -1;
-  // sscanf would cost more than the rest of a sampled read's timing.
-  const char* const end = text + got;
-  std::uint64_t onCpu = 0, waiting = 0;
-  const auto first = std::from_chars(text, end, onCpu);
-  if (first.ec != std::errc() || first.ptr == end || *first.ptr != ' ') return -1;
-  if (std::from_chars(first.ptr + 1, end, waiting).ec != std::errc()) return -1;
-  return double(waiting) * 1e-9;
-}
-
-double CpuSeconds() {
-  timespec cpu{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);  // exact, unlike the tick-based counters
-  return double(cpu.tv_sec) + double(cpu.tv_nsec) * 1e-9;
-}
-
-bool ReadFlag(const std::string& path, bool& flag) {
-  std::ifstream file(path);
-  int value = 0;
-  if (!(file >> value)) return false;
-  flag = value != 0;
-  return true;
-}
-
-unsigned UsableCpus() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
-  return std::max(1u, std::thread::hardware_concurrency());
-}
-
 }  // namespace
-
-void KeepThreadStatisticsOpen() { tKeepsStatistics = true; }
 
 ReadAheadSettings DefaultReadAhead() {
   const unsigned cpus = UsableCpus();
@@ -116,19 +52,17 @@ ReadAheadSettings DefaultReadAhead() {
 }
 
 std::size_t DescriptorCap() {
-  struct rlimit limit {};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
-    return kMaxDescriptorsAhead;
-  }
-  return std::clamp<std::size_t>(limit.rlim_cur / 8, 1, kMaxDescriptorsAhead);
+  const std::size_t limit = OpenDescriptorLimit();
+  if (limit == SIZE_MAX) return kMaxDescriptorsAhead;
+  return std::clamp<std::size_t>(limit / 8, 1, kMaxDescriptorsAhead);
 }
 
 // The CPU time and the run delay are read outside the wall time, so that the
 // timer's own reads of them count as CPU time, never as time blocked.
 ReadTimer::ReadTimer(bool sampled) : sampled_(sampled) {
   if (sampled_) {
-    runDelayStart_ = RunDelaySeconds();
-    cpuStart_ = CpuSeconds();
+    runDelayStart_ = ThreadRunDelaySeconds();
+    cpuStart_ = ThreadCpuSeconds();
   }
   wallStart_ = std::chrono::steady_clock::now();
 }
@@ -136,8 +70,9 @@ ReadTimer::ReadTimer(bool sampled) : sampled_(sampled) {
 ReadCost ReadTimer::Stop() const {
   const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wallStart_;
   if (!sampled_) return {wall.count(), -1, -1};
-  const double cpu = CpuSeconds() - cpuStart_;
-  const double runDelayEnd = RunDelaySeconds();
+  const double cpuEnd = ThreadCpuSeconds();
+  const double cpu = cpuEnd < 0 || cpuStart_ < 0 ? -1 : cpuEnd - cpuStart_;
+  const double runDelayEnd = ThreadRunDelaySeconds();
   const double runDelay = runDelayEnd < 0 || runDelayStart_ < 0 ? -1 : runDelayEnd - runDelayStart_;
   return {wall.count(), cpu, runDelay};
 }
@@ -231,17 +166,5 @@ unsigned ReaderProbe::Note(std::uint64_t done, double idleSeconds, double second
   idleAtStart_ = idleSeconds;
   return readers_;
 }
-
-bool IsRotational(unsigned major, unsigned minor, const std::string& sysRoot) {
-  const std::string device =
-      sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
-  bool rotational = false;
-  // A partition has no queue of its own; its disk's is one level up.
-  if (ReadFlag(device + "/queue/rotational", rotational)) return rotational;
-  if (ReadFlag(device + "/../queue/rotational", rotational)) return rotational;
-  return false;
-}
-
-bool IsRotationalDevice(dev_t device) { return IsRotational(major(device), minor(device)); }
 
 }  // namespace tallyroot::platform::ahead

@@ -10,7 +10,9 @@
 //
 // Contract:
 //  - ReadTimer measures one read (or batch of reads) on the calling thread;
-//    sampled, it costs four system calls on a helper and eight elsewhere, so
+//    sampled, it costs four system calls on a helper and eight elsewhere (on
+//    Linux; on Windows it learns no CPU time, and the pace stays that of
+//    CPU-bound reads unless a test holds it at the device's), so
 //    it wraps work items, never single entries, and while reads are CPU work
 //    only a sample of them.
 //  - BlockedShare follows the most recent few tens of milliseconds of read
@@ -18,12 +20,9 @@
 //  - PaceFor is a pure function of what was measured and of the device.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "walker/folder_listing.h"
 
@@ -51,10 +50,6 @@ class ReadTimer {
   double cpuStart_ = 0;
   double runDelayStart_ = 0;
 };
-
-// For a thread that lives as long as the process (a helper): its timers keep
-// its scheduler statistics open instead of opening them for every sample.
-void KeepThreadStatisticsOpen();
 
 // The share of recent read time spent blocked, 0..1.
 class BlockedShare {
@@ -134,13 +129,5 @@ class ReaderProbe {
   std::uint64_t countFrom_ = 0;  // a period starts once this many reads are done
   double rateBefore_ = 0;        // with half the readers; 0 before the first period
 };
-
-// Whether the block device `major`:`minor` (or, for a partition, the disk it
-// belongs to) is rotational, as sysfs under `sysRoot` says. False where sysfs
-// does not know the device (network and FUSE mounts, tmpfs, ...).
-bool IsRotational(unsigned major, unsigned minor, const std::string& sysRoot = "/sys");
-
-// The same for a device number as stat gives it.
-bool IsRotationalDevice(dev_t device);
 
 }  // namespace tallyroot::platform::ahead

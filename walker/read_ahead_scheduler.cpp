@@ -1,11 +1,6 @@
 #include "walker/read_ahead_scheduler.h"
 
-#include <pthread.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <new>
 #include <thread>
 #include <utility>
@@ -48,8 +43,8 @@ void Scheduler::SetSettings(const ReadAheadSettings& settings) {
 }
 
 Scheduler::Scheduler() : settings_(DefaultReadAhead()), on_(settings_.on) {
-  pthread_atfork([] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
-                 [] { Get().AfterForkInChild(); });
+  AtFork([] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
+         [] { Get().AfterForkInChild(); });
 }
 
 // A child process has only the thread that forked: no helper, nobody
@@ -70,8 +65,9 @@ void Scheduler::TopUp(Node& node) {
   while (node.window.size() < pace_.window &&
          node.windowStart + node.window.size() < node.children.size()) {
     const Entry& entry = node.entries[node.children[node.windowStart + node.window.size()]];
-    node.window.push_back(std::make_shared<Node>(
-        std::string(node.names.data() + entry.nameAt, entry.nameLength), node.fd, node.childChain));
+    node.window.push_back(
+        std::make_shared<Node>(std::string(node.names.data() + entry.nameAt, entry.nameLength),
+                               node.folder, node.childChain));
   }
   if (node.window.size() != before) Wake();
 }
@@ -137,7 +133,9 @@ Work Scheduler::WorkOn(const std::shared_ptr<Node>& node, bool demanded) {
   return {};
 }
 
+// Where the listing gives every size, a listed folder has nothing left to read.
 bool Scheduler::Unclaimed(const Node& node) {
+  if constexpr (kSizesListed) return false;
   return node.claimed < node.entries.size() || !node.givenBack.empty();
 }
 
@@ -279,12 +277,9 @@ void Scheduler::StartHelpers() {
 void Scheduler::HelperMain(unsigned index) {
   // Below the walking thread, which is also the window's: with dozens of
   // helpers runnable at once, the window must not wait for their slices.
-  // Relative to the thread that started it, whose niceness it inherits, so
-  // that a walk run below or above other work keeps its helpers with it.
-  const auto self = static_cast<id_t>(gettid());
-  errno = 0;
-  const int inherited = getpriority(PRIO_PROCESS, self);
-  if (errno == 0) setpriority(PRIO_PROCESS, self, inherited + kHelperNiceness);
+  // Relative to the thread that started it, so that a walk run below or
+  // above other work keeps its helpers with it.
+  LowerThisThread(kHelperNiceness);
   KeepThreadStatisticsOpen();
   Lock lock(*this);
   // Woken by a notify on changed_ and not yet done with it: one meant for

@@ -19,8 +19,6 @@
 //    listing it waits for, not for every read.
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -37,6 +35,7 @@
 #include "walker/read_ahead.h"
 #include "walker/read_ahead_node.h"
 #include "walker/read_ahead_pace.h"
+#include "walker/read_ahead_system.h"
 
 namespace tallyroot::platform::ahead {
 
@@ -68,7 +67,7 @@ class Scheduler {
 
   TakenChild AdoptRoot(const std::string& folderPath);
 
-  std::unique_ptr<ReadAheadLevel> Adopt(int fd, posix::FolderId id, Chain enclosing);
+  std::unique_ptr<ReadAheadLevel> Adopt(FolderHandle::Native folder, FolderId id, Chain enclosing);
 
   // False when the wait hook asked to stop before the entry was ready.
   bool WaitForEntry(ReadAheadLevel& level, std::size_t at);
@@ -192,7 +191,7 @@ class Scheduler {
 
   // The device of the walk's outermost folder, probed anew for its best
   // number of readers when the walks move to it.
-  void NoteDevice(dev_t device);
+  void NoteDevice(std::uint64_t device);
 
   // False when another thread walks with read-ahead, or it is off.
   bool StartWalk();
@@ -220,8 +219,8 @@ class Scheduler {
   std::size_t maxBytes_ = 0;             // fixed for a walk
   std::size_t maxDescriptors_ = 0;
   unsigned cpuHelpers_ = 1;
-  dev_t device_ = 0;         // that of the walk's outermost folder
-  bool rotational_ = false;  // whether it is rotational
+  std::uint64_t device_ = 0;  // that of the walk's outermost folder
+  bool rotational_ = false;   // whether it is rotational
   ReaderProbe probe_;
   unsigned unsampled_ = 0;
   bool sampleNext_ = false;

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "walker/child_name.h"
 #include "walker/posix/folder_id_index.h"
 #include "walker/posix/reads.h"
 #include "walker/read_ahead.h"
@@ -26,11 +27,6 @@ namespace {
 
 constexpr std::size_t kBufferSize = 16 * 1024;
 
-// Listings nested deeper than this are not read ahead: each listing read
-// ahead carries the identities of every folder open around it, which in a
-// chain of folders thousands deep would cost memory by the square of the
-// depth, and trees that deep are chains with little to read beside the path.
-constexpr std::size_t kReadAheadLevels = 128;
 using posix::kMaxNameBytes;
 
 // The folders this thread has open, innermost last. Listings nest, so this
@@ -120,22 +116,19 @@ void ReturnBuffer(char* buffer, std::size_t level) {
   (BufferSize(level) == kBufferSize ? tFreeBuffers : tFreeDeepBuffers).emplace_back(buffer);
 }
 
+// The descriptor a read-ahead level holds; -1 when it ended before its
+// folder was read.
+int FdOf(const ReadAheadLevel& level) {
+  const ahead::FolderHandle* const folder = level.Folder();
+  return folder ? folder->get() : -1;
+}
+
 // The name of `folderPath` in the innermost open folder, when it is a direct
 // child of it (the path being that folder's, the name and a separator).
 std::optional<std::string_view> ChildOfInnermost(const std::string& folderPath) {
   if (tOpenFolders.empty()) return std::nullopt;
   const OpenFolder& parent = tOpenFolders.back();
-  // The same string grown since (as the walker passes it) still starts with
-  // the parent's path; only another string needs comparing.
-  if (folderPath.size() <= parent.pathLength + 1 ||
-      (&folderPath != parent.path &&
-       folderPath.compare(0, parent.pathLength, *parent.path, 0, parent.pathLength) != 0)) {
-    return std::nullopt;
-  }
-  const std::string_view rest(folderPath.data() + parent.pathLength,
-                              folderPath.size() - parent.pathLength - 1);
-  if (rest.find(kSeparator) != std::string_view::npos) return std::nullopt;
-  return rest;
+  return ChildName(folderPath, *parent.path, parent.pathLength);
 }
 
 // Opens `folderPath`, relative to the innermost open folder when it is a
@@ -226,31 +219,19 @@ FolderListing::FolderListing(const std::string& folderPath) : level_(tOpenFolder
     unread_ = taken.unread;
     if (!taken.level) return;  // a cycle, a pseudo file system or not openable
     NoteIfAbove(taken.level->Id());
-    PushOpen({taken.level->Fd(), taken.level->Id(), &folderPath, folderPath.size(),
+    PushOpen({FdOf(*taken.level), taken.level->Id(), &folderPath, folderPath.size(),
               taken.level.get(), nullptr});
     state_.ahead = std::move(taken.level);
   };
 
-  // The walk entering the child folder that the innermost listing has just
-  // given out: its listing may have been read ahead.
-  if (level_ <= kReadAheadLevels && !tOpenFolders.empty() && tOpenFolders.back().level) {
-    if (const std::optional<std::string_view> name = ChildOfInnermost(folderPath)) {
-      TakenChild taken = TakeReadAheadChild(*tOpenFolders.back().level, *name);
-      if (taken.matched) {
-        adopt(std::move(taken));
-        return;
-      }
-    }
-  }
-
-  // The outermost listing of a walk: read-ahead opens and reads it, so that
-  // not even the first read keeps the walking thread waiting on the device.
-  if (tOpenFolders.empty() && ReadAheadWanted()) {
-    TakenChild taken = OpenReadAheadRoot(folderPath);
-    if (taken.matched) {
-      adopt(std::move(taken));
-      return;
-    }
+  // A child that the innermost listing has just given out, or the outermost
+  // listing of a walk, may have its listing read ahead.
+  ReadAheadLevel* const innermost = tOpenFolders.empty() ? nullptr : tOpenFolders.back().level;
+  if (TakenChild taken = TakeReadAhead(folderPath, level_, innermost,
+                                       innermost ? ChildOfInnermost(folderPath) : std::nullopt);
+      taken.matched) {
+    adopt(std::move(taken));
+    return;
   }
 
   posix::FolderId id{};
@@ -262,7 +243,7 @@ FolderListing::FolderListing(const std::string& folderPath) : level_(tOpenFolder
     enclosing.reserve(tOpenFolders.size() + 1);
     for (const OpenFolder& open : tOpenFolders) enclosing.push_back(open.id);
     if (auto level = AdoptReadAheadFolder(fd, id, std::move(enclosing))) {
-      PushOpen({level->Fd(), id, &folderPath, folderPath.size(), level.get(), nullptr});
+      PushOpen({FdOf(*level), id, &folderPath, folderPath.size(), level.get(), nullptr});
       state_.ahead = std::move(level);
       return;
     }

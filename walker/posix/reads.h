@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "walker/folder_listing.h"
+#include "walker/posix/folder_handle.h"
 
 namespace tallyroot::platform::posix {
 
@@ -42,11 +43,8 @@ inline ListedRecord NextRecord(const char* buffer, long& offset) {
           record->d_off};
 }
 
-// What makes a folder the same folder, whatever path led to it.
-struct FolderId {
-  dev_t device;
-  ino_t inode;
-};
+using platform::FolderId;
+using platform::kNoCycle;
 
 // Whether a folder of a kernel pseudo file system (proc, sysfs, ...) is open
 // as `fd`; such a folder holds no disk space and is listed as empty.
@@ -58,10 +56,6 @@ enum class Verdict {
   Empty,  // a pseudo file system: complete, and empty
   Cycle,  // already open further up (a bind mount of an ancestor): cut short
 };
-
-// Position in a chain of open folders (0 = the outermost); kNoCycle where
-// no folder of the chain is meant.
-inline constexpr std::size_t kNoCycle = static_cast<std::size_t>(-1);
 
 // The verdict on the folder open as `fd` with identity `self` under the
 // folders `chain` (everything open around it on the walking thread,

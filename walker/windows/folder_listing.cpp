@@ -1,5 +1,7 @@
 // The Windows folder listing: one FindFirstFileExW search per folder, which
-// gives each entry's name, attributes and size, so no file is ever opened.
+// gives each entry's name, attributes and size, so no file is ever opened;
+// or the listing read ahead (read_ahead.h, windows/ahead_reads.cpp) when
+// read-ahead serves the walk.
 //
 // No cycle can form here: the only folders entered are real ones, as every
 // reparse point that stands for another name (symbolic link, junction,
@@ -9,10 +11,15 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "walker/child_name.h"
 #include "walker/folder_listing.h"
+#include "walker/read_ahead.h"
 #include "walker/windows/listing_calls.h"
 #include "walker/windows/wide_names.h"
 
@@ -32,59 +39,93 @@ using windows::AppendWtf8;
 // and its long form as the system takes it ("\\?\C:\x\"). A child of the
 // innermost one gets its long form by appending its name, with no second
 // look at the whole path. The long forms are kept per level, so that their
-// capacity is reused and walking allocates nothing per folder once the
-// deepest level has been reached.
+// capacity is reused and a walk allocates nothing per folder once it has
+// reached its deepest level; a level read ahead holds its own.
 struct OpenFolder {
   const std::string* path;  // the folder's path is its first pathLength bytes
   std::size_t pathLength;
+  ReadAheadLevel* level;  // when read-ahead serves the listing
 };
-thread_local std::vector<OpenFolder> tOpenFolders;
-thread_local std::vector<std::wstring> tSystemPaths;
 
-thread_local std::vector<std::unique_ptr<FindBuffer>> tFreeBuffers;
+// What this thread's listings share, made when its outermost listing opens
+// and freed when that closes. It is held through a plain pointer: mingw's
+// runtime frees a thread's thread_local storage before it destroys the
+// objects in it, so a thread_local with a destructor would crash the program
+// when a thread that walked ends.
+struct ThreadListings {
+  std::vector<OpenFolder> open;  // innermost last
+  std::vector<std::wstring> systemPaths;
+  std::vector<std::unique_ptr<FindBuffer>> freeBuffers;
+};
+thread_local ThreadListings* tListings = nullptr;
+
+// The level a listing opening now on this thread takes.
+std::size_t OpeningLevel() {
+  if (!tListings) tListings = new ThreadListings;
+  return tListings->open.size() + 1;
+}
 
 FindBuffer* TakeBuffer() {
-  if (tFreeBuffers.empty()) return new FindBuffer;
-  FindBuffer* buffer = tFreeBuffers.back().release();
-  tFreeBuffers.pop_back();
+  if (tListings->freeBuffers.empty()) return new FindBuffer;
+  FindBuffer* buffer = tListings->freeBuffers.back().release();
+  tListings->freeBuffers.pop_back();
   return buffer;
 }
 
-void ReturnBuffer(FindBuffer* buffer) { tFreeBuffers.emplace_back(buffer); }
+void ReturnBuffer(FindBuffer* buffer) { tListings->freeBuffers.emplace_back(buffer); }
+
+// The name of `folderPath` in the innermost open folder, when it is a direct
+// child of it.
+std::optional<std::string_view> ChildOfInnermost(const std::string& folderPath) {
+  if (tListings->open.empty()) return std::nullopt;
+  const OpenFolder& parent = tListings->open.back();
+  return ChildName(folderPath, *parent.path, parent.pathLength);
+}
+
+// The long form of the innermost open folder; none for a level read ahead
+// that ended before its folder was read.
+const std::wstring* InnermostSystemPath() {
+  const OpenFolder& open = tListings->open.back();
+  if (!open.level) return &tListings->systemPaths[tListings->open.size() - 1];
+  const ahead::FolderHandle* const folder = open.level->Folder();
+  return folder ? &folder->get() : nullptr;
+}
 
 // The long form of `folderPath` (ending with the separator) into `out`.
 bool SystemPath(const std::string& folderPath, std::wstring& out) {
   out.clear();
-  if (!tOpenFolders.empty()) {
-    const OpenFolder& open = tOpenFolders.back();
-    const std::string_view parent = std::string_view(*open.path).substr(0, open.pathLength);
-    if (folderPath.size() > parent.size() + 1 && std::string_view(folderPath).starts_with(parent) &&
-        folderPath.find(kSeparator, parent.size()) == folderPath.size() - 1) {
-      out = tSystemPaths[tOpenFolders.size() - 1];
-      AppendWide(out, std::string_view(folderPath).substr(parent.size()));
+  if (const std::optional<std::string_view> name = ChildOfInnermost(folderPath)) {
+    if (const std::wstring* const parent = InnermostSystemPath()) {
+      out = *parent;
+      AppendWide(out, *name);
+      out += L'\\';
       return true;
     }
   }
-  std::wstring given;
-  AppendWide(given, folderPath);
-  std::wstring full(given.size() + MAX_PATH, L'\0');
-  DWORD length = windows::FullPath(given.c_str(), static_cast<DWORD>(full.size()), full.data());
-  if (length >= full.size()) {
-    full.resize(length);
-    length = windows::FullPath(given.c_str(), static_cast<DWORD>(full.size()), full.data());
-  }
-  if (length == 0 || length >= full.size()) return false;
-  full.resize(length);
-  if (full.back() != L'\\') full += L'\\';
-  out = windows::LongPath(full);
-  return true;
+  return windows::LongFolderPath(folderPath, out);
 }
 
 }  // namespace
 
-FolderListing::FolderListing(const std::string& folderPath) : level_(tOpenFolders.size() + 1) {
-  if (tSystemPaths.size() < level_) tSystemPaths.resize(level_);
-  std::wstring& systemPath = tSystemPaths[level_ - 1];
+FolderListing::FolderListing(const std::string& folderPath) : level_(OpeningLevel()) {
+  if (tListings->systemPaths.size() < level_) tListings->systemPaths.resize(level_);
+
+  // A child that the innermost listing has just given out, or the outermost
+  // listing of a walk, may have its listing read ahead; it then holds what
+  // the listing gives. Any other listing (a walk of a folder elsewhere from
+  // a callback) is read here, as without read-ahead.
+  ReadAheadLevel* const around = tListings->open.empty() ? nullptr : tListings->open.back().level;
+  TakenChild ahead = TakeReadAhead(folderPath, level_, around,
+                                   around ? ChildOfInnermost(folderPath) : std::nullopt);
+  if (ahead.matched) {
+    unread_ = ahead.unread;
+    if (!ahead.level) return;  // not listable, or an empty drive root
+    tListings->open.push_back({&folderPath, folderPath.size(), ahead.level.get()});
+    state_.ahead = std::move(ahead.level);
+    return;
+  }
+
+  std::wstring& systemPath = tListings->systemPaths[level_ - 1];
   if (!SystemPath(folderPath, systemPath)) {
     unread_ = true;
     return;
@@ -103,19 +144,29 @@ FolderListing::FolderListing(const std::string& folderPath) : level_(tOpenFolder
   state_.find = find;
   state_.buffer = buffer;
   state_.pending = true;
-  tOpenFolders.push_back({&folderPath, folderPath.size()});
+  tListings->open.push_back({&folderPath, folderPath.size(), nullptr});
 }
 
 FolderListing::~FolderListing() {
+  struct Release {
+    bool outermost;
+    ~Release() {
+      if (outermost) delete std::exchange(tListings, nullptr);
+    }
+  } release{level_ == 1};
+  if (state_.ahead) {
+    tListings->open.pop_back();
+    return;  // the level drops what was read ahead below it
+  }
   if (!state_.find) return;
-  tOpenFolders.pop_back();
+  tListings->open.pop_back();
   windows::FindEnd(state_.find);
   ReturnBuffer(state_.buffer);
 }
 
 bool FolderListing::ReadInFull() const { return true; }
 
-bool FolderListing::Unread() const { return unread_; }
+bool FolderListing::Unread() const { return unread_ || (state_.ahead && state_.ahead->Unread()); }
 
 bool FolderListing::Refill() {
   if (windows::FindNext(state_.find, state_.buffer->data)) return true;
@@ -124,12 +175,12 @@ bool FolderListing::Refill() {
 }
 
 bool FolderListing::Next(ListedEntry& entry) {
+  if (state_.ahead) return state_.ahead->Next(entry);
   if (!state_.find) return false;
   if (!state_.pending && !Refill()) return false;
   state_.pending = false;
   const WIN32_FIND_DATAW& data = state_.buffer->data;
-  const windows::JudgedEntry judged = windows::JudgeEntry(data.dwFileAttributes, data.dwReserved0,
-                                                          data.nFileSizeHigh, data.nFileSizeLow);
+  const windows::JudgedEntry judged = windows::JudgeFound(data);
   std::string& name = state_.buffer->name;
   name.clear();
   AppendWtf8(name, data.cFileName, wcsnlen(data.cFileName, MAX_PATH));
@@ -169,20 +220,5 @@ std::string ExecutableFolder() {
 }
 
 void RaiseOpenFileLimit() {}
-
-// Read-ahead is not built for Windows yet: the settings are kept, and it
-// stays off.
-namespace {
-ReadAheadSettings gReadAhead;
-}  // namespace
-
-ReadAheadSettings GetReadAhead() { return gReadAhead; }
-
-void SetReadAhead(const ReadAheadSettings& settings) {
-  gReadAhead = settings;
-  gReadAhead.on = false;
-}
-
-void SetWaitHook(WaitHook) {}
 
 }  // namespace tallyroot::platform

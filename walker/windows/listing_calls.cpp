@@ -35,4 +35,20 @@ DWORD FullPath(const wchar_t* path, DWORD capacity, wchar_t* out) {
   return GetFullPathNameW(path, capacity, out, nullptr);
 }
 
+bool LongFolderPath(const std::string& folderPath, std::wstring& out) {
+  std::wstring given;
+  AppendWide(given, folderPath);
+  std::wstring full(given.size() + MAX_PATH, L'\0');
+  DWORD length = FullPath(given.c_str(), static_cast<DWORD>(full.size()), full.data());
+  if (length >= full.size()) {
+    full.resize(length);
+    length = FullPath(given.c_str(), static_cast<DWORD>(full.size()), full.data());
+  }
+  if (length == 0 || length >= full.size()) return false;
+  full.resize(length);
+  if (full.back() != L'\\') full += L'\\';
+  out = LongPath(full);
+  return true;
+}
+
 }  // namespace tallyroot::platform::windows

@@ -7,6 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+
+#include "walker/windows/wide_names.h"
 
 namespace tallyroot::platform::windows {
 
@@ -25,5 +28,15 @@ void FindEnd(HANDLE find);
 // The absolute form of `path` written to `out`; 0 on failure,
 // or the length needed when `capacity` is too small, as GetFullPathNameW.
 DWORD FullPath(const wchar_t* path, DWORD capacity, wchar_t* out);
+
+// What an entry that a search found counts as (see JudgeEntry).
+inline JudgedEntry JudgeFound(const WIN32_FIND_DATAW& data) {
+  return JudgeEntry(data.dwFileAttributes, data.dwReserved0, data.nFileSizeHigh, data.nFileSizeLow);
+}
+
+// The long form of the folder `folderPath` as the system takes it
+// ("\\?\C:\x\", see LongPath), ending with the separator, into `out`;
+// false when the path cannot be made absolute.
+bool LongFolderPath(const std::string& folderPath, std::wstring& out);
 
 }  // namespace tallyroot::platform::windows

@@ -3,6 +3,8 @@
 // included here, so that nothing above the walker sees one.
 #pragma once
 
+#include <memory>
+
 namespace tallyroot::platform {
 
 // Separates folders in paths. Stored and passed folder paths end with it.
@@ -15,11 +17,13 @@ inline constexpr bool kPathsIgnoreCase = true;
 inline constexpr char kInitialPath[] = "C:\\";
 
 struct FindBuffer;
+class ReadAheadLevel;
 
 struct ListingState {
-  void* find = nullptr;          // the search handle, when the folder could be listed
-  FindBuffer* buffer = nullptr;  // borrowed from a per-thread pool: the entry and its name
-  bool pending = false;          // the buffer holds an entry not given out yet
+  void* find = nullptr;                   // the search handle, when the folder could be listed
+  FindBuffer* buffer = nullptr;           // borrowed from a per-thread pool: the entry and its name
+  bool pending = false;                   // the buffer holds an entry not given out yet
+  std::unique_ptr<ReadAheadLevel> ahead;  // set when read-ahead serves this listing
 };
 
 }  // namespace tallyroot::platform

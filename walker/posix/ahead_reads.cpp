@@ -1,0 +1,128 @@
+// The POSIX read-ahead's reads: a folder opened relative to its parent and
+// listed with getdents64, each entry's size read with statx relative to it.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "walker/posix/reads.h"
+#include "walker/read_ahead_node.h"
+
+namespace tallyroot::platform::ahead {
+namespace {
+
+constexpr std::size_t kBufferSize = 32 * 1024;
+
+std::atomic<std::size_t> gDescriptorsHeld{0};
+
+// Each reading thread keeps one getdents64 buffer. They are held here, not
+// by the threads: helpers are never joined, and what a thread that is still
+// running at exit holds in its own storage would count as lost.
+char* ThreadBuffer() {
+  static std::mutex mutex;
+  static std::vector<std::unique_ptr<char[]>>* const buffers =
+      new std::vector<std::unique_ptr<char[]>>;
+  thread_local char* buffer = nullptr;
+  if (!buffer) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    buffer = buffers->emplace_back(new char[kBufferSize]).get();
+  }
+  return buffer;
+}
+
+bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM; }
+
+// Opens and checks a child folder. Links are not followed: what was listed
+// as a folder and is a link by now is no folder of this tree.
+ReadEnd Open(Node& node) {
+  const int fd = node.parent ? openat(node.parent->get(), node.name.c_str(),
+                                      posix::kFolderOpenFlags | O_NOFOLLOW)
+                             : open(node.name.c_str(), posix::kFolderOpenFlags);
+  if (fd < 0) {
+    // A read ahead must not make a folder look empty for want of a
+    // descriptor that the walk itself would have had.
+    if (OutOfDescriptors(errno) && !node.demanded.load()) return ReadEnd::Abandoned;
+    node.unread = true;
+    return ReadEnd::Empty;
+  }
+  auto folder = std::make_shared<const FolderHandle>(fd);
+  struct stat self {};
+  if (fstat(fd, &self) != 0) {
+    node.unread = true;
+    return ReadEnd::Empty;
+  }
+  node.id = {self.st_dev, self.st_ino};
+  const auto idOf = [](const FolderId& id) { return id; };
+  if (posix::Judge(fd, node.id, *node.chain, idOf, node.cycleAt) != posix::Verdict::List)
+    return ReadEnd::Empty;
+  node.folder = std::move(folder);
+  return ReadEnd::Listed;
+}
+
+// Appends the entries of one getdents64 buffer.
+void Append(Node& node, const char* buffer, long filled) {
+  // A record is never smaller than its name.
+  std::size_t records = 0;
+  for (long offset = 0; offset < filled; ++records) posix::NextRecord(buffer, offset);
+  Reserve(node, records, static_cast<std::size_t>(filled));
+  for (long offset = 0; offset < filled;) {
+    const posix::ListedRecord record = posix::NextRecord(buffer, offset);
+    const std::string_view name = record.field.substr(0, record.field.find('\0'));
+    const Kind kind = record.type == DT_DIR       ? Kind::Folder
+                      : record.type == DT_UNKNOWN ? Kind::Unknown
+                                                  : Kind::File;
+    const std::size_t nameAt = node.names.size();
+    node.names.append(name);
+    AddEntry(node, nameAt, kind, record.inode, 0);
+  }
+}
+
+}  // namespace
+
+FolderHandle::FolderHandle(int fd) : fd_(fd) {
+  gDescriptorsHeld.fetch_add(1, std::memory_order_relaxed);
+}
+
+FolderHandle::~FolderHandle() {
+  close(fd_);
+  gDescriptorsHeld.fetch_sub(1, std::memory_order_relaxed);
+}
+
+std::size_t DescriptorsHeld() { return gDescriptorsHeld.load(std::memory_order_relaxed); }
+
+ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
+  if (!node.folder) {
+    const ReadEnd opened = Open(node);
+    if (opened != ReadEnd::Listed) return EndRead(node, opened);
+  }
+  char* buffer = ThreadBuffer();
+  for (;;) {
+    // A failure in the middle ends the listing, as it does without read-ahead.
+    const long got = getdents64(node.folder->get(), buffer, kBufferSize);
+    node.unread = node.unread || got < 0;
+    if (got <= 0) break;
+    Append(node, buffer, got);
+    if (const ReadEnd end = AfterBatch(node, maxBytes); end != ReadEnd::Listed) return end;
+  }
+  return EndRead(node, ReadEnd::Listed);
+}
+
+bool ReadSize(Node& node, std::size_t at) {
+  Entry& entry = node.entries[at];
+  ListedEntry read;
+  const bool typeKnown = entry.kind == Kind::File;
+  const posix::EntryRead outcome =
+      posix::ReadEntry(node.folder->get(), node.names.data() + entry.nameAt, typeKnown, read);
+  if (outcome == posix::EntryRead::Vanished) {
+    entry.kind = Kind::Vanished;
+    return false;
+  }
+  if (outcome == posix::EntryRead::Unsized) node.unsized.store(true, std::memory_order_relaxed);
+  entry.kind = read.isFolder ? Kind::Folder : Kind::File;
+  entry.size = read.size;
+  return true;
+}
+
+}  // namespace tallyroot::platform::ahead

@@ -1,0 +1,119 @@
+// What the read-ahead asks of a Linux system besides the reads (see
+// walker/read_ahead_system.h): the thread's CPU clock and its scheduler
+// statistics, the affinity mask, the descriptor limit, sysfs, and niceness.
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <ctime>
+#include <fstream>
+#include <system_error>
+#include <thread>
+
+#include "walker/posix/rotational.h"
+#include "walker/read_ahead_system.h"
+
+namespace tallyroot::platform {
+namespace {
+
+// A helper lives as long as the process and reads its scheduler statistics
+// for many sampled reads: it keeps them open and reads them again at offset
+// 0, since opening them each time cost more than all the rest of the timing.
+// Other threads open them for each reading, so that nothing stays open, or
+// registered for the thread's end, after they are gone. A helper never
+// forks, so a descriptor kept is always its own thread's.
+thread_local bool tKeepsStatistics = false;
+thread_local int tStatistics = -1;
+
+bool ReadFlag(const std::string& path, bool& flag) {
+  std::ifstream file(path);
+  int value = 0;
+  if (!(file >> value)) return false;
+  flag = value != 0;
+  return true;
+}
+
+}  // namespace
+
+namespace ahead {
+
+// This thread's time waiting for a CPU, from its scheduler statistics (time
+// on a CPU, time waiting for one, time slices).
+double ThreadRunDelaySeconds() {
+  const int fd =
+      tStatistics >= 0 ? tStatistics : open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char text[96];
+  const ssize_t got = pread(fd, text, sizeof text - 1, 0);
+  if (tKeepsStatistics) {
+    tStatistics = fd;
+  } else {
+    close(fd);
+  }
+  if (got <= 0) return -1;
+  // sscanf would cost more than the rest of a sampled read's timing.
+  const char* const end = text + got;
+  std::uint64_t onCpu = 0, waiting = 0;
+  const auto first = std::from_chars(text, end, onCpu);
+  if (first.ec != std::errc() || first.ptr == end || *first.ptr != ' ') return -1;
+  if (std::from_chars(first.ptr + 1, end, waiting).ec != std::errc()) return -1;
+  return double(waiting) * 1e-9;
+}
+
+double ThreadCpuSeconds() {
+  timespec cpu{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);  // exact, unlike the tick-based counters
+  return double(cpu.tv_sec) + double(cpu.tv_nsec) * 1e-9;
+}
+
+void KeepThreadStatisticsOpen() { tKeepsStatistics = true; }
+
+unsigned UsableCpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+std::size_t OpenDescriptorLimit() {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  return static_cast<std::size_t>(limit.rlim_cur);
+}
+
+bool IsRotationalDevice(std::uint64_t device) {
+  return posix::IsRotational(major(device), minor(device));
+}
+
+void AtFork(void (*prepare)(), void (*parent)(), void (*child)()) {
+  pthread_atfork(prepare, parent, child);
+}
+
+// Niceness is per thread on Linux, and a new thread inherits its creator's.
+void LowerThisThread(int steps) {
+  const auto self = static_cast<id_t>(gettid());
+  errno = 0;
+  const int inherited = getpriority(PRIO_PROCESS, self);
+  if (errno == 0) setpriority(PRIO_PROCESS, self, inherited + steps);
+}
+
+}  // namespace ahead
+
+bool posix::IsRotational(unsigned major, unsigned minor, const std::string& sysRoot) {
+  const std::string device =
+      sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+  bool rotational = false;
+  // A partition has no queue of its own; its disk's is one level up.
+  if (ReadFlag(device + "/queue/rotational", rotational)) return rotational;
+  if (ReadFlag(device + "/../queue/rotational", rotational)) return rotational;
+  return false;
+}
+
+}  // namespace tallyroot::platform

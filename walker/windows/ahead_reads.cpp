@@ -1,0 +1,83 @@
+// The Windows read-ahead's folder read: one FindFirstFileExW search through
+// the listing layer, which gives every entry's size with its name, so the
+// folder is complete once it is listed and no size is ever read.
+#include <windows.h>
+
+#include <string>
+
+#include "walker/read_ahead_node.h"
+#include "walker/windows/listing_calls.h"
+#include "walker/windows/wide_names.h"
+
+namespace tallyroot::platform::ahead {
+namespace {
+
+// Entries listed between two looks at whether the read is still wanted.
+constexpr std::size_t kBatch = 256;
+
+// A search, ended with the object.
+class Search {
+ public:
+  explicit Search(HANDLE find) : find_(find) {}
+  ~Search() {
+    if (find_ != INVALID_HANDLE_VALUE) windows::FindEnd(find_);
+  }
+  Search(const Search&) = delete;
+  Search& operator=(const Search&) = delete;
+  HANDLE get() const { return find_; }
+
+ private:
+  HANDLE find_;
+};
+
+// The long form of the node's folder: its parent's and its name, or, for
+// the outermost folder of a walk, its path made absolute.
+bool FolderPath(const Node& node, std::wstring& path) {
+  if (!node.parent) return windows::LongFolderPath(node.name, path);
+  path = node.parent->get();
+  windows::AppendWide(path, node.name);
+  path += L'\\';
+  return true;
+}
+
+}  // namespace
+
+// No handle stays open between reads.
+std::size_t DescriptorsHeld() { return 0; }
+
+ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
+  if (!node.folder) {
+    std::wstring path;
+    if (!FolderPath(node, path)) {
+      node.unread = true;
+      return EndRead(node, ReadEnd::Empty);
+    }
+    node.folder = std::make_shared<const FolderHandle>(std::move(path));
+  }
+  std::wstring pattern = node.folder->get() + L'*';
+  WIN32_FIND_DATAW data;
+  const Search search(windows::FindFirst(pattern.c_str(), data));
+  if (search.get() == INVALID_HANDLE_VALUE) {
+    // A drive root with nothing on it has no entry to match; anything else
+    // that fails (missing, not a folder, no permission) could not be read.
+    node.unread = GetLastError() != ERROR_FILE_NOT_FOUND;
+    return EndRead(node, ReadEnd::Empty);
+  }
+  for (std::size_t listed = 1;; ++listed) {
+    const windows::JudgedEntry judged = windows::JudgeFound(data);
+    const std::size_t nameAt = node.names.size();
+    windows::AppendWtf8(node.names, data.cFileName, wcsnlen(data.cFileName, MAX_PATH));
+    AddEntry(node, nameAt, judged.isFolder ? Kind::Folder : Kind::File, 0, judged.size);
+    if (listed % kBatch == 0) {
+      if (const ReadEnd end = AfterBatch(node, maxBytes); end != ReadEnd::Listed) return end;
+    }
+    if (!windows::FindNext(search.get(), data)) {
+      // A failure in the middle ends the listing, as it does without read-ahead.
+      node.unread = node.unread || GetLastError() != ERROR_NO_MORE_FILES;
+      break;
+    }
+  }
+  return EndRead(node, ReadEnd::Listed);
+}
+
+}  // namespace tallyroot::platform::ahead
