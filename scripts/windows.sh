@@ -37,8 +37,8 @@ phase_done() {
   phase_start=$SECONDS
 }
 
-scripts/setup.sh g++-mingw-w64-x86-64-posix wine wine64 qt6-base-dev-tools ninja-build \
-  dpkg-dev zip googletest
+scripts/setup.sh g++-mingw-w64-x86-64-posix wine wine64 fonts-wine qt6-base-dev-tools \
+  ninja-build dpkg-dev zip googletest
 phase_done packages
 
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)  # e.g. 6.4.2+dfsg-10
@@ -215,6 +215,12 @@ if $test; then
   # program gets it without that prefix. Headless, then: Qt's offscreen platform.
   export WINEQT_QPA_PLATFORM=offscreen
   wineboot --init >/dev/null 2>&1 || true
+  # Windows' dialog font "MS Shell Dlg" stands for Tahoma, which Debian's
+  # wine keeps in fonts-wine but puts into no prefix. Without it Qt takes the
+  # first family it finds (DejaVu Math TeX Gyre), whose line is four times
+  # the font's height: a line edit centres that line and paints its text
+  # above the box.
+  cp -u /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   wineserver --wait
   phase_done "wine prefix"
   tests_passed=true
