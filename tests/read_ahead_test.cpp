@@ -6,6 +6,7 @@
 // /proc.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "tests/support/fixture_tree.h"
 #include "tests/support/scoped_read_ahead.h"
 #include "tests/support/walk_trace.h"
+#include "walker/read_ahead_node.h"
 
 #if !defined(_WIN32)
 #include "tests/support/child_process.h"
@@ -84,6 +86,20 @@ TEST(ReadAhead, WalksTheSameWithSkipsAndTinyBoundsAsWithout) {
       }
     }
   }
+}
+
+// The walks are the same because read-ahead served them, not because it
+// stood aside: while a walk is open, the listings it holds are its own.
+TEST(ReadAhead, HoldsTheListingsOfTheWalk) {
+  FixtureTree tree;
+  Build(tree, 10, 20);
+  static std::size_t held;
+  held = 0;
+  ScopedReadAhead on(On());
+  bool abort = false;
+  FindFiles([] { held = std::max(held, tallyroot::platform::ahead::BytesHeld()); }, nullptr,
+            tree.Root(), AllDeep, abort);
+  EXPECT_GT(held, 0u);
 }
 
 // A callback that walks another child than the one met (d0) gets that child;
