@@ -4,7 +4,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -18,6 +17,9 @@ namespace tallyroot::testing {
 // The separator of the walker's paths, as text to join them with.
 inline const std::string kSep(1, platform::kSeparator);
 
+// Removes the folder `root` and all below it, however deep; errors are ignored.
+void RemoveTree(const std::string& root);
+
 class FixtureTree {
  public:
   // In the temporary folder, or in `base` (in memory, say, for a deep tree).
@@ -30,16 +32,7 @@ class FixtureTree {
     if (root_.empty()) throw std::runtime_error("cannot make a temporary folder");
     if (root_.ends_with(kSep)) root_.pop_back();
   }
-  ~FixtureTree() {
-#if defined(_WIN32)
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-#else
-    // By tools that reopen unreadable folders and take trees deeper than any path.
-    (void)!std::system(
-        ("chmod -R u+rwx '" + root_ + "' 2>/dev/null; rm -rf '" + root_ + "'").c_str());
-#endif
-  }
+  ~FixtureTree() { RemoveTree(root_); }
   FixtureTree(const FixtureTree&) = delete;
 
   const std::string& Root() const { return root_; }  // without a trailing separator
