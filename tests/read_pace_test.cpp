@@ -61,10 +61,11 @@ TEST(ReadPace, ReadsThatWaitOnTheDeviceGetManyHelpersExceptOnARotationalDisk) {
 
 // Reads per second with n readers, from a device whose every read takes
 // `latency` (readers added finish their first read that much later). Until
-// `sparseUntil` seconds the walk offers work to 8 readers only.
+// `sparseUntil` seconds the walk offers work to 8 readers only, and after
+// that to `workFor`.
 template <typename Rate>
 unsigned ProbeOn(Rate rate, unsigned start = kRotationalReaders, double latency = 0.001,
-                 double sparseUntil = 0) {
+                 double sparseUntil = 0, unsigned workFor = kMaxHelpers) {
   constexpr double kStep = 0.001;
   ReaderProbe probe;
   probe.Restart(start);
@@ -74,9 +75,10 @@ unsigned ProbeOn(Rate rate, unsigned start = kRotationalReaders, double latency 
     const double seconds = step * kStep;
     const std::size_t lag = static_cast<std::size_t>(latency / kStep);
     unsigned reading = started[started.size() > lag ? started.size() - 1 - lag : 0];
-    if (seconds < sparseUntil && reading > 8) {
-      idle += (reading - 8) * kStep;
-      reading = 8;
+    const unsigned offered = seconds < sparseUntil ? 8 : workFor;
+    if (reading > offered) {
+      idle += (reading - offered) * kStep;
+      reading = offered;
     }
     done += rate(reading) * kStep;
     started.push_back(probe.Note(static_cast<std::uint64_t>(done), idle, seconds));
@@ -95,6 +97,9 @@ TEST(ReadPace, ReadersAreDoubledOnlyWhileMoreReadFaster) {
   EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * std::min(n, 16u); }, kDeviceReaders), 16u);
   // A share that answers after 20 ms, with little to read ahead in the first second.
   EXPECT_EQ(ProbeOn([](unsigned n) { return n / 0.02; }, kDeviceReaders, 0.02, 1.0), kMaxHelpers);
+  // A walk that has work for 16 readers at most: the readers added beyond
+  // them find none, and go again.
+  EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * n; }, kRotationalReaders, 0.001, 0, 16), 16u);
   const Pace wide = PaceFor(0.9, 1, {}, true, 16, 0.002);
   EXPECT_EQ(wide.helpers, 16u);
   EXPECT_FALSE(wide.inodeOrder);

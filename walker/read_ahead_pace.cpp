@@ -29,11 +29,13 @@ constexpr std::size_t kWaitingWindow = 64;
 constexpr double kItemSeconds = 0.002;
 constexpr std::size_t kCpuChunk = 512;
 
-// A period of the reader probe: at least this long, and this many reads
-// finished per reader. What a doubling of the readers must gain in reads
-// per second to be kept, and the share of the period that the helpers may
-// have spent without work for it to count.
+// A period of the reader probe: at least this long (shorter while the
+// readers are fewer than kProbeShortBelow, see ReaderProbe::Note), and this
+// many reads finished per reader. What a doubling of the readers must gain
+// in reads per second to be kept, and the share of the period that the
+// helpers may have spent without work for it to count.
 constexpr double kProbePeriodSeconds = 0.1;
+constexpr unsigned kProbeShortBelow = 8;
 constexpr double kProbePeriodReads = 8;
 constexpr double kProbeGain = 1.25;
 constexpr double kProbeIdleShare = 0.1;
@@ -140,26 +142,36 @@ unsigned ReaderProbe::Note(std::uint64_t done, double idleSeconds, double second
     idleAtStart_ = idleSeconds;
     return readers_;
   }
+  // A doubling from few readers either nearly doubles the rate (a device
+  // that serves reads side by side) or lowers it (a head that seeks), which
+  // a shorter period tells apart as well; each period at few readers is time
+  // a device that serves many is read slowly.
+  const double period =
+      kProbePeriodSeconds * std::min(1.0, double(readers_) / double(kProbeShortBelow));
   const double elapsed = seconds - periodStart_;
-  if (elapsed < kProbePeriodSeconds || double(done - doneAtStart_) < kProbePeriodReads * readers_) {
+  if (elapsed < period || double(done - doneAtStart_) < kProbePeriodReads * readers_) {
     return readers_;
   }
-  // Helpers that found nothing to read say how much work there is, not
-  // what the device serves: such a period decides nothing.
-  if (idleSeconds - idleAtStart_ <= kProbeIdleShare * readers_ * elapsed) {
-    const double rate = double(done - doneAtStart_) / elapsed;
+  const double rate = double(done - doneAtStart_) / elapsed;
+  // Helpers that found nothing to read say how much work there is, not what
+  // the device serves. Before any rate is known (early in a walk) such a
+  // period decides nothing. After a doubling, the readers added found too
+  // little work: they stay only if they read faster all the same, and the
+  // probe ends, since more would only wait for work too.
+  const bool idle = idleSeconds - idleAtStart_ > kProbeIdleShare * readers_ * elapsed;
+  if (!idle || rateBefore_ > 0) {
     if (rateBefore_ > 0 && rate < kProbeGain * rateBefore_) {
       readers_ /= 2;
       settled_ = true;
       return readers_;
     }
-    rateBefore_ = rate;
-    if (readers_ >= kMaxHelpers) {
+    if (idle || readers_ >= kMaxHelpers) {
       settled_ = true;
-    } else {
-      readers_ *= 2;
-      countFrom_ = done + readers_;
+      return readers_;
     }
+    rateBefore_ = rate;
+    readers_ *= 2;
+    countFrom_ = done + readers_;
   }
   periodStart_ = seconds;
   doneAtStart_ = done;

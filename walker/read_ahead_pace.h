@@ -110,7 +110,8 @@ Pace PaceFor(double blockedShare, unsigned cpuHelpers, const Pace& previous, boo
 // probe starts with kRotationalReaders on a rotational disk, kDeviceReaders
 // on any other, and doubles them, one period of reading at a time, while the
 // reads finished per second grow by a clear margin; when a doubling gains
-// too little it goes back and stays there.
+// too little, or the readers it added find too little work, it goes back
+// and stays there.
 class ReaderProbe {
  public:
   void Restart(unsigned readers);
