@@ -53,7 +53,7 @@ void Scheduler::AfterForkInChild() {
   helpersStarted_ = 0;
   walkerWaiting_.store(false);
   awaited_.store(nullptr);
-  helperWakeDue_ = walkerWakeDue_ = false;
+  due_ = Due{};
   new (&changed_) std::condition_variable;
   new (&walkerWoken_) std::condition_variable;
   new (&parked_) std::condition_variable;
@@ -87,7 +87,7 @@ void Scheduler::Drop(std::shared_ptr<Node>& child, std::vector<std::shared_ptr<N
 // is work, and dozens of idle ones do not all contend for the lock to find
 // nothing.
 void Scheduler::Wake() {
-  helperWakeDue_ = true;
+  due_.helper = true;
   if (pace_.walkerReads) WakeWalker();
 }
 
@@ -287,13 +287,13 @@ void Scheduler::HelperMain(unsigned index) {
   bool woken = false;
   for (;;) {
     if (!walking_ || index >= pace_.helpers) {
-      if (woken) helperWakeDue_ = true;
+      if (woken) due_.helper = true;
       woken = false;
       SendDue();
       parked_.wait(lock);  // only a walk or a faster pace wakes it
     } else if (Work work = Pick(); work.node) {
       woken = false;
-      helperWakeDue_ = true;  // there may be more: the next helper looks
+      due_.helper = true;  // there may be more: the next helper looks
       Run(std::move(work), lock);
     } else {
       SendDue();

@@ -97,21 +97,27 @@ class Scheduler {
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
     void unlock() {
-      const bool helper = std::exchange(scheduler_.helperWakeDue_, false);
-      const bool walker = std::exchange(scheduler_.walkerWakeDue_, false);
+      const Due due = std::exchange(scheduler_.due_, Due{});
       unique_lock::unlock();
-      if (helper) scheduler_.changed_.notify_one();
-      if (walker) scheduler_.walkerWoken_.notify_one();
+      scheduler_.Send(due);
     }
 
    private:
     Scheduler& scheduler_;
   };
 
-  void SendDue() {
-    if (std::exchange(helperWakeDue_, false)) changed_.notify_one();
-    if (std::exchange(walkerWakeDue_, false)) walkerWoken_.notify_one();
+  // Wake-ups to send when the lock is let go.
+  struct Due {
+    bool helper = false;
+    bool walker = false;
+  };
+
+  void Send(Due due) {
+    if (due.helper) changed_.notify_one();
+    if (due.walker) walkerWoken_.notify_one();
   }
+
+  void SendDue() { Send(std::exchange(due_, Due{})); }
 
   Scheduler();
 
@@ -145,7 +151,7 @@ class Scheduler {
 
   // Wakes the walking thread if it waits, once the lock is let go.
   void WakeWalker() {
-    if (walkerWaiting_.load(std::memory_order_relaxed)) walkerWakeDue_ = true;
+    if (walkerWaiting_.load(std::memory_order_relaxed)) due_.walker = true;
   }
 
   // The most urgent work: what the walk waits for, then, from the innermost
@@ -207,8 +213,7 @@ class Scheduler {
   std::atomic<bool> walkerWaiting_{false};
   // The ready flag of the entry the walking thread waits for, if any.
   std::atomic<const std::atomic<bool>*> awaited_{nullptr};
-  bool helperWakeDue_ = false;  // wake-ups to send when the lock is let go
-  bool walkerWakeDue_ = false;
+  Due due_;
   std::atomic<WaitHook> waitHook_{nullptr};
   ReadAheadSettings settings_;
   std::atomic<bool> on_;
