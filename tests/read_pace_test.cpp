@@ -62,10 +62,12 @@ TEST(ReadPace, ReadsThatWaitOnTheDeviceGetManyHelpersExceptOnARotationalDisk) {
 // Reads per second with n readers, from a device whose every read takes
 // `latency` (readers added finish their first read that much later). Until
 // `sparseUntil` seconds the walk offers work to 8 readers only, and after
-// that to `workFor`.
+// that to `workFor`. `reachedAt`, if given, learns when the probe first
+// chose the readers it ends with.
 template <typename Rate>
 unsigned ProbeOn(Rate rate, unsigned start = kRotationalReaders, double latency = 0.001,
-                 double sparseUntil = 0, unsigned workFor = kMaxHelpers) {
+                 double sparseUntil = 0, unsigned workFor = kMaxHelpers,
+                 double* reachedAt = nullptr) {
   constexpr double kStep = 0.001;
   ReaderProbe probe;
   probe.Restart(start);
@@ -83,14 +85,24 @@ unsigned ProbeOn(Rate rate, unsigned start = kRotationalReaders, double latency 
     done += rate(reading) * kStep;
     started.push_back(probe.Note(static_cast<std::uint64_t>(done), idle, seconds));
   }
+  if (reachedAt) {
+    const auto first = std::find(started.begin(), started.end(), started.back());
+    *reachedAt = double(first - started.begin()) * kStep;
+  }
   return started.back();
 }
 
 TEST(ReadPace, ReadersAreDoubledOnlyWhileMoreReadFaster) {
   // A disk head: more readers only seek more.
   EXPECT_EQ(ProbeOn([](unsigned n) { return n <= 2 ? 300.0 : 300.0 / (1 + 0.1 * n); }), 2u);
-  // A virtual disk that calls itself rotational: it serves up to 16 at once.
-  EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * std::min(n, 16u); }), 16u);
+  // A virtual disk that calls itself rotational: it serves up to 16 at once,
+  // and is read with them soon (the ramp from two readers is time it is
+  // read slowly).
+  double reachedAt = 0;
+  EXPECT_EQ(ProbeOn([](unsigned n) { return 50000.0 * std::min(n, 16u); }, kRotationalReaders,
+                    0.001, 0, kMaxHelpers, &reachedAt),
+            16u);
+  EXPECT_LT(reachedAt, 0.1);
   EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * n; }), kMaxHelpers);
   // Any other device: a network mount takes all there are, a full SSD queue 16.
   EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * n; }, kDeviceReaders), kMaxHelpers);
