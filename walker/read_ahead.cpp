@@ -169,6 +169,7 @@ void Scheduler::NoteDevice(std::uint64_t device) {
   if (device != device_) {
     device_ = device;
     rotational_ = IsRotationalDevice(device);
+    seeks_ = SeekCheck();
     probe_.Restart(rotational_ ? kRotationalReaders : kDeviceReaders);
   }
   Repace();

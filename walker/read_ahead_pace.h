@@ -20,9 +20,11 @@
 //  - PaceFor is a pure function of what was measured and of the device.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "walker/folder_listing.h"
 
@@ -103,6 +105,26 @@ inline constexpr unsigned kDeviceReaders = 16;
 Pace PaceFor(double blockedShare, unsigned cpuHelpers, const Pace& previous, bool rotational,
              unsigned readers, double secondsPerSizeRead);
 
+// Whether a disk that calls itself rotational has a head that seeks. A read
+// that misses every cache waits for the head to move and the platter to
+// turn, milliseconds on any such disk; virtual disks often call themselves
+// rotational all the same, and answer in a fraction of a millisecond. Told
+// from the first folder listings that waited on the device at all, by their
+// median wait, so that a few answered from the drive's own cache do not
+// decide it.
+class SeekCheck {
+ public:
+  // How long one folder listing was blocked.
+  void Add(double blockedSeconds);
+  // Unknown until enough listings have waited.
+  std::optional<bool> Seeks() const { return seeks_; }
+
+ private:
+  std::array<double, 16> waits_{};
+  std::size_t count_ = 0;
+  std::optional<bool> seeks_;
+};
+
 // How many readers a device whose reads wait serves best. More reads in
 // flight help a network or FUSE mount up to dozens, a local SSD or virtual
 // disk up to its queue, and a disk whose head must seek not at all; each
@@ -111,7 +133,8 @@ Pace PaceFor(double blockedShare, unsigned cpuHelpers, const Pace& previous, boo
 // on any other, and doubles them, one period of reading at a time, while the
 // reads finished per second grow by a clear margin; when a doubling gains
 // too little, or the readers it added find too little work, it goes back
-// and stays there.
+// and stays there. A period in which the walk itself still sped up (early
+// in a walk, as it widens) decides nothing.
 class ReaderProbe {
  public:
   void Restart(unsigned readers);
@@ -122,11 +145,15 @@ class ReaderProbe {
   unsigned Readers() const { return readers_; }
 
  private:
+  void StartPeriod(std::uint64_t done, double idleSeconds, double seconds);
+
   unsigned readers_ = kRotationalReaders;
   bool settled_ = false;
   double periodStart_ = -1;
   std::uint64_t doneAtStart_ = 0;
   double idleAtStart_ = 0;
+  double halfAt_ = -1;  // when the period was half over; -1 before
+  std::uint64_t doneAtHalf_ = 0;
   std::uint64_t countFrom_ = 0;  // a period starts once this many reads are done
   double rateBefore_ = 0;        // with half the readers; 0 before the first period
 };

@@ -167,6 +167,7 @@ void Scheduler::Run(Work work, Lock& lock) {
     const ReadEnd end = ReadFolder(node, maxBytes);
     const ReadCost cost = timer.Stop();
     lock.lock();
+    NoteListing(cost);
     Note(cost, 1);
     if (end == ReadEnd::Listed) {
       node.state = State::Listed;
@@ -235,6 +236,17 @@ void Scheduler::Run(Work work, Lock& lock) {
     sizeReadSeconds_ += (perRead - sizeReadSeconds_) * 0.01;
   }
   Note(cost, stoppedAt - work.begin);
+}
+
+// A rotational disk whose listings wait less than a head takes to seek is
+// read as any other device.
+void Scheduler::NoteListing(const ReadCost& cost) {
+  if (!rotational_ || cost.cpuSeconds < 0) return;
+  seeks_.Add(cost.wallSeconds - cost.cpuSeconds - std::max(0.0, cost.runDelaySeconds));
+  if (seeks_.Seeks() == false) {
+    rotational_ = false;
+    probe_.Restart(kDeviceReaders);
+  }
 }
 
 void Scheduler::Note(const ReadCost& cost, std::size_t reads) {

@@ -184,8 +184,9 @@ class Scheduler {
   }
 
   // Learns from the cost of a read, and changes the pace when the reads
-  // have changed their nature.
+  // have changed their nature; NoteListing also from that of a listing.
   void Note(const ReadCost& cost, std::size_t reads);
+  void NoteListing(const ReadCost& cost);
 
   void Repace();
 
@@ -225,7 +226,8 @@ class Scheduler {
   std::size_t maxDescriptors_ = 0;
   unsigned cpuHelpers_ = 1;
   std::uint64_t device_ = 0;  // that of the walk's outermost folder
-  bool rotational_ = false;   // whether it is rotational
+  bool rotational_ = false;   // whether it is rotational and seeks, as far as known
+  SeekCheck seeks_;
   ReaderProbe probe_;
   unsigned unsampled_ = 0;
   bool sampleNext_ = false;
