@@ -135,14 +135,16 @@ void Scheduler::Close(ReadAheadLevel& level) {
   if (level.ended_) level.node_->cancelled.store(true);
   levels_.pop_back();  // listings nest: it is the innermost
   if (levels_.empty()) EndWalk();
-  Wake();  // memory given back may let a held-back read start
+  // What was held ahead below it is given back, and a read held back for
+  // want of room may start now.
+  if (std::exchange(heldBack_, false)) Wake();
 }
 
 std::unique_ptr<ReadAheadLevel> Scheduler::Enter(std::shared_ptr<Node> node, Lock& lock,
                                                  TakenChild* taken, bool walkerMayRead) {
   node->demanded.store(true);
   demanded_ = node;
-  Wake();
+  if (node->state == State::Waiting) Wake();  // else it is read, or being read
   const bool listed = WaitAsWalker(
       lock, [&] { return node->state == State::Listed || node->state == State::Empty; },
       walkerMayRead);

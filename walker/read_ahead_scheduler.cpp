@@ -150,9 +150,11 @@ Work Scheduler::Claim(const std::shared_ptr<Node>& node) {
   return {node, false, begin, node->claimed};
 }
 
-bool Scheduler::MayReadAhead(const Node& node) const {
-  return !node.onlyOnDemand && BytesHeld() < maxBytes_ &&
-         DescriptorsHeld() < levels_.size() + maxDescriptors_;
+bool Scheduler::MayReadAhead(const Node& node) {
+  if (node.onlyOnDemand) return false;
+  const bool may = BytesHeld() < maxBytes_ && DescriptorsHeld() < levels_.size() + maxDescriptors_;
+  heldBack_ = heldBack_ || !may;
+  return may;
 }
 
 // Runs `work` without the lock; a folder read goes on with its first sizes.

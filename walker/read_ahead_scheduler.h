@@ -171,7 +171,9 @@ class Scheduler {
 
   Work Claim(const std::shared_ptr<Node>& node);
 
-  bool MayReadAhead(const Node& node) const;
+  // Whether `node` may be read before the walk needs it: not while the
+  // listings held ahead are at their limits (noted in heldBack_).
+  bool MayReadAhead(const Node& node);
 
   // Runs `work` without the lock; a folder read goes on with its first sizes.
   void Run(Work work, Lock& lock);
@@ -220,6 +222,7 @@ class Scheduler {
   std::atomic<bool> on_;
   bool walking_ = false;                 // a thread has read-ahead listings open
   bool descending_ = false;              // the walk entered the last child it was given
+  bool heldBack_ = false;                // a read waits for listings held ahead to go
   std::vector<ReadAheadLevel*> levels_;  // the walking thread's, innermost last
   std::shared_ptr<Node> demanded_;       // read for the walk before it becomes a level
   std::size_t maxBytes_ = 0;             // fixed for a walk
