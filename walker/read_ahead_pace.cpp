@@ -91,11 +91,8 @@ void BlockedShare::Add(const ReadCost& cost) {
     wall_ /= 2;
     blocked_ /= 2;
   }
-  // Time spent waiting for a CPU is left out altogether: other work on the
-  // machine is not the device.
-  const double wall = cost.wallSeconds - std::max(0.0, cost.runDelaySeconds);
-  wall_ += std::max(0.0, wall);
-  if (wall > cost.cpuSeconds) blocked_ += wall - cost.cpuSeconds;
+  wall_ += std::max(0.0, cost.WallSeconds());
+  blocked_ += cost.BlockedSeconds();
 }
 
 bool BlockedShare::Known() const { return wall_ >= kTrustAfterSeconds; }

@@ -20,6 +20,7 @@
 //  - PaceFor is a pure function of what was measured and of the device.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -36,6 +37,12 @@ struct ReadCost {
   double wallSeconds = 0;
   double cpuSeconds = 0;
   double runDelaySeconds = 0;
+
+  // The time neither on a CPU nor waiting for one, that is blocked in the
+  // kernel; and the time less that spent waiting for a CPU, since other
+  // work on the machine is not the device. Only where the CPU time is known.
+  double WallSeconds() const { return wallSeconds - std::max(0.0, runDelaySeconds); }
+  double BlockedSeconds() const { return std::max(0.0, WallSeconds() - cpuSeconds); }
 };
 
 // Starts timing at construction; Stop() gives the cost since then. Only a

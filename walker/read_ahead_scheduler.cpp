@@ -251,7 +251,7 @@ void Scheduler::Run(Work work, Lock& lock) {
 // read as any other device.
 void Scheduler::NoteListing(const ReadCost& cost) {
   if (!rotational_ || cost.cpuSeconds < 0) return;
-  seeks_.Add(cost.wallSeconds - cost.cpuSeconds - std::max(0.0, cost.runDelaySeconds));
+  seeks_.Add(cost.BlockedSeconds());
   if (seeks_.Seeks() == false) {
     rotational_ = false;
     probe_.Restart(kDeviceReaders);
