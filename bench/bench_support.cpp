@@ -13,7 +13,7 @@
 #include <fstream>
 #include <thread>
 
-#include "walker/folder_listing.h"
+#include "walker/read_ahead/read_ahead.h"
 
 namespace tallyroot::bench {
 namespace {

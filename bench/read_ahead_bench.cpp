@@ -20,7 +20,7 @@
 #include "bench/bench_support.h"
 #include "tests/support/scoped_read_ahead.h"
 #include "tests/support/walk_trace.h"
-#include "walker/folder_listing.h"
+#include "walker/read_ahead/read_ahead.h"
 
 namespace {
 

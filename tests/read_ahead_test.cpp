@@ -18,7 +18,7 @@
 #include "tests/support/fixture_tree.h"
 #include "tests/support/scoped_read_ahead.h"
 #include "tests/support/walk_trace.h"
-#include "walker/read_ahead_node.h"
+#include "walker/read_ahead/node.h"
 
 #if !defined(_WIN32)
 #include "tests/support/child_process.h"

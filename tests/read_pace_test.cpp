@@ -9,67 +9,86 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "tests/support/fixture_tree.h"
-#include "walker/posix/rotational.h"
-#include "walker/read_ahead_pace.h"
+#include "walker/read_ahead/pace.h"
+#include "walker/read_ahead/posix/rotational.h"
 
 namespace {
 
 using namespace tallyroot::platform::ahead;
+using namespace tallyroot::platform::ahead::tuning;
 using tallyroot::platform::posix::IsRotational;
 using tallyroot::testing::FixtureTree;
 
+// The pace for reads blocked `share` of their time (none: not known yet).
+Pace PaceOf(std::optional<double> share, const Pace& previous = {}, double perSizeRead = 0.002,
+            unsigned readers = kMaxHelpers, bool rotational = false, bool remote = false) {
+  PaceInputs in;
+  in.blockedShare = share;
+  in.readers = readers;
+  in.rotational = rotational;
+  in.remote = remote;
+  in.secondsPerSizeRead = perSizeRead;
+  return PaceFor(in, previous);
+}
+
 TEST(ReadPace, ReadsThatWaitOnTheDeviceGetManyHelpersExceptOnARotationalDisk) {
   // Helpers, whether the walking thread reads, whether it waits on the device.
-  const Pace cpu = PaceFor(0.02, 1, {}, false, kMaxHelpers, 0.002);
+  const Pace cpu = PaceOf(0.02);
   EXPECT_EQ(std::tuple(cpu.helpers, cpu.walkerReads, cpu.waitsOnDevice),
             std::tuple(1u, true, false));
   // Waiting, the walking thread lets window events through.
-  const Pace device = PaceFor(0.9, 1, {}, false, kMaxHelpers, 0.002);
+  const Pace device = PaceOf(0.9);
   EXPECT_EQ(std::tuple(device.helpers, device.walkerReads, device.waitsOnDevice),
             std::tuple(kMaxHelpers, false, true));
   EXPECT_GT(device.window, cpu.window);
   EXPECT_LT(device.chunk, cpu.chunk);
   // Sizes that come from memory while the folders wait: larger items.
-  EXPECT_GT(PaceFor(0.9, 1, {}, false, kMaxHelpers, 0.00001).chunk, 64u);
+  EXPECT_GT(PaceOf(0.9, {}, 0.00001).chunk, 64u);
 
   // Reads the page cache answers against a cold disk's (blocked a quarter to a
   // half of their time); back to CPU work only when the share has clearly fallen.
-  EXPECT_FALSE(PaceFor(0.05, 1, {}, false, 16, 0.002).waitsOnDevice);
-  const Pace waiting = PaceFor(0.3, 1, {}, false, 16, 0.002);
+  EXPECT_FALSE(PaceOf(0.05).waitsOnDevice);
+  const Pace waiting = PaceOf(0.3);
   EXPECT_TRUE(waiting.waitsOnDevice);
-  EXPECT_TRUE(PaceFor(0.2, 1, waiting, false, 16, 0.002).waitsOnDevice);
-  EXPECT_FALSE(PaceFor(0.05, 1, waiting, false, 16, 0.002).waitsOnDevice);
+  EXPECT_TRUE(PaceOf(0.2, waiting).waitsOnDevice);
+  EXPECT_FALSE(PaceOf(0.05, waiting).waitsOnDevice);
   // A size read that wobbles around 2 ms / 300 keeps its chunk; one that
   // takes four times as long gets a smaller one.
-  const Pace chunked = PaceFor(0.9, 1, {}, false, 16, 0.002 / 300);
+  const Pace chunked = PaceOf(0.9, {}, 0.002 / 300);
   EXPECT_EQ(chunked.chunk, 256u);
-  EXPECT_EQ(PaceFor(0.9, 1, chunked, false, 16, 0.002 / 520).chunk, 256u);
-  EXPECT_EQ(PaceFor(0.9, 1, chunked, false, 16, 0.002 / 130).chunk, 256u);
-  EXPECT_EQ(PaceFor(0.9, 1, chunked, false, 16, 0.002 / 70).chunk, 64u);
+  EXPECT_EQ(PaceOf(0.9, chunked, 0.002 / 520).chunk, 256u);
+  EXPECT_EQ(PaceOf(0.9, chunked, 0.002 / 130).chunk, 256u);
+  EXPECT_EQ(PaceOf(0.9, chunked, 0.002 / 70).chunk, 64u);
 
-  const Pace disk = PaceFor(0.9, 1, {}, true, kRotationalReaders, 0.002);
+  // A disk head: two helpers in inode order, and the window's thread waits.
+  const Pace disk = PaceOf(0.9, {}, 0.002, kRotationalReaders, true);
   EXPECT_TRUE(disk.inodeOrder);
-  EXPECT_EQ(disk.helpers + (disk.walkerReads ? 1 : 0), 2u);  // two readers at most
-
+  EXPECT_EQ(std::tuple(disk.helpers, disk.walkerReads), std::tuple(kRotationalReaders, false));
   // A rotational disk whose reads the page cache answers is read as any.
-  EXPECT_EQ(PaceFor(0.02, 3, {}, true, 2, 0.002), PaceFor(0.02, 3, {}, false, 16, 0.002));
+  EXPECT_EQ(PaceOf(0.02, {}, 0.002, 2, true), PaceOf(0.02, {}, 0.002, 16, false));
+
+  // Until the cost is known, and on a share whatever it costs, the window's
+  // thread reads nothing; a share is read as a device that waits from the start.
+  EXPECT_FALSE(PaceOf(std::nullopt).walkerReads);
+  EXPECT_FALSE(PaceOf(std::nullopt).waitsOnDevice);
+  EXPECT_TRUE(PaceOf(std::nullopt, {}, 0.002, 16, false, true).waitsOnDevice);
+  EXPECT_FALSE(PaceOf(0.01, {}, 0.002, 16, false, true).walkerReads);
 }
 
 // Reads per second with n readers, from a device whose every read takes
 // `latency` (readers added finish their first read that much later); `rate`
 // may also take the time, for a walk whose rate changes as it goes. Until
 // `sparseUntil` seconds the walk offers work to 8 readers only, and after
-// that to `workFor`. `reachedAt`, if given, learns when the probe first
-// chose the readers it ends with.
+// that to `workFor`.
 template <typename Rate>
 unsigned ProbeOn(Rate rate, unsigned start = kRotationalReaders, double latency = 0.001,
-                 double sparseUntil = 0, unsigned workFor = kMaxHelpers,
-                 double* reachedAt = nullptr) {
+                 double sparseUntil = 0, unsigned workFor = kMaxHelpers) {
   constexpr double kStep = 0.001;
   ReaderProbe probe;
   probe.Restart(start);
@@ -91,24 +110,14 @@ unsigned ProbeOn(Rate rate, unsigned start = kRotationalReaders, double latency 
     }
     started.push_back(probe.Note(static_cast<std::uint64_t>(done), idle, seconds));
   }
-  if (reachedAt) {
-    const auto first = std::find(started.begin(), started.end(), started.back());
-    *reachedAt = double(first - started.begin()) * kStep;
-  }
   return started.back();
 }
 
 TEST(ReadPace, ReadersAreDoubledOnlyWhileMoreReadFaster) {
   // A disk head: more readers only seek more.
   EXPECT_EQ(ProbeOn([](unsigned n) { return n <= 2 ? 300.0 : 300.0 / (1 + 0.1 * n); }), 2u);
-  // A virtual disk that calls itself rotational: it serves up to 16 at once,
-  // and is read with them soon (the ramp from two readers is time it is
-  // read slowly).
-  double reachedAt = 0;
-  EXPECT_EQ(ProbeOn([](unsigned n) { return 50000.0 * std::min(n, 16u); }, kRotationalReaders,
-                    0.001, 0, kMaxHelpers, &reachedAt),
-            16u);
-  EXPECT_LT(reachedAt, 0.1);
+  // A rotational disk that serves reads side by side after all.
+  EXPECT_EQ(ProbeOn([](unsigned n) { return 50000.0 * std::min(n, 16u); }), 16u);
   EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * n; }), kMaxHelpers);
   // Any other device: a network mount takes all there are, a full SSD queue 16.
   EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * n; }, kDeviceReaders), kMaxHelpers);
@@ -126,7 +135,7 @@ TEST(ReadPace, ReadersAreDoubledOnlyWhileMoreReadFaster) {
   // A walk that has work for 16 readers at most: the readers added beyond
   // them find none, and go again.
   EXPECT_EQ(ProbeOn([](unsigned n) { return 500.0 * n; }, kRotationalReaders, 0.001, 0, 16), 16u);
-  const Pace wide = PaceFor(0.9, 1, {}, true, 16, 0.002);
+  const Pace wide = PaceOf(0.9, {}, 0.002, 16, true);
   EXPECT_EQ(wide.helpers, 16u);
   EXPECT_FALSE(wide.inodeOrder);
 }

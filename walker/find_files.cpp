@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "walker/large_stack.h"
+#include "walker/read_ahead/read_ahead.h"
 
 namespace FindFilesModule {
 

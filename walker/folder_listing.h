@@ -1,27 +1,21 @@
 // The platform layer beneath the walker: the only code that talks to the
 // operating system's folder listing. Each platform implements it in a folder
 // of its own (walker/posix/, walker/windows/), which CMake picks; this header
-// and everything above it are the same on all of them. The platform header
-// included here gives kSeparator, kPathsIgnoreCase, kInitialPath and the
-// state an open listing holds (ListingState).
+// and everything above it are the same on all of them, and include no
+// platform header. Read-ahead (walker/read_ahead/) serves these listings
+// from below and has settings of its own there.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 
-#if defined(_WIN32)
-#include "walker/windows/listing_state.h"
-#else
-#include "walker/posix/listing_state.h"
-#endif
+#include "walker/folder_id.h"
+#include "walker/path_rules.h"
 
 namespace tallyroot::platform {
-
-// Position in a chain of open folders (0 = the outermost); kNoCycle where
-// no folder of the chain is meant.
-inline constexpr std::size_t kNoCycle = static_cast<std::size_t>(-1);
 
 // One entry as the listing gives it. `name` is the raw name field (on
 // Windows the name in WTF-8, see walker/windows/wide_names.h), at most 255
@@ -59,8 +53,8 @@ struct ListedEntry {
 //    opened before it), which is how the walker uses them.
 //  - Only folders are ever opened, and nothing is written.
 //
-// Read-ahead (see ReadAheadSettings) changes none of this: what Next gives,
-// and in which order, is the same with it and without it.
+// Read-ahead (walker/read_ahead/read_ahead.h) changes none of this: what
+// Next gives, and in which order, is the same with it and without it.
 class FolderListing {
  public:
   explicit FolderListing(const std::string& folderPath);
@@ -88,75 +82,21 @@ class FolderListing {
   bool Outermost() const { return level_ == 1; }
 
  private:
+  // What an open listing holds: each platform's own (its folder_listing.cpp).
+  struct State;
+  State& state() { return *std::launder(reinterpret_cast<State*>(storage_)); }
+  const State& state() const { return *std::launder(reinterpret_cast<const State*>(storage_)); }
+
   // Reads the next batch of entries from the system; false at the end.
   bool Refill();
 
   std::size_t level_;  // 1 + the listings open around this one on this thread
   bool unread_ = false;
-  ListingState state_;  // the platform's own
+  // The State, kept in place rather than on the heap: a listing opens for
+  // every folder walked. Each platform checks that its State fits.
+  static constexpr std::size_t kStateBytes = 96;
+  alignas(std::max_align_t) unsigned char storage_[kStateBytes];
 };
-
-// Read-ahead: while one thread walks, helper threads read the listings of
-// the folders that walk is likely to enter next (names, folder flags, sizes),
-// and split the size reads of a large folder among themselves.
-//
-// Contract:
-//  - The walking thread still opens each listing and gets every entry from
-//    Next, in the same order and with the same values as without read-ahead.
-//    What is read ahead are the next few child folders (names not beginning
-//    with ".") of each listing open on that thread, innermost first, and,
-//    while the walk enters the children it is given, the folders below them
-//    in the order the walk will enter them. A child that the walk passes
-//    over without opening it, and everything read ahead below a listing once
-//    it is closed, is dropped at once; a walk that passes over every child
-//    wastes one level of reads below it at most.
-//  - An entry is given out as soon as its own size is known. How many reads
-//    are in flight follows what the reads cost: while they are CPU work (a
-//    warm page cache) there are `helpers` helpers and the walking thread
-//    reads what it needs itself rather than sleep; while they wait on the
-//    device (a cold disk, a network or FUSE mount) helpers read ahead wider,
-//    as many as are measured to read faster (up to 64), and the walking
-//    thread only waits, calling the wait hook. On a rotational disk two
-//    threads read (the walking thread and one helper), each range of sizes
-//    in inode order, unless more readers are measured to read faster. The
-//    walking thread never waits for a read that could not start, so no bound
-//    can stall a walk. The walking thread's own first listing is read by a
-//    helper, so that a first read of a slow device does not keep it from the
-//    wait hook.
-//  - Listings held, open ones included, stay below `maxBytesAhead` (a folder
-//    read because the walk needs it may exceed it by its own listing), and
-//    a bounded number of descriptors stays open for those read ahead.
-//  - Helpers work only while a walk is open on the walking thread and sleep
-//    between walks. They are never joined, so that a helper blocked in a
-//    read of a hung mount holds up neither the walk nor the program's exit.
-//    Only one thread walks with read-ahead at a time; listings of another
-//    thread meanwhile are read as without it.
-//  - Settings apply to walks whose outermost listing opens afterwards.
-//  - On Windows each listing arrives with every entry's size, so a folder
-//    is ready in full once it is read, and there are no size reads; the
-//    pace there is always that of CPU-bound reads, as no thread's CPU time
-//    is known precisely enough to tell a waiting device apart.
-//
-// Whether the read-ahead's pace follows what the reads cost (the default),
-// or is held at that for CPU-bound reads or for reads that wait on a
-// device; the last two are for tests and benchmarks.
-enum class ReadPace { Measured, CpuBound, DeviceBound };
-
-struct ReadAheadSettings {
-  bool on = false;       // by default on when this process may use two CPUs or more
-  unsigned helpers = 1;  // helpers while reads are CPU work; by default one fewer than the CPUs
-  std::size_t maxBytesAhead = std::size_t{32} << 20;
-  ReadPace pace = ReadPace::Measured;
-};
-ReadAheadSettings GetReadAhead();
-void SetReadAhead(const ReadAheadSettings& settings);
-
-// Called on the walking thread every few milliseconds while a read-ahead
-// listing waits for a read (never while it has something to give out).
-// Returns true to stop waiting: the listing then ends at once, and gives
-// nothing more. The walker connects it to its callers' wait hook.
-using WaitHook = bool (*)();
-void SetWaitHook(WaitHook hook);
 
 // The folder that holds the running executable, without a trailing separator
 // except at the file system's root; empty if it cannot be found.

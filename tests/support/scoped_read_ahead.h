@@ -2,7 +2,7 @@
 // the scope, and puts back the settings found at its end.
 #pragma once
 
-#include "walker/folder_listing.h"
+#include "walker/read_ahead/read_ahead.h"
 
 namespace tallyroot::testing {
 

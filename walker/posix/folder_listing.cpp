@@ -20,9 +20,22 @@
 #include "walker/child_name.h"
 #include "walker/posix/folder_id_index.h"
 #include "walker/posix/reads.h"
-#include "walker/read_ahead.h"
+#include "walker/read_ahead/posix/folder_handle.h"
+#include "walker/read_ahead/read_ahead.h"
 
 namespace tallyroot::platform {
+
+struct FolderListing::State {
+  int fd = -1;
+  char* buffer = nullptr;  // borrowed from a per-thread pool
+  long filled = 0;
+  long offset = 0;
+  std::size_t cutAbove = 0;  // the cycle mark of the listing around this one, kept for it
+  long long nextOffset = 0;  // where the entry after the one given out last begins
+  long long parkedAt = -1;   // while a deep listing inside holds the descriptor: where to go on
+  std::unique_ptr<ReadAheadLevel> ahead;  // set when read-ahead serves this listing
+};
+
 namespace {
 
 constexpr std::size_t kBufferSize = 16 * 1024;
@@ -204,7 +217,9 @@ int Reopen(const OpenFolder& parent, int childFd, off_t at) {
 }  // namespace
 
 FolderListing::FolderListing(const std::string& folderPath) : level_(tOpenFolders.size() + 1) {
-  state_.cutAbove = std::exchange(tCutAt, posix::kNoCycle);
+  static_assert(sizeof(State) <= kStateBytes && alignof(State) <= alignof(std::max_align_t));
+  new (storage_) State;
+  state().cutAbove = std::exchange(tCutAt, posix::kNoCycle);
   if (level_ == 1) ReadFoldersAbove(folderPath);
   std::size_t cycleAt = posix::kNoCycle;
   // Whatever way it was found, a cycle is noted for every listing around.
@@ -221,7 +236,7 @@ FolderListing::FolderListing(const std::string& folderPath) : level_(tOpenFolder
     NoteIfAbove(taken.level->Id());
     PushOpen({FdOf(*taken.level), taken.level->Id(), &folderPath, folderPath.size(),
               taken.level.get(), nullptr});
-    state_.ahead = std::move(taken.level);
+    state().ahead = std::move(taken.level);
   };
 
   // A child that the innermost listing has just given out, or the outermost
@@ -239,27 +254,29 @@ FolderListing::FolderListing(const std::string& folderPath) : level_(tOpenFolder
   if (fd < 0) return;
   NoteIfAbove(id);
   if (level_ <= kReadAheadLevels && ReadAheadWanted()) {
-    ahead::Chain enclosing;
+    std::vector<FolderId> enclosing;
     enclosing.reserve(tOpenFolders.size() + 1);
     for (const OpenFolder& open : tOpenFolders) enclosing.push_back(open.id);
-    if (auto level = AdoptReadAheadFolder(fd, id, std::move(enclosing))) {
+    auto folder = std::make_shared<ahead::FolderHandle>(fd);
+    if (auto level = AdoptReadAheadFolder(folder, id, std::move(enclosing))) {
       PushOpen({FdOf(*level), id, &folderPath, folderPath.size(), level.get(), nullptr});
-      state_.ahead = std::move(level);
+      state().ahead = std::move(level);
       return;
     }
+    folder->Release();  // not read ahead after all: the descriptor is this listing's
   }
-  state_.fd = fd;
-  state_.buffer = TakeBuffer(level_);
+  state().fd = fd;
+  state().buffer = TakeBuffer(level_);
   PushOpen({fd, id, &folderPath, folderPath.size(), nullptr, this});
   // Deep down, the folder around this one gives up its descriptor and its
   // buffer until this listing closes.
   if (level_ > kOpenLevels) {
     OpenFolder& parent = tOpenFolders[tOpenFolders.size() - 2];
-    if (FolderListing* const around = parent.listing; around && around->state_.fd >= 0) {
-      close(std::exchange(around->state_.fd, -1));
-      ReturnBuffer(std::exchange(around->state_.buffer, nullptr), around->level_);
-      around->state_.filled = around->state_.offset = 0;
-      around->state_.parkedAt = around->state_.nextOffset;
+    if (FolderListing* const around = parent.listing; around && around->state().fd >= 0) {
+      close(std::exchange(around->state().fd, -1));
+      ReturnBuffer(std::exchange(around->state().buffer, nullptr), around->level_);
+      around->state().filled = around->state().offset = 0;
+      around->state().parkedAt = around->state().nextOffset;
       parent.fd = -1;
     }
   }
@@ -267,46 +284,50 @@ FolderListing::FolderListing(const std::string& folderPath) : level_(tOpenFolder
 
 bool FolderListing::ReadInFull() const { return tCutAt >= level_; }
 
-bool FolderListing::Unread() const { return unread_ || (state_.ahead && state_.ahead->Unread()); }
+bool FolderListing::Unread() const { return unread_ || (state().ahead && state().ahead->Unread()); }
 
 FolderListing::~FolderListing() {
-  tCutAt = std::min(tCutAt, state_.cutAbove);
-  if (state_.ahead) {
+  struct Destroy {
+    State& state;
+    ~Destroy() { state.~State(); }
+  } destroy{state()};
+  tCutAt = std::min(tCutAt, state().cutAbove);
+  if (state().ahead) {
     PopOpen();
     return;  // the level closes the folder and drops what was read ahead below it
   }
-  if (!state_.buffer) return;  // never opened
+  if (!state().buffer) return;  // never opened
   if (tOpenFolders.size() >= 2) {
     OpenFolder& parent = tOpenFolders[tOpenFolders.size() - 2];
-    if (parent.listing && parent.listing->state_.parkedAt >= 0) {
+    if (parent.listing && parent.listing->state().parkedAt >= 0) {
       FolderListing& around = *parent.listing;
-      parent.fd = around.state_.fd = Reopen(parent, state_.fd, around.state_.parkedAt);
-      around.state_.buffer = TakeBuffer(around.level_);
-      around.state_.parkedAt = -1;
+      parent.fd = around.state().fd = Reopen(parent, state().fd, around.state().parkedAt);
+      around.state().buffer = TakeBuffer(around.level_);
+      around.state().parkedAt = -1;
       around.unread_ = around.unread_ || parent.fd < 0;
     }
   }
   PopOpen();
-  ReturnBuffer(state_.buffer, level_);
-  if (state_.fd >= 0) close(state_.fd);
+  ReturnBuffer(state().buffer, level_);
+  if (state().fd >= 0) close(state().fd);
 }
 
 bool FolderListing::Refill() {
-  const ssize_t got = getdents64(state_.fd, state_.buffer, BufferSize(level_));
+  const ssize_t got = getdents64(state().fd, state().buffer, BufferSize(level_));
   unread_ = unread_ || got < 0;
   if (got <= 0) return false;  // end of the folder, or a failure that ends it
-  state_.filled = got;
-  state_.offset = 0;
+  state().filled = got;
+  state().offset = 0;
   return true;
 }
 
 bool FolderListing::Next(ListedEntry& entry) {
-  if (state_.ahead) return state_.ahead->Next(entry);
-  if (state_.fd < 0) return false;
+  if (state().ahead) return state().ahead->Next(entry);
+  if (state().fd < 0) return false;
   for (;;) {
-    if (state_.offset >= state_.filled && !Refill()) return false;
-    const posix::ListedRecord record = posix::NextRecord(state_.buffer, state_.offset);
-    state_.nextOffset = record.next;
+    if (state().offset >= state().filled && !Refill()) return false;
+    const posix::ListedRecord record = posix::NextRecord(state().buffer, state().offset);
+    state().nextOffset = record.next;
     entry.name = record.field;
 
     if (record.type == DT_DIR) {
@@ -316,7 +337,7 @@ bool FolderListing::Next(ListedEntry& entry) {
     }
     entry.isFolder = false;
     const posix::EntryRead read =
-        posix::ReadEntry(state_.fd, record.field.data(), record.type != DT_UNKNOWN, entry);
+        posix::ReadEntry(state().fd, record.field.data(), record.type != DT_UNKNOWN, entry);
     if (read != posix::EntryRead::Vanished) {
       unread_ = unread_ || read == posix::EntryRead::Unsized;
       return true;

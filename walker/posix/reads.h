@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "walker/folder_id.h"
 #include "walker/folder_listing.h"
-#include "walker/posix/folder_handle.h"
 
 namespace tallyroot::platform::posix {
 

@@ -19,15 +19,26 @@
 
 #include "walker/child_name.h"
 #include "walker/folder_listing.h"
-#include "walker/read_ahead.h"
+#include "walker/read_ahead/read_ahead.h"
+#include "walker/read_ahead/windows/folder_handle.h"
 #include "walker/windows/listing_calls.h"
 #include "walker/windows/wide_names.h"
 
 namespace tallyroot::platform {
+namespace {
 
 struct FindBuffer {
   WIN32_FIND_DATAW data;
   std::string name;  // the entry's name in WTF-8; its capacity is kept
+};
+
+}  // namespace
+
+struct FolderListing::State {
+  HANDLE find = nullptr;                  // the search, when the folder could be listed
+  FindBuffer* buffer = nullptr;           // borrowed from a per-thread pool: the entry and its name
+  bool pending = false;                   // the buffer holds an entry not given out yet
+  std::unique_ptr<ReadAheadLevel> ahead;  // set when read-ahead serves this listing
 };
 
 namespace {
@@ -108,6 +119,8 @@ bool SystemPath(const std::string& folderPath, std::wstring& out) {
 }  // namespace
 
 FolderListing::FolderListing(const std::string& folderPath) : level_(OpeningLevel()) {
+  static_assert(sizeof(State) <= kStateBytes && alignof(State) <= alignof(std::max_align_t));
+  new (storage_) State;
   if (tListings->systemPaths.size() < level_) tListings->systemPaths.resize(level_);
 
   // A child that the innermost listing has just given out, or the outermost
@@ -121,7 +134,7 @@ FolderListing::FolderListing(const std::string& folderPath) : level_(OpeningLeve
     unread_ = ahead.unread;
     if (!ahead.level) return;  // not listable, or an empty drive root
     tListings->open.push_back({&folderPath, folderPath.size(), ahead.level.get()});
-    state_.ahead = std::move(ahead.level);
+    state().ahead = std::move(ahead.level);
     return;
   }
 
@@ -141,47 +154,51 @@ FolderListing::FolderListing(const std::string& folderPath) : level_(OpeningLeve
     ReturnBuffer(buffer);
     return;
   }
-  state_.find = find;
-  state_.buffer = buffer;
-  state_.pending = true;
+  state().find = find;
+  state().buffer = buffer;
+  state().pending = true;
   tListings->open.push_back({&folderPath, folderPath.size(), nullptr});
 }
 
 FolderListing::~FolderListing() {
+  struct Destroy {
+    State& state;
+    ~Destroy() { state.~State(); }
+  } destroy{state()};
   struct Release {
     bool outermost;
     ~Release() {
       if (outermost) delete std::exchange(tListings, nullptr);
     }
   } release{level_ == 1};
-  if (state_.ahead) {
+  if (state().ahead) {
     tListings->open.pop_back();
     return;  // the level drops what was read ahead below it
   }
-  if (!state_.find) return;
+  if (!state().find) return;
   tListings->open.pop_back();
-  windows::FindEnd(state_.find);
-  ReturnBuffer(state_.buffer);
+  windows::FindEnd(state().find);
+  ReturnBuffer(state().buffer);
 }
 
 bool FolderListing::ReadInFull() const { return true; }
 
-bool FolderListing::Unread() const { return unread_ || (state_.ahead && state_.ahead->Unread()); }
+bool FolderListing::Unread() const { return unread_ || (state().ahead && state().ahead->Unread()); }
 
 bool FolderListing::Refill() {
-  if (windows::FindNext(state_.find, state_.buffer->data)) return true;
+  if (windows::FindNext(state().find, state().buffer->data)) return true;
   unread_ = unread_ || GetLastError() != ERROR_NO_MORE_FILES;
   return false;
 }
 
 bool FolderListing::Next(ListedEntry& entry) {
-  if (state_.ahead) return state_.ahead->Next(entry);
-  if (!state_.find) return false;
-  if (!state_.pending && !Refill()) return false;
-  state_.pending = false;
-  const WIN32_FIND_DATAW& data = state_.buffer->data;
+  if (state().ahead) return state().ahead->Next(entry);
+  if (!state().find) return false;
+  if (!state().pending && !Refill()) return false;
+  state().pending = false;
+  const WIN32_FIND_DATAW& data = state().buffer->data;
   const windows::JudgedEntry judged = windows::JudgeFound(data);
-  std::string& name = state_.buffer->name;
+  std::string& name = state().buffer->name;
   name.clear();
   AppendWtf8(name, data.cFileName, wcsnlen(data.cFileName, MAX_PATH));
   entry.name = name;

@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
-#include "walker/read_ahead_node.h"
+#include "walker/read_ahead/platform.h"
+#include "walker/read_ahead/windows/folder_handle.h"
 #include "walker/windows/listing_calls.h"
 #include "walker/windows/wide_names.h"
 
@@ -40,10 +42,33 @@ bool FolderPath(const Node& node, std::wstring& path) {
   return true;
 }
 
+// What the volume of the outermost folder of a walk (its long path) says:
+// a share (a UNC path, or a drive letter mapped to one) is read as a device
+// that waits from the first read on; its serial number tells the volumes
+// apart. Asked by the helper that reads the folder, as the answer may wait
+// on the network.
+DeviceFacts FactsOf(const std::wstring& path) {
+  DeviceFacts facts;
+  facts.remote = std::wstring_view(path).starts_with(LR"(\\?\UNC\)");
+  wchar_t volume[MAX_PATH + 1];
+  if (GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1)) {
+    facts.remote = facts.remote || GetDriveTypeW(volume) == DRIVE_REMOTE;
+    DWORD serial = 0;
+    if (GetVolumeInformationW(volume, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+      facts.device = serial;
+    }
+  }
+  return facts;
+}
+
 }  // namespace
 
 // No handle stays open between reads.
 std::size_t DescriptorsHeld() { return 0; }
+
+// Every size came with the listing (EndRead below), so none is ever claimed
+// for a size read.
+bool ReadSize(Node&, std::size_t) { return true; }
 
 ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
   if (!node.folder) {
@@ -52,6 +77,7 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
       node.unread = true;
       return EndRead(node, ReadEnd::Empty);
     }
+    if (!node.parent) node.device = FactsOf(path);
     node.folder = std::make_shared<const FolderHandle>(std::move(path));
   }
   std::wstring pattern = node.folder->get() + L'*';
@@ -77,7 +103,7 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
       break;
     }
   }
-  return EndRead(node, ReadEnd::Listed);
+  return EndRead(node, ReadEnd::Listed, true);
 }
 
 }  // namespace tallyroot::platform::ahead

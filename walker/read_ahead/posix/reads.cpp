@@ -1,14 +1,22 @@
 // The POSIX read-ahead's reads: a folder opened relative to its parent and
 // listed with getdents64, each entry's size read with statx relative to it.
 #include <dirent.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <mutex>
+#include <utility>
 
 #include "walker/posix/reads.h"
-#include "walker/read_ahead_node.h"
+#include "walker/read_ahead/platform.h"
+#include "walker/read_ahead/posix/folder_handle.h"
+#include "walker/read_ahead/posix/rotational.h"
 
 namespace tallyroot::platform::ahead {
 namespace {
@@ -34,6 +42,24 @@ char* ThreadBuffer() {
 
 bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM; }
 
+// Network file systems, whose every read may wait on a server.
+constexpr std::array<long, 5> kRemoteFileSystems = {NFS_SUPER_MAGIC, SMB_SUPER_MAGIC,
+                                                    0xFF534D42 /* cifs */, 0xFE534D42 /* smb2 */,
+                                                    0x00C36400 /* ceph */};
+
+// What the outermost folder of a walk, open as `fd`, says of its device.
+DeviceFacts FactsOf(int fd, const FolderId& id) {
+  DeviceFacts facts;
+  facts.device = id.device;
+  facts.rotational = posix::IsRotational(major(id.device), minor(id.device));
+  struct statfs system {};
+  if (fstatfs(fd, &system) == 0) {
+    facts.remote = std::find(kRemoteFileSystems.begin(), kRemoteFileSystems.end(),
+                             static_cast<long>(system.f_type)) != kRemoteFileSystems.end();
+  }
+  return facts;
+}
+
 // Opens and checks a child folder. Links are not followed: what was listed
 // as a folder and is a link by now is no folder of this tree.
 ReadEnd Open(Node& node) {
@@ -54,6 +80,7 @@ ReadEnd Open(Node& node) {
     return ReadEnd::Empty;
   }
   node.id = {self.st_dev, self.st_ino};
+  if (!node.parent) node.device = FactsOf(fd, node.id);
   const auto idOf = [](const FolderId& id) { return id; };
   if (posix::Judge(fd, node.id, *node.chain, idOf, node.cycleAt) != posix::Verdict::List)
     return ReadEnd::Empty;
@@ -86,8 +113,14 @@ FolderHandle::FolderHandle(int fd) : fd_(fd) {
 }
 
 FolderHandle::~FolderHandle() {
+  if (fd_ < 0) return;
   close(fd_);
   gDescriptorsHeld.fetch_sub(1, std::memory_order_relaxed);
+}
+
+int FolderHandle::Release() {
+  if (fd_ >= 0) gDescriptorsHeld.fetch_sub(1, std::memory_order_relaxed);
+  return std::exchange(fd_, -1);
 }
 
 std::size_t DescriptorsHeld() { return gDescriptorsHeld.load(std::memory_order_relaxed); }

@@ -1,8 +1,7 @@
-// One folder's listing as read ahead, and the two reads that fill it: the
-// folder read (open, check, names and types, and on Windows sizes) and the
-// size reads of a range of its entries (on POSIX). The reads are each
-// platform's own (walker/posix/ahead_reads.cpp, walker/windows/ahead_reads.cpp);
-// what a folder is held by is in its folder_handle.h.
+// One folder's listing as read ahead, and what the platforms' reads
+// (platform.h) use to fill it: the folder read (open, check, names and
+// types, and on Windows sizes) and the size reads of a range of its entries
+// (on POSIX). What a folder is held by is each platform's FolderHandle.
 //
 // Contract:
 //  - A node is read without any lock: its folder read by one thread, then
@@ -25,13 +24,9 @@
 #include <utility>
 #include <vector>
 
-#include "walker/folder_listing.h"
-
-#if defined(_WIN32)
-#include "walker/windows/folder_handle.h"
-#else
-#include "walker/posix/folder_handle.h"
-#endif
+#include "walker/folder_id.h"
+#include "walker/read_ahead/read_ahead.h"
+#include "walker/read_ahead/tuning.h"
 
 namespace tallyroot::platform::ahead {
 
@@ -57,6 +52,15 @@ static_assert(sizeof(Entry) <= 24);
 using Chain = std::vector<FolderId>;
 
 enum class State : std::uint8_t { Waiting, Reading, Listed, Empty };
+
+// What the outermost folder of a walk says of the device it lives on, learnt
+// by the read of that folder (never by the walking thread, which must not
+// wait on the device).
+struct DeviceFacts {
+  std::uint64_t device = 0;  // as FolderId::device
+  bool rotational = false;   // a disk whose head may seek
+  bool remote = false;       // a network share: its reads wait, whatever they cost
+};
 
 struct Node {
   // A child folder `name` of the folder open as `parent`, with `chain` the
@@ -86,6 +90,7 @@ struct Node {
   std::size_t bytes = 0;                    // counted in BytesHeld(), also while being read
   std::size_t cycleAt = kNoCycle;           // for a cycle: where in `chain` it is open
   bool unread = false;                      // not openable, or its listing failed midway
+  DeviceFacts device;                       // for the outermost folder of a walk only
 
   // Under the scheduler's lock.
   State state = State::Waiting;
@@ -107,10 +112,8 @@ struct Node {
   std::atomic<bool> unsized{false};   // a size read met an entry whose size could not be read
 };
 
-// Bytes of all listings alive, and descriptors open for them (none on
-// Windows, where a folder is not held open).
+// Bytes of all listings alive.
 std::size_t BytesHeld();
-std::size_t DescriptorsHeld();
 
 enum class ReadEnd {
   Listed,     // entries, names and children are filled in
@@ -119,13 +122,7 @@ enum class ReadEnd {
   Dropped,    // cancelled meanwhile
 };
 
-// Opens the folder (unless the walking thread did), checks it against its
-// chain and lists it; sizes are left to the size reads unless kSizesListed.
-// A read that is not demanded gives up when listings alive would pass
-// `maxBytes`, or when no descriptor is left. Each platform's own.
-ReadEnd ReadFolder(Node& node, std::size_t maxBytes);
-
-// For the platforms' folder reads:
+// For the platforms' folder reads (platform.h):
 // Makes room for `entries` more entries and `nameBytes` more name bytes, in
 // one allocation each instead of a string of doublings for a large folder.
 void Reserve(Node& node, std::size_t entries, std::size_t nameBytes);
@@ -136,12 +133,12 @@ void AddEntry(Node& node, std::size_t nameAt, Kind kind, std::uint64_t inode, st
 // as before the read), Listed to go on.
 ReadEnd AfterBatch(Node& node, std::size_t maxBytes);
 // Ends a read: Listed with every entry's ready flag set that needs no size
-// read, or, for any other `end`, the node as before the read.
-ReadEnd EndRead(Node& node, ReadEnd end);
+// read (all of them where the listing gave the sizes, `sizesListed`), or,
+// for any other `end`, the node as before the read.
+ReadEnd EndRead(Node& node, ReadEnd end, bool sizesListed = false);
 
 // Reads the sizes (and missing types) of the entries [begin, end) of a listed
-// node (never where kSizesListed: they are all ready), in entry order or,
-// with `inodeOrder`, in inode order, and calls
+// node, in entry order or, with `inodeOrder`, in inode order, and calls
 // `onReady(at)` after each entry's ready flag is set; stops early when that
 // returns false, or when the node is cancelled. Ready flags are stored with
 // `publish`: release, or seq_cst where `onReady` looks at a flag the walking
@@ -150,12 +147,11 @@ template <typename OnReady>
 void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder,
                std::memory_order publish, OnReady onReady);
 
-// Reads the size of one entry; false when it has vanished since it was
-// listed (it is then marked so). POSIX only.
+// Reads the size of one entry (platform.h).
 bool ReadSize(Node& node, std::size_t at);
 
 // Entry positions of [begin, end) sorted by inode; at most kMaxSorted.
-inline constexpr std::size_t kMaxSorted = 512;
+inline constexpr std::size_t kMaxSorted = tuning::kCpuChunk;
 std::size_t InodeOrder(const Node& node, std::size_t begin, std::size_t end, std::uint32_t* out);
 
 template <typename OnReady>
@@ -163,9 +159,10 @@ void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder,
                std::memory_order publish, OnReady onReady) {
   const auto read = [&](std::size_t at, std::size_t done) {
     // Nobody will look at the rest of a dropped listing.
-    if ((done & 63) == 0 && node.cancelled.load(std::memory_order_relaxed)) return false;
+    if (done % tuning::kReadsPerCancelCheck == 0 && node.cancelled.load(std::memory_order_relaxed))
+      return false;
     if (!node.ready[at].load(std::memory_order_relaxed)) {
-      if constexpr (!kSizesListed) ReadSize(node, at);
+      ReadSize(node, at);
       node.ready[at].store(true, publish);
     }
     return onReady(at);

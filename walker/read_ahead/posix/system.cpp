@@ -1,11 +1,10 @@
 // What the read-ahead asks of a Linux system besides the reads (see
-// walker/read_ahead_system.h): the thread's CPU clock and its scheduler
+// walker/read_ahead/platform.h): the thread's CPU clock and its scheduler
 // statistics, the affinity mask, the descriptor limit, sysfs, and niceness.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,8 +16,8 @@
 #include <system_error>
 #include <thread>
 
-#include "walker/posix/rotational.h"
-#include "walker/read_ahead_system.h"
+#include "walker/read_ahead/platform.h"
+#include "walker/read_ahead/posix/rotational.h"
 
 namespace tallyroot::platform {
 namespace {
@@ -73,6 +72,9 @@ double ThreadCpuSeconds() {
   return double(cpu.tv_sec) + double(cpu.tv_nsec) * 1e-9;
 }
 
+// Exact to the nanosecond, unlike the tick-based counters.
+double CpuClockTick() { return 0; }
+
 void KeepThreadStatisticsOpen() { tKeepsStatistics = true; }
 
 unsigned UsableCpus() {
@@ -86,10 +88,6 @@ std::size_t OpenDescriptorLimit() {
   struct rlimit limit {};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
   return static_cast<std::size_t>(limit.rlim_cur);
-}
-
-bool IsRotationalDevice(std::uint64_t device) {
-  return posix::IsRotational(major(device), minor(device));
 }
 
 void AtFork(void (*prepare)(), void (*parent)(), void (*child)()) {

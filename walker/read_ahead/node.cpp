@@ -1,4 +1,4 @@
-#include "walker/read_ahead_node.h"
+#include "walker/read_ahead/node.h"
 
 #include <algorithm>
 
@@ -69,7 +69,7 @@ ReadEnd AfterBatch(Node& node, std::size_t maxBytes) {
   return ReadEnd::Listed;
 }
 
-ReadEnd EndRead(Node& node, ReadEnd end) {
+ReadEnd EndRead(Node& node, ReadEnd end, bool sizesListed) {
   if (end != ReadEnd::Listed) {
     Forget(node);
     return end;
@@ -77,9 +77,12 @@ ReadEnd EndRead(Node& node, ReadEnd end) {
   node.parent.reset();
   node.ready = std::make_unique<std::atomic<bool>[]>(node.entries.size());
   for (std::size_t at = 0; at < node.entries.size(); ++at) {
-    node.ready[at].store(kSizesListed || node.entries[at].kind == Kind::Folder,
+    node.ready[at].store(sizesListed || node.entries[at].kind == Kind::Folder,
                          std::memory_order_relaxed);
   }
+  // Nothing is left for a size read to claim; published with the end of
+  // the read, under the scheduler's lock.
+  if (sizesListed) node.claimed = node.entries.size();
   Chain childChain = *node.chain;
   childChain.push_back(node.id);
   node.childChain = std::make_shared<const Chain>(std::move(childChain));

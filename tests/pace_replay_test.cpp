@@ -1,0 +1,150 @@
+// The pace controller replayed from read costs as each platform reports them:
+// Linux's exact thread clock, and Windows' GetThreadTimes, which counts CPU
+// time in ticks of 15.6 ms, so that a single read costs 0 or a whole tick.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "walker/read_ahead/pace.h"
+
+namespace {
+
+using namespace tallyroot::platform::ahead;
+using tallyroot::platform::ReadPace;
+
+constexpr double kWindowsTick = 0.015625;
+
+// Feeds a PaceControl reads on one thread, turning their true CPU time into
+// what the platform's clock shows: with a tick, the clock moves by whole
+// ticks as the thread's running total passes them.
+class Replay {
+ public:
+  explicit Replay(double tick, DeviceFacts device = {}) : tick_(tick), pace_(tick) {
+    pace_.StartWalk(ReadPace::Measured, 1);
+    pace_.NoteDevice(device);
+  }
+
+  // `count` reads of `reads` entries each, each taking `wall` seconds of
+  // which `cpu` on the CPU. Returns whether the walking thread was ever let
+  // read, and, in `waited`, whether the pace ever waited on the device.
+  bool Run(int count, double wall, double cpu, std::size_t reads = 64, bool* waited = nullptr) {
+    bool walkerRead = false;
+    for (int i = 0; i < count; ++i) {
+      const double before = Clock();
+      trueCpu_ += cpu;
+      seconds_ += wall;
+      const bool sampled = pace_.Sampled();
+      const ReadCost cost{wall, sampled ? Clock() - before : -1, sampled ? 0.0 : -1.0};
+      pace_.NoteRead(cost, reads, i % 8 == 0, seconds_);
+      walkerRead = walkerRead || pace_.Now().walkerReads;
+      if (waited) *waited = *waited || pace_.Now().waitsOnDevice;
+    }
+    return walkerRead;
+  }
+
+  PaceControl& Control() { return pace_; }
+  const Pace& Now() const { return pace_.Now(); }
+
+ private:
+  double Clock() const { return tick_ > 0 ? std::floor(trueCpu_ / tick_) * tick_ : trueCpu_; }
+
+  double tick_;
+  PaceControl pace_;
+  double trueCpu_ = 0.0001;  // a thread's clock starts anywhere within a tick
+  double seconds_ = 0;
+};
+
+struct Platform {
+  std::string name;
+  double tick;
+};
+
+class PaceReplay : public ::testing::TestWithParam<Platform> {};
+
+INSTANTIATE_TEST_SUITE_P(Clocks, PaceReplay,
+                         ::testing::Values(Platform{"exact", 0}, Platform{"ticks", kWindowsTick}),
+                         [](const auto& info) { return info.param.name; });
+
+// A warm tree: sizes from the page cache, 96% of each read on the CPU.
+TEST_P(PaceReplay, AWarmTreeIsReadAsCpuWorkOnceItsCostIsKnownAndNeverBefore) {
+  Replay replay(GetParam().tick);
+  // Before the share is known nobody may let the window's thread read.
+  const double trustAfter = std::max(0.02, 16 * GetParam().tick);
+  const int before = static_cast<int>(trustAfter / 0.0005) - 2;
+  EXPECT_FALSE(replay.Run(before, 0.0005, 0.00048));
+  bool waited = false;
+  EXPECT_TRUE(replay.Run(4000, 0.0005, 0.00048, 64, &waited));
+  EXPECT_FALSE(waited);
+  EXPECT_EQ(replay.Now().helpers, 1u);
+  EXPECT_TRUE(replay.Now().walkerReads);
+}
+
+// A share that answers each request after 5 ms, and one after 2 s: reads
+// that hardly touch the CPU. Both leave CPU-bound reading, and the window's
+// thread never reads on them.
+TEST_P(PaceReplay, ASlowShareIsReadByHelpersOnly) {
+  for (const double wall : {0.005, 2.0}) {
+    Replay replay(GetParam().tick);
+    bool waited = false;
+    EXPECT_FALSE(replay.Run(200, wall, 0.00005, 1, &waited)) << wall;
+    EXPECT_TRUE(waited) << wall;
+    EXPECT_TRUE(replay.Now().waitsOnDevice) << wall;
+    EXPECT_GE(replay.Now().helpers, tuning::kDeviceReaders) << wall;
+  }
+}
+
+// A cold local disk, a third of its read time blocked: waits on the device
+// on either clock, and goes back to CPU work once the page cache answers.
+TEST_P(PaceReplay, AColdDiskWaitsUntilThePageCacheAnswers) {
+  Replay replay(GetParam().tick);
+  bool waited = false;
+  replay.Run(2000, 0.0015, 0.0009, 64, &waited);
+  EXPECT_TRUE(waited);
+  EXPECT_TRUE(replay.Now().waitsOnDevice);
+  EXPECT_TRUE(replay.Run(8000, 0.0005, 0.00049));
+  EXPECT_FALSE(replay.Now().waitsOnDevice);
+}
+
+TEST_P(PaceReplay, AShareStartsAsADeviceThatWaitsAndItsReadsStayOffTheWindowsThread) {
+  Replay replay(GetParam().tick, DeviceFacts{7, false, true});
+  EXPECT_TRUE(replay.Now().waitsOnDevice);  // before any read
+  EXPECT_FALSE(replay.Now().walkerReads);
+  // Answered from the client's cache, its reads are CPU work, but any of them
+  // may wait for seconds: the window's thread still reads none.
+  EXPECT_FALSE(replay.Run(8000, 0.0005, 0.00049));
+  EXPECT_FALSE(replay.Now().waitsOnDevice);
+}
+
+TEST_P(PaceReplay, AnotherDeviceIsMeasuredAnew) {
+  Replay replay(GetParam().tick, DeviceFacts{1});
+  EXPECT_TRUE(replay.Run(4000, 0.0005, 0.00048));
+  replay.Control().NoteDevice(DeviceFacts{2});
+  EXPECT_FALSE(replay.Now().walkerReads);  // its reads may wait: helpers first
+  replay.Control().NoteDevice(DeviceFacts{2});
+  EXPECT_FALSE(replay.Now().walkerReads);
+  EXPECT_TRUE(replay.Run(4000, 0.0005, 0.00048));
+}
+
+// A disk that calls itself rotational: a real head waits milliseconds for
+// each listing, and keeps two readers; a virtual disk's listings wait a
+// fraction of one, and it is read as any device from its 16th listing on.
+TEST(PaceReplayRotational, TheSeekCheckDecidesTheReaders) {
+  for (const auto& [blocked, seeks] : {std::pair(0.0003, false), std::pair(0.004, true)}) {
+    PaceControl pace(0);
+    pace.StartWalk(ReadPace::Measured, 1);
+    pace.NoteDevice(DeviceFacts{3, true, false});
+    double seconds = 0;
+    for (int listing = 0; listing < 100; ++listing) {
+      seconds += blocked + 0.0001;
+      pace.NoteRead({blocked + 0.0001, 0.0001, 0}, 1, true, seconds);
+    }
+    EXPECT_TRUE(pace.Now().waitsOnDevice);
+    EXPECT_EQ(pace.Now().inodeOrder, seeks) << blocked;
+    EXPECT_EQ(pace.Now().helpers, seeks ? tuning::kRotationalReaders : tuning::kDeviceReaders)
+        << blocked;
+  }
+}
+
+}  // namespace

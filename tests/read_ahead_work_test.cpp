@@ -1,0 +1,141 @@
+// The read-ahead's own decisions, held directly rather than through a walk:
+// which read comes next, which children are dropped when the walk passes
+// them, and what is not read ahead for want of room.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "walker/read_ahead/node.h"
+#include "walker/read_ahead/work.h"
+
+namespace {
+
+using namespace tallyroot::platform::ahead;
+
+// A listed folder of files and folders, in this order ('/' marks a folder).
+std::shared_ptr<Node> Listed(const std::vector<std::string>& names,
+                             std::shared_ptr<const Chain> chain = std::make_shared<Chain>()) {
+  auto node = std::make_shared<Node>(std::string("folder"), nullptr, std::move(chain));
+  for (const std::string& name : names) {
+    const bool folder = name.back() == '/';
+    const std::size_t at = node->names.size();
+    node->names.append(name, 0, name.size() - (folder ? 1 : 0));
+    AddEntry(*node, at, folder ? Kind::Folder : Kind::File, 0, 0);
+  }
+  EndRead(*node, ReadEnd::Listed);
+  node->state = State::Listed;
+  return node;
+}
+
+// Lists a child that Pick handed out for reading, as a folder read would.
+void ListAs(const std::shared_ptr<Node>& child, const std::vector<std::string>& names) {
+  const std::shared_ptr<Node> listed = Listed(names, child->chain);
+  child->entries = listed->entries;
+  child->names = listed->names;
+  child->children = listed->children;
+  EndRead(*child, ReadEnd::Listed);
+  child->state = State::Listed;
+}
+
+std::string Describe(const Work& work) {
+  if (!work.node) return "none";
+  if (work.read) return "read " + work.node->name;
+  return "sizes " + std::to_string(work.begin) + ".." + std::to_string(work.end);
+}
+
+class WorkTreeTest : public ::testing::Test {
+ protected:
+  WorkTreeTest() {
+    tree.Start(std::size_t{1} << 30, 1000);
+    tree.Shape(3, 2);
+  }
+
+  // Picks until nothing is left, listing each folder read as empty.
+  std::vector<std::string> PickAll() {
+    std::vector<std::string> picked;
+    for (Work work = tree.Pick(); work.node; work = tree.Pick()) {
+      picked.push_back(Describe(work));
+      if (work.read) ListAs(work.node, {});
+    }
+    return picked;
+  }
+
+  WorkTree tree;
+  Dropped dropped;
+};
+
+TEST_F(WorkTreeTest, ThePickFollowsWhatTheWalkNeedsFirst) {
+  const auto root = Listed({"f1", "a/", "f2", "b/", "c/", "d/"});
+  tree.Open(root);
+  EXPECT_TRUE(tree.TakeNewWork());  // children to read ahead
+  // What the walk waits for comes before everything: a folder it enters.
+  const auto demanded = std::make_shared<Node>(std::string("x"), nullptr, root->childChain);
+  tree.Demand(demanded);
+  EXPECT_EQ(Describe(tree.Pick()), "read x");
+  tree.Demand(nullptr);
+  // Then the open listing's own sizes, an item at a time, then its children
+  // in the order the walk meets them, up to the window of three.
+  EXPECT_EQ(PickAll(), (std::vector<std::string>{"sizes 0..2", "sizes 2..4", "sizes 4..6",
+                                                 "read a", "read b", "read c"}));
+  // Sizes given back by a reader that stopped early are taken again first.
+  tree.GiveBack(*root, 2, 4);
+  EXPECT_EQ(Describe(tree.Pick()), "sizes 2..4");
+}
+
+TEST_F(WorkTreeTest, ChildrenTheWalkPassesAreDroppedWithEverythingBelowThem) {
+  const auto root = Listed({"a/", "b/", "c/", "d/", "e/"});
+  tree.Open(root);
+  std::vector<std::string> picked = PickAll();
+  EXPECT_EQ(picked.back(), "read c");
+  // The walk enters a: it goes down, so the search looks below a too.
+  const std::shared_ptr<Node> a = tree.TakeHanded(*root, 0);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->name, "a");
+  // The walk then passes b and c over without entering them.
+  const std::shared_ptr<Node> b = root->window[1], c = root->window[2];
+  ListAs(c, {"c1/"});
+  tree.PassHanded(*root, 2, dropped);
+  EXPECT_TRUE(b->cancelled.load() && c->cancelled.load());
+  EXPECT_FALSE(a->cancelled.load());  // taken: the walk's now
+  EXPECT_EQ(dropped.size(), 2u);
+  // d and e are read ahead instead; nothing passed over is read again.
+  EXPECT_TRUE(tree.TakeNewWork());
+  picked = PickAll();
+  EXPECT_EQ(picked, (std::vector<std::string>{"read d", "read e"}));
+  // Closing the listing drops what is left below it.
+  const std::shared_ptr<Node> d = root->window[0];
+  tree.Close(false, dropped);
+  EXPECT_TRUE(d->cancelled.load());
+  EXPECT_FALSE(root->cancelled.load());
+  EXPECT_TRUE(tree.Empty());
+}
+
+TEST_F(WorkTreeTest, NothingIsReadAheadWithoutRoomButWhatTheWalkNeedsIsRead) {
+  tree.Start(0, 1000);  // no byte may be held ahead
+  const auto root = Listed({"a/", "b/"});
+  tree.Open(root);
+  EXPECT_EQ(PickAll(), (std::vector<std::string>{"sizes 0..2"}));
+  EXPECT_EQ(root->window[0]->state, State::Waiting);
+  // The walk enters a all the same: demanded, it is read whatever the bound.
+  const std::shared_ptr<Node> a = tree.TakeHanded(*root, 0);
+  tree.Demand(a);
+  EXPECT_EQ(Describe(tree.Pick()), "read a");
+  tree.Demand(nullptr);
+  ListAs(a, {});
+  // A read held back for want of room may start once a listing closes.
+  tree.TakeNewWork();
+  tree.Open(a);
+  tree.Pick();
+  tree.Close(false, dropped);
+  EXPECT_TRUE(tree.TakeNewWork());
+  // A listing the walk stopped waiting for stops its reads too.
+  tree.Close(true, dropped);
+  EXPECT_TRUE(root->cancelled.load());
+  EXPECT_EQ(Describe(tree.Pick()), "none");
+}
+
+}  // namespace

@@ -1,0 +1,327 @@
+#include "walker/read_ahead/scheduler.h"
+
+#include <algorithm>
+#include <new>
+#include <thread>
+#include <utility>
+
+#include "walker/read_ahead/platform.h"
+
+namespace tallyroot::platform::ahead {
+namespace {
+
+using std::chrono::duration;
+
+double Now() {
+  return duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+Scheduler& Scheduler::Get() {
+  static Scheduler* const scheduler = new Scheduler;
+  return *scheduler;
+}
+
+Scheduler::Scheduler() : settings_(DefaultReadAhead()), on_(settings_.on), pace_(CpuClockTick()) {
+  AtFork([] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
+         [] { Get().AfterForkInChild(); });
+}
+
+void Scheduler::AfterForkInChild() {
+  helpersStarted_ = 0;
+  walkerWaiting_.store(false);
+  awaited_.store(nullptr);
+  due_ = Due{};
+  new (&changed_) std::condition_variable;
+  new (&walkerWoken_) std::condition_variable;
+  new (&parked_) std::condition_variable;
+  mutex_.unlock();
+}
+
+ReadAheadSettings Scheduler::Settings() {
+  Lock lock(*this);
+  return settings_;
+}
+
+void Scheduler::SetSettings(const ReadAheadSettings& settings) {
+  Lock lock(*this);
+  settings_ = settings;
+  settings_.helpers = std::clamp(settings.helpers, 1u, tuning::kMaxHelpers);
+  on_.store(settings.on);
+}
+
+// ---- The walking thread ---------------------------------------------------
+
+bool Scheduler::StartWalk() {
+  if (walking_ || !settings_.on) return false;
+  walking_ = tWalking = true;
+  work_.Start(settings_.maxBytesAhead, DescriptorCap());
+  Follow(pace_.StartWalk(settings_.pace, settings_.helpers));
+  StartHelpers();
+  parked_.notify_all();
+  return true;
+}
+
+TakenChild Scheduler::Take(ReadAheadLevel& parent, std::string_view name) {
+  if (parent.handed_ == ReadAheadLevel::kNone) return {};
+  Node& from = *parent.node_;
+  const Entry& entry = from.entries[from.children[parent.handed_]];
+  if (name != std::string_view(from.names.data() + entry.nameAt, entry.nameLength)) return {};
+
+  Lock lock(*this);
+  std::shared_ptr<Node> node = work_.TakeHanded(from, parent.handed_);
+  // Not read ahead (or taken before, by a walk of the same child).
+  if (!node) node = std::make_shared<Node>(std::string(name), from.folder, from.childChain);
+  TakenChild taken;
+  taken.matched = true;
+  taken.level = Enter(std::move(node), lock, &taken);
+  return taken;
+}
+
+TakenChild Scheduler::AdoptRoot(const std::string& folderPath) {
+  Lock lock(*this);
+  if (tWalking || !StartWalk()) return {};
+  TakenChild taken;
+  taken.matched = true;
+  auto node = std::make_shared<Node>(folderPath, nullptr, std::make_shared<const Chain>());
+  // A helper reads it: until its read has shown what the device is like,
+  // the walking thread had better not wait on it itself.
+  taken.level = Enter(node, lock, &taken, false);
+  if (node->state == State::Listed) {
+    Follow(pace_.NoteDevice(node->device));
+  }
+  return taken;
+}
+
+std::unique_ptr<ReadAheadLevel> Scheduler::Adopt(std::shared_ptr<const FolderHandle> folder,
+                                                 FolderId id, Chain enclosing) {
+  Lock lock(*this);
+  if (!tWalking && !StartWalk()) return nullptr;
+  auto node = std::make_shared<Node>(std::move(folder), id,
+                                     std::make_shared<const Chain>(std::move(enclosing)));
+  // A folder the walking thread has opened and found to be no cycle always
+  // lists (maybe as empty).
+  return Enter(std::move(node), lock, nullptr);
+}
+
+std::unique_ptr<ReadAheadLevel> Scheduler::Enter(std::shared_ptr<Node> node, Lock& lock,
+                                                 TakenChild* taken, bool walkerMayRead) {
+  node->demanded.store(true);
+  work_.Demand(node);
+  if (node->state == State::Waiting) Wake();  // else it is read, or being read
+  const bool listed = WaitAsWalker(
+      lock, [&] { return node->state == State::Listed || node->state == State::Empty; },
+      walkerMayRead);
+  work_.Demand(nullptr);
+  if (taken && listed) taken->cycleAt = node->cycleAt, taken->unread = node->unread;
+  if (listed && node->state == State::Empty) {
+    if (work_.Empty()) EndWalk();
+    return nullptr;
+  }
+  work_.Open(node);
+  auto level = std::make_unique<ReadAheadLevel>(std::move(node));
+  if (!listed) {
+    level->ended_ = true;
+    level->node_->cancelled.store(true);
+    return level;
+  }
+  WakeIfNewWork();
+  return level;
+}
+
+template <typename Done>
+bool Scheduler::WaitAsWalker(Lock& lock, Done done, bool mayRead) {
+  const auto interval = duration<double>(tuning::kHookIntervalSeconds);
+  Clock::time_point hookDue = Clock::now() + std::chrono::duration_cast<Clock::duration>(interval);
+  while (!done()) {
+    Work work;
+    if (mayRead && pace_.Now().walkerReads) work = work_.Pick();
+    WakeIfNewWork();
+    if (work.node) {
+      Run(std::move(work), lock);
+    } else {
+      walkerWaiting_.store(true, std::memory_order_seq_cst);
+      SendDue();
+      if (!done()) walkerWoken_.wait_until(lock, hookDue);
+      walkerWaiting_.store(false, std::memory_order_relaxed);
+    }
+    const WaitHook hook = waitHook_.load();
+    if (hook && Clock::now() >= hookDue) {
+      lock.unlock();
+      const bool stop = hook();
+      lock.lock();
+      if (stop) return done();
+      hookDue = Clock::now() + std::chrono::duration_cast<Clock::duration>(interval);
+    }
+  }
+  return true;
+}
+
+bool Scheduler::WaitForEntry(ReadAheadLevel& level, std::size_t at) {
+  Lock lock(*this);
+  const std::atomic<bool>& ready = level.node_->ready[at];
+  // Set before the flag is looked at, as a helper sets the flag before it
+  // looks at this: one of the two sees the other.
+  awaited_.store(&ready, std::memory_order_seq_cst);
+  const bool isReady = WaitAsWalker(lock, [&] { return ready.load(std::memory_order_seq_cst); });
+  awaited_.store(nullptr, std::memory_order_relaxed);
+  return isReady;
+}
+
+void Scheduler::PassHanded(ReadAheadLevel& level) {
+  Dropped dropped;  // freed once the lock is let go
+  Lock lock(*this);
+  work_.PassHanded(*level.node_, std::exchange(level.handed_, ReadAheadLevel::kNone), dropped);
+  WakeIfNewWork();
+}
+
+void Scheduler::Close(ReadAheadLevel& level) {
+  Dropped dropped;
+  Lock lock(*this);
+  work_.Close(level.ended_, dropped);
+  if (work_.Empty()) EndWalk();
+  WakeIfNewWork();
+}
+
+// ---- Work, on any thread ----------------------------------------------------
+
+void Scheduler::Wake() {
+  due_.helper = true;
+  if (pace_.Now().walkerReads) WakeWalker();
+}
+
+void Scheduler::Run(Work work, Lock& lock) {
+  if (work.read) {
+    Node& node = *work.node;
+    const bool sampled = pace_.Sampled();
+    const std::size_t maxBytes = work_.MaxBytes();  // a later walk may change it meanwhile
+    lock.unlock();
+    const ReadTimer timer(sampled);
+    const ReadEnd end = ReadFolder(node, maxBytes);
+    const ReadCost cost = timer.Stop();
+    lock.lock();
+    Follow(pace_.NoteRead(cost, 1, true, Now()));
+    if (end == ReadEnd::Listed) {
+      node.state = State::Listed;
+    } else if (end == ReadEnd::Abandoned) {
+      node.state = State::Waiting;
+      node.onlyOnDemand = true;
+    } else {
+      node.state = State::Empty;
+    }
+    Wake();
+    if (work.node == work_.Demanded()) WakeWalker();
+    if (node.state != State::Listed || !WorkTree::Unclaimed(node)) return;
+    work = work_.Claim(work.node);
+  }
+  ReadSizesOf(work, lock);
+}
+
+void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
+  Node& node = *work.node;
+  const bool sampled = pace_.Sampled();
+  const bool inodeOrder = pace_.Now().inodeOrder;
+  // While the walking thread reads itself, it takes a helper's entries when
+  // their whole range is done; waking it for each would cost more than the
+  // reads. While it only waits, each entry counts.
+  const bool perEntry = !pace_.Now().walkerReads;
+  lock.unlock();
+  const ReadTimer timer(sampled);
+  duration<double> notifying{0};
+  std::size_t stoppedAt = work.end;
+  if (tWalking) {
+    // The walking thread reads while reads are CPU work. One that waits on
+    // the device instead ends its turn: the rest goes back to the helpers,
+    // and the walking thread back to letting window events through.
+    Clock::time_point last = Clock::now();
+    std::size_t unclocked = 0;
+    ReadSizes(node, work.begin, work.end, false, std::memory_order_release, [&](std::size_t at) {
+      if (++unclocked < tuning::kReadsPerClock) return true;
+      unclocked = 0;
+      const Clock::time_point now = Clock::now();
+      if (duration<double>(now - last).count() < tuning::kSlowReadSeconds) return last = now, true;
+      stoppedAt = at + 1;
+      return false;
+    });
+  } else if (perEntry) {
+    // The walking thread waits for one entry at a time: it is woken when
+    // that one is ready, and for no other.
+    ReadSizes(node, work.begin, work.end, inodeOrder, std::memory_order_seq_cst,
+              [&](std::size_t at) {
+                if (awaited_.load(std::memory_order_seq_cst) == &node.ready[at]) {
+                  const Clock::time_point now = Clock::now();
+                  // Taken and let go: the walking thread has either not yet looked at
+                  // the flag for the last time, or already waits.
+                  { const std::lock_guard<std::mutex> handshake(mutex_); }
+                  walkerWoken_.notify_one();
+                  notifying += Clock::now() - now;
+                }
+                return true;
+              });
+  } else {
+    ReadSizes(node, work.begin, work.end, inodeOrder, std::memory_order_release,
+              [](std::size_t) { return true; });
+  }
+  ReadCost cost = timer.Stop();
+  cost.wallSeconds -= notifying.count();  // waits for the lock are not the device's
+  lock.lock();
+  if (!perEntry) WakeWalker();
+  if (stoppedAt < work.end) {
+    work_.GiveBack(node, stoppedAt, work.end);
+    Wake();
+  }
+  Follow(pace_.NoteRead(cost, stoppedAt - work.begin, false, Now()));
+}
+
+// ---- The pace and the helpers -----------------------------------------------
+
+void Scheduler::Follow(bool changed) {
+  if (!changed) return;
+  const Pace& pace = pace_.Now();
+  work_.Shape(pace.window, pace.chunk);
+  StartHelpers();
+  parked_.notify_all();
+  Wake();
+}
+
+void Scheduler::StartHelpers() {
+  while (helpersStarted_ < pace_.Now().helpers) {
+    std::thread([this, index = helpersStarted_] { HelperMain(index); }).detach();
+    ++helpersStarted_;
+  }
+}
+
+void Scheduler::HelperMain(unsigned index) {
+  // Below the walking thread, which is also the window's: with dozens of
+  // helpers runnable at once, the window must not wait for their slices.
+  // Relative to the thread that started it, so that a walk run below or
+  // above other work keeps its helpers with it.
+  LowerThisThread(tuning::kHelperNiceness);
+  KeepThreadStatisticsOpen();
+  Lock lock(*this);
+  // Woken by a notify on changed_ and not yet done with it: one meant for
+  // a helper that works is passed on by one that parks instead.
+  bool woken = false;
+  for (;;) {
+    if (!walking_ || index >= pace_.Now().helpers) {
+      if (woken) due_.helper = true;
+      woken = false;
+      SendDue();
+      parked_.wait(lock);  // only a walk or a faster pace wakes it
+    } else if (Work work = work_.Pick(); work.node) {
+      woken = false;
+      due_.helper = true;  // there may be more: the next helper looks
+      WakeIfNewWork();
+      Run(std::move(work), lock);
+    } else {
+      SendDue();
+      const Clock::time_point idleSince = Clock::now();
+      changed_.wait(lock);
+      if (walking_) pace_.NoteIdle(duration<double>(Clock::now() - idleSince).count());
+      woken = true;
+    }
+  }
+}
+
+}  // namespace tallyroot::platform::ahead

@@ -1,0 +1,171 @@
+// The read-ahead scheduler: the threads, the one lock, and the waits. Which
+// read runs next is the WorkTree's (work.h); how many read and who is the
+// PaceControl's (pace.h). One per process.
+//
+// Threads, and what each owns:
+//  - The walking thread (the one thread that has read-ahead listings open)
+//    makes and closes the levels, takes children and waits for entries and
+//    listings. It reads what it waits for itself only while the pace says
+//    so (reads known to be CPU work); else it only waits, calling the wait
+//    hook every few milliseconds with the lock let go.
+//  - Helper threads pick the most urgent work and run it without the lock.
+//    They are started as the pace first needs them, sleep between walks and
+//    are never joined: the scheduler is never destroyed, so a helper still
+//    blocked in a read when the walk or the program ends finds everything
+//    it uses in place.
+//  - Every read is timed (a sample of them in full), and what the times say
+//    sets the pace for all threads.
+//  - Wake-ups decided under the lock are sent once it is let go (Lock), and
+//    the walking thread, while it only waits, is woken for the one entry or
+//    listing it waits for, not for every read.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "walker/read_ahead/node.h"
+#include "walker/read_ahead/pace.h"
+#include "walker/read_ahead/read_ahead.h"
+#include "walker/read_ahead/work.h"
+
+namespace tallyroot::platform::ahead {
+
+// Whether this thread has read-ahead listings open.
+inline thread_local bool tWalking = false;
+
+class Scheduler {
+ public:
+  // Never destroyed: a helper may still be blocked in a read when the
+  // program ends, and must find everything it uses in place.
+  static Scheduler& Get();
+
+  ReadAheadSettings Settings();
+  void SetSettings(const ReadAheadSettings& settings);
+  void SetWaitHook(WaitHook hook) { waitHook_.store(hook); }
+  bool Wanted() const { return tWalking || on_.load(); }
+
+  // The child `parent` handed out last, named `name`, entered by the walk.
+  TakenChild Take(ReadAheadLevel& parent, std::string_view name);
+  // The outermost folder of a walk, read by a helper.
+  TakenChild AdoptRoot(const std::string& folderPath);
+  // A folder the walking thread opened and checked itself.
+  std::unique_ptr<ReadAheadLevel> Adopt(std::shared_ptr<const FolderHandle> folder, FolderId id,
+                                        Chain enclosing);
+  // False when the wait hook asked to stop before the entry was ready.
+  bool WaitForEntry(ReadAheadLevel& level, std::size_t at);
+  // The walk went on past the child handed out last.
+  void PassHanded(ReadAheadLevel& level);
+  void Close(ReadAheadLevel& level);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  // The scheduler's lock. Wake-ups asked for while it is held are sent once
+  // it is let go: a thread woken by a holder only blocks on the lock again,
+  // and a holder that the thread it woke preempts keeps every other thread
+  // waiting for the lock (with dozens of helpers on two CPUs, a quarter of
+  // their time went to that). Before a thread waits on a condition it sends
+  // them itself (SendDue), still holding the lock, which it lets go at once.
+  class Lock : public std::unique_lock<std::mutex> {
+   public:
+    explicit Lock(Scheduler& scheduler) : unique_lock(scheduler.mutex_), scheduler_(scheduler) {}
+    ~Lock() {
+      if (owns_lock()) unlock();
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    void unlock() {
+      const Due due = std::exchange(scheduler_.due_, Due{});
+      unique_lock::unlock();
+      scheduler_.Send(due);
+    }
+
+   private:
+    Scheduler& scheduler_;
+  };
+
+  // Wake-ups to send when the lock is let go.
+  struct Due {
+    bool helper = false;
+    bool walker = false;
+  };
+
+  Scheduler();
+
+  void Send(Due due) {
+    if (due.helper) changed_.notify_one();
+    if (due.walker) walkerWoken_.notify_one();
+  }
+  void SendDue() { Send(std::exchange(due_, Due{})); }
+
+  // A child process has only the thread that forked: no helper, nobody
+  // waiting. It starts helpers of its own when it walks.
+  void AfterForkInChild();
+
+  // False when another thread walks with read-ahead, or it is off.
+  bool StartWalk();
+  void EndWalk() { walking_ = tWalking = false; }
+
+  // Has `node` read (by a helper, or by the walking thread where the pace
+  // lets it) and, when it can be listed, opens it as the innermost level;
+  // `taken` learns where it is open further up when it was cut short as a
+  // cycle, and whether it could not be opened. A level whose wait was
+  // stopped by the hook yields nothing.
+  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock, TakenChild* taken,
+                                        bool walkerMayRead = true);
+
+  // Waits on the walking thread until `done`. Where the pace lets the
+  // walking thread read it runs the most urgent work meanwhile, else it
+  // sleeps; either way it calls the wait hook every few milliseconds. False
+  // when the hook asked to stop.
+  template <typename Done>
+  bool WaitAsWalker(Lock& lock, Done done, bool mayRead = true);
+
+  // There may be new work: one helper is woken (one that finds work wakes
+  // the next), and the walking thread where it reads.
+  void Wake();
+  void WakeIfNewWork() {
+    if (work_.TakeNewWork()) Wake();
+  }
+  // Wakes the walking thread if it waits, once the lock is let go.
+  void WakeWalker() {
+    if (walkerWaiting_.load(std::memory_order_relaxed)) due_.walker = true;
+  }
+
+  // Runs `work` without the lock; a folder read goes on with its first sizes.
+  void Run(Work work, Lock& lock);
+  void ReadSizesOf(Work& work, Lock& lock);
+
+  // Takes on a changed pace: its shape of work, and its helpers.
+  void Follow(bool changed);
+  void StartHelpers();
+  // A helper works while a walk is open and the pace counts it in.
+  void HelperMain(unsigned index);
+
+  // Everything below is guarded by mutex_ except the atomics; a node's reads
+  // run without it (see node.h).
+  std::mutex mutex_;
+  std::condition_variable changed_;      // helpers that the pace counts in wait on it
+  std::condition_variable parked_;       // the others, and all between walks
+  std::condition_variable walkerWoken_;  // the walking thread waits on it
+  std::atomic<bool> walkerWaiting_{false};
+  // The ready flag of the entry the walking thread waits for, if any.
+  std::atomic<const std::atomic<bool>*> awaited_{nullptr};
+  Due due_;
+  std::atomic<WaitHook> waitHook_{nullptr};
+  ReadAheadSettings settings_;
+  std::atomic<bool> on_;
+  bool walking_ = false;  // a thread has read-ahead listings open
+  WorkTree work_;
+  PaceControl pace_;
+  unsigned helpersStarted_ = 0;
+};
+
+}  // namespace tallyroot::platform::ahead

@@ -1,0 +1,102 @@
+// Every number that tunes the read-ahead, in one table, each with what chose
+// it. Figures are from this project's benchmarks (bench/) on a 2-CPU virtual
+// machine: a 500,000-entry tree warm and with the page cache dropped, and
+// slowfs mounts that answer each request after 1 to 20 ms.
+#pragma once
+
+#include <cstddef>
+
+namespace tallyroot::platform::ahead::tuning {
+
+// ---- What the reads cost: CPU work, or waiting on the device ------------
+// Above this share of read time blocked, reads wait on the device; below the
+// lower one they are CPU work again. Reads the page cache answers are
+// blocked a few per cent of their time at most; a cold local disk, whose
+// folders wait while most sizes come from inode blocks read with them, for
+// a quarter to a half.
+inline constexpr double kWaitingAbove = 0.25;
+inline constexpr double kCpuBelow = 0.1;
+// Read time, summed over threads, before the share is trusted, and after
+// which older reads count for half, so that the share follows what the walk
+// meets now. Where the CPU clock ticks (Windows: 15.6 ms), both are at least
+// this many ticks: a read's CPU time is then 0 or a whole tick, right only
+// summed over many reads.
+inline constexpr double kTrustAfterSeconds = 0.02;
+inline constexpr double kHalveAfterSeconds = 0.2;
+inline constexpr double kTicksToTrust = 16;
+// While reads are CPU work only one read in this many is timed in full (its
+// CPU time and run delay cost system calls), and the one after a read that
+// took longer than kSlowReadSeconds per entry.
+inline constexpr unsigned kUnsampledReads = 64;
+// A size read that takes longer than this waited on the device: none that
+// the page cache answers comes near it, nor do kReadsPerClock of them. The
+// walking thread, where it reads, looks at the clock after every
+// kReadsPerClock reads (after each, a warm walk spent 2% of its time on it).
+inline constexpr double kSlowReadSeconds = 0.002;
+inline constexpr std::size_t kReadsPerClock = 16;
+// The weight of the newest read in the running cost of a size read: about
+// the last hundred work items, so a slow one weighs no more than a fast one.
+inline constexpr double kSizeReadWeight = 0.01;
+
+// ---- How much is read at once -------------------------------------------
+// While reads are CPU work: four children read ahead per open listing and
+// work items of 512 size reads, with one helper fewer than the CPUs.
+inline constexpr std::size_t kCpuWindow = 4;
+inline constexpr std::size_t kCpuChunk = 512;
+// While they wait: enough children read ahead that every helper finds a read
+// to wait on, and items of about 2 ms, so that a small folder's sizes are
+// read side by side (one entry on a slow mount, hundreds on a cold disk).
+inline constexpr std::size_t kWaitingWindow = 64;
+inline constexpr double kItemSeconds = 0.002;
+
+// ---- How many readers a device that waits serves best (ReaderProbe) -----
+// A network or FUSE mount takes all 64; a virtual disk on two CPUs is read
+// fastest with 16, where each helper more costs CPU time in switches and in
+// looking for work (32 readers with some idle: cold walks of 1.7 to 1.9 s
+// against 1.3 s with 16). A rotational disk whose head seeks starts at two,
+// two helpers, each item in inode order.
+inline constexpr unsigned kMaxHelpers = 64;
+inline constexpr unsigned kDeviceReaders = 16;
+inline constexpr unsigned kRotationalReaders = 2;
+// A probe period lasts at least this long and this many reads per reader. A
+// doubling of the readers is kept when it reads this much faster per second
+// (a virtual disk gains 12 to 29% from 8 to 16; a quarter, asked before,
+// left it at 8 in most walks, a few per cent slower), unless its helpers
+// idled this share of the period.
+inline constexpr double kProbePeriodSeconds = 0.1;
+inline constexpr double kProbePeriodReads = 8;
+inline constexpr double kProbeGain = 1.15;
+inline constexpr double kProbeIdleShare = 0.1;
+
+// ---- Whether a disk that calls itself rotational seeks (SeekCheck) ------
+// A listing blocked for less than this was answered from a cache. Of the
+// first kSeekSamples listings that waited longer, a median below kSeekSeconds
+// means no head moved: half a turn of a 15,000 rpm disk alone takes 2 ms.
+// This virtual disk calls itself rotational and answers in 0.15 to 0.6 ms;
+// the check reads it with 16 readers 15 ms into a cold walk, where shorter
+// probe periods from two readers reached 16 only after 0.09 s.
+inline constexpr double kWaitedSeconds = 0.00005;
+inline constexpr double kSeekSeconds = 0.001;
+inline constexpr std::size_t kSeekSamples = 16;
+
+// ---- Bounds ---------------------------------------------------------------
+// Descriptors held by listings read ahead, beyond one per open listing, and
+// at most an eighth of the soft limit, which deep walks need for their own.
+inline constexpr std::size_t kMaxDescriptorsAhead = 256;
+inline constexpr std::size_t kDescriptorShare = 8;  // 1 / kDescriptorShare of the limit
+// Listings looked at in one search for work, per child read ahead below a
+// listing, so that a search stays short however much lies ahead; the walking
+// thread does what nobody reached itself when it gets there.
+inline constexpr std::size_t kSearchedPerChild = 32;
+// A size read looks at whether its listing was dropped after this many reads.
+inline constexpr std::size_t kReadsPerCancelCheck = 64;
+
+// ---- The walking thread and the helpers ---------------------------------
+// How often, in seconds, the walking thread lets window events through while
+// it waits (the window must not go 50 ms without them).
+inline constexpr double kHookIntervalSeconds = 0.005;
+// Priority steps a helper gets below the walking thread, which is the
+// window's: with dozens runnable at once, the window must not wait for them.
+inline constexpr int kHelperNiceness = 5;
+
+}  // namespace tallyroot::platform::ahead::tuning

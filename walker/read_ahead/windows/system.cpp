@@ -1,0 +1,62 @@
+// What the read-ahead asks of Windows besides the reads (see
+// walker/read_ahead/platform.h). A thread's CPU time comes from
+// GetThreadTimes, which counts in clock ticks (about 15.6 ms): far longer
+// than a read, so the blocked share sums it over many reads before it
+// decides (cost.h). The time a thread waited for a CPU is not told.
+#include <windows.h>
+
+#include <bit>
+#include <cstdint>
+
+#include "walker/read_ahead/platform.h"
+
+namespace tallyroot::platform::ahead {
+namespace {
+
+double Seconds(const FILETIME& time) {
+  const std::uint64_t units = (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  return double(units) * 1e-7;  // 100 ns units
+}
+
+}  // namespace
+
+double ThreadCpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return -1;
+  return Seconds(kernel) + Seconds(user);
+}
+
+double ThreadRunDelaySeconds() { return -1; }
+
+// The length of the clock's tick, as the system says; the usual one when it
+// does not.
+double CpuClockTick() {
+  DWORD adjustment = 0, increment = 0;
+  BOOL disabled = FALSE;
+  if (GetSystemTimeAdjustment(&adjustment, &increment, &disabled) && increment > 0) {
+    return double(increment) * 1e-7;
+  }
+  return 0.015625;
+}
+
+void KeepThreadStatisticsOpen() {}
+
+unsigned UsableCpus() {
+  DWORD_PTR process = 0, system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+    return static_cast<unsigned>(std::popcount(static_cast<std::uint64_t>(process)));
+  }
+  return 1;
+}
+
+// Handles have no per-process limit that a walk could reach.
+std::size_t OpenDescriptorLimit() { return SIZE_MAX; }
+
+// No process here forks.
+void AtFork(void (*)(), void (*)(), void (*)()) {}
+
+// Thread priorities come in steps of their own; one step below normal keeps
+// helpers behind the walking thread, which is also the window's.
+void LowerThisThread(int) { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); }
+
+}  // namespace tallyroot::platform::ahead
