@@ -15,19 +15,22 @@
 # window's thread (worst run) and the peak resident memory (highest run).
 # Tallyroot's figure is the load as window_bench --once times it (the window
 # already shown); every other tool is timed from outside, process start
-# included.
+# included. --before BUILD adds a row for another build of Tallyroot (its
+# build folder, with window_bench built), timed in turns with the rest, so
+# that a change is measured before and after in one run.
 #   bench/storage_bench.sh [--only cold|fuse|warm|close] [--runs N]
-#                          [--close-after-ms M]
+#                          [--close-after-ms M] [--before BUILD]
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${TALLYROOT_BENCH_BUILD:-$repo/build-bench}
-only="" runs=3 closeAfter=300
+only="" runs=3 closeAfter=300 before=""
 while [ $# -gt 0 ]; do
   case $1 in
     --only) only=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --close-after-ms) closeAfter=$2; shift 2 ;;
-    *) echo "usage: $0 [--only cold|fuse|warm|close] [--runs N] [--close-after-ms M]" >&2; exit 2 ;;
+    --before) before=$(cd "$2" && pwd); shift 2 ;;
+    *) echo "usage: $0 [--only cold|fuse|warm|close] [--runs N] [--close-after-ms M] [--before BUILD]" >&2; exit 2 ;;
   esac
 done
 part() { [ -z "$only" ] || [ "$only" = "$1" ]; }
@@ -57,7 +60,8 @@ highest() { tr ' ' '\n' | grep . | sort -g | tail -1; }
 tools() {
   local root=$1
   shift
-  echo "Tallyroot first load|tallyroot"
+  echo "Tallyroot first load|$bin/window_bench"
+  [ -n "$before" ] && echo "Tallyroot before|$before/bench/window_bench"
   echo "bare loop|$bin/walk_bench $root --profile-bare --once"
   echo "du -sb|du -sb $root"
   command -v ncdu >/dev/null && echo "ncdu -0 -o /dev/null|ncdu -0 -o /dev/null $root"
@@ -78,11 +82,13 @@ row() {
   for ((run = 0; run < runs; run++)); do
     for i in "${!names[@]}"; do
       drop
-      if [ "${commands[i]}" = tallyroot ]; then
-        out=$("$bin/window_bench" "$root" --once 2>/dev/null | grep '^first load') || { echo "Tallyroot failed"; continue; }
+      if [[ "${commands[i]}" == */window_bench ]]; then
+        out=$("${commands[i]}" "$root" --once 2>/dev/null | grep '^first load') || { echo "${names[i]} failed"; continue; }
         times[$i]+=" $(awk '{ printf "%.3f", $3 }' <<<"$out")"
-        stretches+=" $(awk -F'; ' '{ split($2, w, " "); print w[6] }' <<<"$out")"
-        peaks+=" $(awk -F'; ' '{ split($3, w, " "); print w[4] }' <<<"$out")"
+        if [ "$i" -eq 0 ]; then
+          stretches+=" $(awk -F'; ' '{ split($2, w, " "); print w[6] }' <<<"$out")"
+          peaks+=" $(awk -F'; ' '{ split($3, w, " "); print w[4] }' <<<"$out")"
+        fi
       else
         start=$(now)
         if ${commands[i]} >/dev/null 2>&1; then
@@ -93,8 +99,9 @@ row() {
       fi
     done
   done
-  local du floor
-  du=$(median <<<"${times[2]:-}") floor=$(median <<<"${times[$((${#names[@]} - 1))]:-}")
+  local du floor at
+  for at in "${!names[@]}"; do [ "${names[at]}" = "du -sb" ] && du=$(median <<<"${times[$at]:-}"); done
+  floor=$(median <<<"${times[$((${#names[@]} - 1))]:-}")
   echo
   echo "== $title =="
   printf '  %-24s %10s %8s %8s   %s\n' tool median "/ du" "/ floor" runs
@@ -137,13 +144,14 @@ mountSlow() {
   return 1
 }
 
-# closing DELAY_MS: the window closed $closeAfter ms into a first load, as a
-# click on its close button then; the time from the click until the process
-# has ended, seen from outside, and how late the window took the click.
+# closing DELAY_MS WINDOW_BENCH LABEL: the window closed $closeAfter ms into a
+# first load, as a click on its close button then; the time from the click
+# until the process has ended, seen from outside, and how late the window
+# took the click.
 closing() {
-  local delay=$1 exits="" handled="" late="" out end asked
+  local delay=$1 windowBench=$2 label=$3 exits="" handled="" late="" out end asked
   for ((run = 0; run < runs; run++)); do
-    out=$(timeout 120 "$bin/window_bench" "$mounted" --close-after-ms "$closeAfter" 2>/dev/null |
+    out=$(timeout 120 "$windowBench" "$mounted" --close-after-ms "$closeAfter" 2>/dev/null |
       grep '^close asked at') || true
     end=$(now)
     asked=$(awk '{ print $4 }' <<<"$out")
@@ -152,8 +160,8 @@ closing() {
     handled+=" $(awk '{ print $10 }' <<<"$out")"
     if grep -q "after the load had ended" <<<"$out"; then late+=" (a load ended before the close)"; fi
   done
-  printf '  %2s ms mount: exit %.3f s after the click (median; runs:%s), the click taken up to %.3f s late%s\n' \
-    "$delay" "$(median <<<"$exits")" "$exits" "$(highest <<<"$handled")" "$late"
+  printf '  %s, %2s ms mount: exit %.3f s after the click (median; runs:%s), the click taken up to %.3f s late%s\n' \
+    "$label" "$delay" "$(median <<<"$exits")" "$exits" "$(highest <<<"$handled")" "$late"
 }
 
 if part cold; then
@@ -187,7 +195,8 @@ if part close; then
   for delay in 1 20; do
     if mountSlow "$delay"; then
       "$bin/floor_walk" "$mounted" --threads 64 >/dev/null  # past the fresh mount's first walk
-      closing "$delay"
+      closing "$delay" "$bin/window_bench" Tallyroot
+      if [ -n "$before" ]; then closing "$delay" "$before/bench/window_bench" "Tallyroot before"; fi
     fi
     unmount
   done

@@ -223,6 +223,32 @@ if $test; then
   cp -u /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   wineserver --wait
   phase_done "wine prefix"
+
+  # A share that answers every request after half a second, for the test that
+  # the window's thread never waits on one: a slowfs mount of a small tree,
+  # made on the Linux side, which wine shows under Z:. slowfs is built for
+  # Linux once; where FUSE cannot mount, that test skips and says so.
+  host=build-windows-host
+  cmake -S . -B "$host" -DCMAKE_BUILD_TYPE=Release -DTALLYROOT_TESTS=OFF -DTALLYROOT_BENCH=ON >/dev/null
+  cmake --build "$host" --parallel "${QT_JOBS:-2}" --target slowfs >/dev/null
+  share_source=$(mktemp -d /tmp/tallyroot-share-source-XXXXXX)
+  share=$(mktemp -d /tmp/tallyroot-share-XXXXXX)
+  unmount_share() {
+    umount -l "$share" 2>/dev/null || fusermount3 -uz "$share" 2>/dev/null || true
+    rmdir "$share" 2>/dev/null || true
+    rm -rf "$share_source"
+  }
+  trap unmount_share EXIT
+  for folder in a a/b c; do
+    mkdir -p "$share_source/$folder"
+    for file in 1 2 3; do head -c $((file * 1000)) /dev/zero >"$share_source/$folder/f$file"; done
+  done
+  if "$host/tools/slowfs/slowfs" --delay-ms 500 "$share_source" "$share" 2>/dev/null; then
+    export TALLYROOT_SLOW_SHARE="Z:${share//\//\\}"
+  else
+    echo "windows.sh: slowfs could not mount; the test on a slow share skips"
+  fi
+  phase_done "slow share"
   tests_passed=true
   ctest --test-dir "$build" --output-on-failure --timeout 600 || tests_passed=false
   phase_done tests

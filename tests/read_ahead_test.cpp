@@ -125,6 +125,45 @@ TEST(ReadAhead, WalksStartedElsewhereGetWhatTheyAskFor) {
   EXPECT_EQ(other, alone);
 }
 
+// A share that answers each request after half a second (seen from wine as a
+// Linux mount under Z:, which scripts/windows.sh makes): from the walk's
+// start on, the window's thread never waits on it, so the wait hook is
+// called every few milliseconds, and a walk stopped from the hook returns
+// at once.
+TEST(ReadAhead, TheWaitHookKeepsBeingCalledOnAShareThatAnswersInSeconds) {
+#if defined(_WIN32)
+  const char* const share = std::getenv("TALLYROOT_SLOW_SHARE");
+  if (!share) GTEST_SKIP() << "no slow share: scripts/windows.sh --test mounts one";
+  const std::string root = share;
+#else
+  FixtureTree tree;
+  Build(tree, 10, 20);
+  const SlowMount slow(tree.Root(), 500);
+  if (!slow.Skipped().empty()) GTEST_SKIP() << slow.Skipped();
+  const std::string root = slow.Root();
+#endif
+  using Clock = std::chrono::steady_clock;
+  static Clock::time_point begun, last;
+  static Clock::duration longest;
+  static bool abort;
+  static int calls;
+  begun = last = Clock::now(), longest = {}, abort = false, calls = 0;
+  SetWaitHook([] {
+    const Clock::time_point now = Clock::now();
+    longest = std::max(longest, now - last);
+    last = now, ++calls;
+    abort = abort || now - begun > std::chrono::milliseconds(3000);
+  });
+  ScopedReadAhead on(true);
+  FindFiles([] {}, nullptr, root, AllDeep, abort);
+  const Clock::duration afterLastCall = Clock::now() - last;
+  SetWaitHook(nullptr);
+  EXPECT_TRUE(abort);
+  EXPECT_GT(calls, 100);
+  EXPECT_LT(longest, std::chrono::milliseconds(50));
+  EXPECT_LT(afterLastCall, std::chrono::milliseconds(50));
+}
+
 #if !defined(_WIN32)
 
 // Where every read waits on the device and helpers finish out of order (and

@@ -79,8 +79,8 @@ TEST_F(WorkTreeTest, ThePickFollowsWhatTheWalkNeedsFirst) {
   tree.Demand(nullptr);
   // Then the open listing's own sizes, an item at a time, then its children
   // in the order the walk meets them, up to the window of three.
-  EXPECT_EQ(PickAll(), (std::vector<std::string>{"sizes 0..2", "sizes 2..4", "sizes 4..6",
-                                                 "read a", "read b", "read c"}));
+  EXPECT_EQ(PickAll(), (std::vector<std::string>{"sizes 0..2", "sizes 2..4", "sizes 4..6", "read a",
+                                                 "read b", "read c"}));
   // Sizes given back by a reader that stopped early are taken again first.
   tree.GiveBack(*root, 2, 4);
   EXPECT_EQ(Describe(tree.Pick()), "sizes 2..4");

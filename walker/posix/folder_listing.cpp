@@ -253,18 +253,6 @@ FolderListing::FolderListing(const std::string& folderPath) : level_(tOpenFolder
   const int fd = OpenListable(folderPath, id, cycleAt, unread_);
   if (fd < 0) return;
   NoteIfAbove(id);
-  if (level_ <= kReadAheadLevels && ReadAheadWanted()) {
-    std::vector<FolderId> enclosing;
-    enclosing.reserve(tOpenFolders.size() + 1);
-    for (const OpenFolder& open : tOpenFolders) enclosing.push_back(open.id);
-    auto folder = std::make_shared<ahead::FolderHandle>(fd);
-    if (auto level = AdoptReadAheadFolder(folder, id, std::move(enclosing))) {
-      PushOpen({FdOf(*level), id, &folderPath, folderPath.size(), level.get(), nullptr});
-      state().ahead = std::move(level);
-      return;
-    }
-    folder->Release();  // not read ahead after all: the descriptor is this listing's
-  }
   state().fd = fd;
   state().buffer = TakeBuffer(level_);
   PushOpen({fd, id, &folderPath, folderPath.size(), nullptr, this});

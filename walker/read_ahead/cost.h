@@ -1,24 +1,20 @@
 // What a read costs, and the share of recent read time spent blocked on the
 // device: the one signal the pace (pace.h) is decided from.
 //
-// Reads that wait on the device (a cold disk, a network share, a FUSE mount)
-// finish sooner the more of them are in flight; reads that the page cache
-// answers are CPU work, where more threads than CPUs only add contention. The
-// two are told apart by the share of the reads' time that the reading thread
-// spent off the CPU without waiting for one: time lost to preemption by other
-// work on the machine is not counted (where the platform tells it), so a
-// busy machine does not pass for a slow device.
+// Reads that wait on the device (a cold disk, a share, a FUSE mount) finish
+// sooner the more are in flight; reads the page cache answers are CPU work,
+// where more threads than CPUs only add contention. The two are told apart
+// by the share of the reads' time spent off the CPU without waiting for one
+// (preemption is not counted where the platform tells it, so that a busy
+// machine does not pass for a slow device).
 //
 // Contract:
 //  - ReadTimer measures one read (or batch of reads) on the calling thread;
 //    sampled, it costs a few system calls, so it wraps work items, never
 //    single entries, and while reads are CPU work only a sample of them.
-//  - BlockedShare sums wall time against CPU time over the most recent read
-//    time, long enough for the platform's CPU clock: exact clocks (Linux)
-//    decide after 20 ms of read time; one that ticks every 15.6 ms (Windows)
-//    gives a read 0 or a whole tick, which is right only summed over many
-//    reads, so it decides after 16 ticks of read time. Not thread-safe (the
-//    scheduler holds its lock).
+//  - BlockedShare sums wall time against CPU time over recent read time,
+//    long enough for the platform's CPU clock (tuning.h). Not thread-safe
+//    (the scheduler holds its lock).
 #pragma once
 
 #include <algorithm>

@@ -35,10 +35,6 @@ Node::Node(std::string childName, std::shared_ptr<const FolderHandle> parentFold
            std::shared_ptr<const Chain> enclosing)
     : name(std::move(childName)), chain(std::move(enclosing)), parent(std::move(parentFolder)) {}
 
-Node::Node(std::shared_ptr<const FolderHandle> openFolder, FolderId openId,
-           std::shared_ptr<const Chain> enclosing)
-    : chain(std::move(enclosing)), folder(std::move(openFolder)), id(openId) {}
-
 Node::~Node() { gBytesHeld.fetch_sub(bytes, std::memory_order_relaxed); }
 
 std::size_t BytesHeld() { return gBytesHeld.load(std::memory_order_relaxed); }

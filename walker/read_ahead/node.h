@@ -69,9 +69,6 @@ struct Node {
   // which may be a link to a folder.
   Node(std::string name, std::shared_ptr<const FolderHandle> parent,
        std::shared_ptr<const Chain> chain);
-  // A folder the walking thread has opened and checked itself inside the
-  // open folders `chain`.
-  Node(std::shared_ptr<const FolderHandle> folder, FolderId id, std::shared_ptr<const Chain> chain);
   ~Node();
   Node(const Node&) = delete;
   Node& operator=(const Node&) = delete;

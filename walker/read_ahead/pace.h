@@ -47,19 +47,13 @@ struct PaceInputs {
   double secondsPerSizeRead = 0.001;          // what one size read took of late
 };
 
-// `previous` is the pace until now: the switch back to CPU-bound reading
-// needs a clearly lower share than the switch away from it, and the chunk
-// changes only by more than a step, so that the pace does not flap at a
-// boundary.
+// `previous` is the pace until now, so that it does not flap at a boundary.
 Pace PaceFor(const PaceInputs& in, const Pace& previous);
 
-// Whether a disk that calls itself rotational has a head that seeks. A read
-// that misses every cache waits for the head to move and the platter to
-// turn, milliseconds on any such disk; virtual disks often call themselves
-// rotational all the same, and answer in a fraction of a millisecond. Told
-// from the first folder listings that waited on the device at all, by their
-// median wait, so that a few answered from the drive's own cache do not
-// decide it.
+// Whether a disk that calls itself rotational has a head that seeks (virtual
+// disks often call themselves rotational): told by the median wait of the
+// first folder listings that waited at all, so that a few answered from the
+// drive's own cache do not decide it.
 class SeekCheck {
  public:
   // How long one folder listing was blocked.
@@ -73,15 +67,11 @@ class SeekCheck {
   std::optional<bool> seeks_;
 };
 
-// How many readers a device whose reads wait serves best. More reads in
-// flight help a network or FUSE mount up to dozens, a local SSD or virtual
-// disk up to its queue, and a disk whose head must seek not at all; each
-// helper more also costs CPU time in switches and in looking for work. The
-// probe starts with the readers given, and doubles them, one period of
-// reading at a time, while the reads finished per second grow by a clear
-// margin; when a doubling gains too little, or the readers it added find too
-// little work, it goes back and stays there. A period in which the walk
-// itself still sped up (early in a walk, as it widens) decides nothing.
+// How many readers a device whose reads wait serves best: it doubles them,
+// one period of reading at a time, while the reads finished per second grow
+// by a clear margin; when a doubling gains too little, or the readers it
+// added find too little work, it goes back and stays there. A period in
+// which the walk itself still sped up (as it widens) decides nothing.
 class ReaderProbe {
  public:
   void Restart(unsigned readers);

@@ -61,12 +61,6 @@ TakenChild TakeReadAhead(const std::string& folderPath, std::size_t level,
 
 bool ReadAheadWanted() { return Scheduler::Get().Wanted(); }
 
-std::unique_ptr<ReadAheadLevel> AdoptReadAheadFolder(
-    std::shared_ptr<const ahead::FolderHandle> folder, FolderId id,
-    std::vector<FolderId> enclosing) {
-  return Scheduler::Get().Adopt(std::move(folder), id, std::move(enclosing));
-}
-
 ReadAheadSettings GetReadAhead() { return Scheduler::Get().Settings(); }
 
 void SetReadAhead(const ReadAheadSettings& settings) { Scheduler::Get().SetSettings(settings); }

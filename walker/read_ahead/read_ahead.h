@@ -38,7 +38,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "walker/folder_id.h"
 #include "walker/folder_listing.h"
@@ -124,7 +123,8 @@ inline constexpr std::size_t kReadAheadLevels = 128;
 //  - for the outermost listing of a walk: the listing opened and read by a
 //    helper, so that the walking thread does not itself wait on a slow
 //    device, unless read-ahead is off or another thread walks with it.
-// Not `matched` otherwise: the caller lists the folder itself.
+// Not `matched` otherwise: the caller lists the folder itself, as without
+// read-ahead (a walk of a folder elsewhere, started from a callback).
 TakenChild TakeReadAhead(const std::string& folderPath, std::size_t level,
                          ReadAheadLevel* innermost, std::optional<std::string_view> child);
 
@@ -132,13 +132,5 @@ TakenChild TakeReadAhead(const std::string& folderPath, std::size_t level,
 // is on, or this thread walks with it already. Cheap; false for certain
 // when read-ahead is off.
 bool ReadAheadWanted();
-
-// A level for the folder the walking thread has opened and checked itself
-// (`folder`, identity `id`) inside the open folders `enclosing`, outermost
-// first. Nothing when read-ahead is off or another thread walks with it;
-// the caller's copy of `folder` is then the only one.
-std::unique_ptr<ReadAheadLevel> AdoptReadAheadFolder(
-    std::shared_ptr<const ahead::FolderHandle> folder, FolderId id,
-    std::vector<FolderId> enclosing);
 
 }  // namespace tallyroot::platform

@@ -94,17 +94,6 @@ TakenChild Scheduler::AdoptRoot(const std::string& folderPath) {
   return taken;
 }
 
-std::unique_ptr<ReadAheadLevel> Scheduler::Adopt(std::shared_ptr<const FolderHandle> folder,
-                                                 FolderId id, Chain enclosing) {
-  Lock lock(*this);
-  if (!tWalking && !StartWalk()) return nullptr;
-  auto node = std::make_shared<Node>(std::move(folder), id,
-                                     std::make_shared<const Chain>(std::move(enclosing)));
-  // A folder the walking thread has opened and found to be no cycle always
-  // lists (maybe as empty).
-  return Enter(std::move(node), lock, nullptr);
-}
-
 std::unique_ptr<ReadAheadLevel> Scheduler::Enter(std::shared_ptr<Node> node, Lock& lock,
                                                  TakenChild* taken, bool walkerMayRead) {
   node->demanded.store(true);

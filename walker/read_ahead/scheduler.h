@@ -3,20 +3,16 @@
 // PaceControl's (pace.h). One per process.
 //
 // Threads, and what each owns:
-//  - The walking thread (the one thread that has read-ahead listings open)
-//    makes and closes the levels, takes children and waits for entries and
-//    listings. It reads what it waits for itself only while the pace says
-//    so (reads known to be CPU work); else it only waits, calling the wait
-//    hook every few milliseconds with the lock let go.
-//  - Helper threads pick the most urgent work and run it without the lock.
-//    They are started as the pace first needs them, sleep between walks and
-//    are never joined: the scheduler is never destroyed, so a helper still
-//    blocked in a read when the walk or the program ends finds everything
-//    it uses in place.
-//  - Every read is timed (a sample of them in full), and what the times say
-//    sets the pace for all threads.
-//  - Wake-ups decided under the lock are sent once it is let go (Lock), and
-//    the walking thread, while it only waits, is woken for the one entry or
+//  - The walking thread (the one with read-ahead listings open) makes and
+//    closes the levels, takes children and waits for entries and listings,
+//    reading itself only while the pace says so, else calling the wait hook
+//    every few milliseconds with the lock let go.
+//  - Helpers pick the most urgent work and run it without the lock. Started
+//    as the pace first needs them, they sleep between walks and are never
+//    joined: the scheduler is never destroyed, so a helper still blocked in
+//    a read when the program ends finds everything it uses in place.
+//  - Wake-ups decided under the lock are sent once it is let go (Lock); the
+//    walking thread, while it only waits, is woken for the one entry or
 //    listing it waits for, not for every read.
 #pragma once
 
@@ -42,8 +38,6 @@ inline thread_local bool tWalking = false;
 
 class Scheduler {
  public:
-  // Never destroyed: a helper may still be blocked in a read when the
-  // program ends, and must find everything it uses in place.
   static Scheduler& Get();
 
   ReadAheadSettings Settings();
@@ -55,9 +49,6 @@ class Scheduler {
   TakenChild Take(ReadAheadLevel& parent, std::string_view name);
   // The outermost folder of a walk, read by a helper.
   TakenChild AdoptRoot(const std::string& folderPath);
-  // A folder the walking thread opened and checked itself.
-  std::unique_ptr<ReadAheadLevel> Adopt(std::shared_ptr<const FolderHandle> folder, FolderId id,
-                                        Chain enclosing);
   // False when the wait hook asked to stop before the entry was ready.
   bool WaitForEntry(ReadAheadLevel& level, std::size_t at);
   // The walk went on past the child handed out last.

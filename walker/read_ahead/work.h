@@ -86,9 +86,9 @@ class WorkTree {
   static void Drop(std::shared_ptr<Node>& child, Dropped& dropped);
 
   std::vector<std::shared_ptr<Node>> levels_;  // the walk's open listings, innermost last
-  std::shared_ptr<Node> demanded_;       // read for the walk before it becomes a level
-  bool descending_ = false;              // the walk entered the last child it was given
-  bool heldBack_ = false;                // a read waits for listings held ahead to go
+  std::shared_ptr<Node> demanded_;             // read for the walk before it becomes a level
+  bool descending_ = false;                    // the walk entered the last child it was given
+  bool heldBack_ = false;                      // a read waits for listings held ahead to go
   bool newWork_ = false;
   std::size_t maxBytes_ = 0;
   std::size_t maxDescriptors_ = 0;

@@ -4,9 +4,8 @@
 
 namespace tallyroot::platform::ahead {
 
-// An open folder (RAII: closed with the object, unless given back with
-// Release). Shared by whoever still needs it, so a folder stays open while
-// a read below it is still running.
+// An open folder (RAII: closed with the object). Shared by whoever still
+// needs it, so a folder stays open while a read below it is still running.
 class FolderHandle {
  public:
   explicit FolderHandle(int fd);
@@ -14,8 +13,6 @@ class FolderHandle {
   FolderHandle(const FolderHandle&) = delete;
   FolderHandle& operator=(const FolderHandle&) = delete;
   int get() const { return fd_; }
-  // The descriptor, now the caller's to close.
-  int Release();
 
  private:
   int fd_;

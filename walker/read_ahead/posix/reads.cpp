@@ -11,7 +11,6 @@
 #include <array>
 #include <cerrno>
 #include <mutex>
-#include <utility>
 
 #include "walker/posix/reads.h"
 #include "walker/read_ahead/platform.h"
@@ -113,23 +112,14 @@ FolderHandle::FolderHandle(int fd) : fd_(fd) {
 }
 
 FolderHandle::~FolderHandle() {
-  if (fd_ < 0) return;
   close(fd_);
   gDescriptorsHeld.fetch_sub(1, std::memory_order_relaxed);
-}
-
-int FolderHandle::Release() {
-  if (fd_ >= 0) gDescriptorsHeld.fetch_sub(1, std::memory_order_relaxed);
-  return std::exchange(fd_, -1);
 }
 
 std::size_t DescriptorsHeld() { return gDescriptorsHeld.load(std::memory_order_relaxed); }
 
 ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
-  if (!node.folder) {
-    const ReadEnd opened = Open(node);
-    if (opened != ReadEnd::Listed) return EndRead(node, opened);
-  }
+  if (const ReadEnd opened = Open(node); opened != ReadEnd::Listed) return EndRead(node, opened);
   char* buffer = ThreadBuffer();
   for (;;) {
     // A failure in the middle ends the listing, as it does without read-ahead.

@@ -71,15 +71,13 @@ std::size_t DescriptorsHeld() { return 0; }
 bool ReadSize(Node&, std::size_t) { return true; }
 
 ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
-  if (!node.folder) {
-    std::wstring path;
-    if (!FolderPath(node, path)) {
-      node.unread = true;
-      return EndRead(node, ReadEnd::Empty);
-    }
-    if (!node.parent) node.device = FactsOf(path);
-    node.folder = std::make_shared<const FolderHandle>(std::move(path));
+  std::wstring path;
+  if (!FolderPath(node, path)) {
+    node.unread = true;
+    return EndRead(node, ReadEnd::Empty);
   }
+  if (!node.parent) node.device = FactsOf(path);
+  node.folder = std::make_shared<const FolderHandle>(std::move(path));
   std::wstring pattern = node.folder->get() + L'*';
   WIN32_FIND_DATAW data;
   const Search search(windows::FindFirst(pattern.c_str(), data));
