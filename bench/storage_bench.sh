@@ -41,6 +41,7 @@ cmake --build "$build" --parallel 2 --target make_tree walk_bench window_bench f
 bin=$build/bench
 slowfs=$build/tools/slowfs/slowfs
 source "$repo/bench/trees.sh"
+source "$repo/bench/storage_lib.sh"
 big=/tmp/tallyroot-bench-500k small=/tmp/tallyroot-bench-10k
 if part cold || part warm; then make_tree "$big"; fi
 if part fuse || part close; then make_tree "$small" --files 10000 --folders 500; fi
@@ -49,12 +50,6 @@ echo "load average $(cut -d' ' -f1 /proc/loadavg) on $(nproc) cores; $runs runs 
 
 dropCaches=false
 drop() { if $dropCaches; then sync && echo 3 >/proc/sys/vm/drop_caches; fi; }
-now() { date +%s%N; }
-seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
-median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END {
-  if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { print (b > 0 ? a / b : 0) }'; }
-highest() { tr ' ' '\n' | grep . | sort -g | tail -1; }
 
 # The tools of a row: a name, then the command; "tallyroot" is the window.
 tools() {
@@ -122,28 +117,6 @@ row() {
   fi
 }
 
-# mountSlow DELAY_MS: a slowfs mirror of the small tree at $mounted, unmounted on exit.
-mounted="" slowPid=""
-unmount() {
-  if [ -n "$slowPid" ]; then kill -TERM "$slowPid" 2>/dev/null || true; wait "$slowPid" || true; fi
-  if [ -n "$mounted" ]; then rmdir "$mounted" 2>/dev/null || true; fi
-  mounted="" slowPid=""
-}
-trap unmount EXIT
-mountSlow() {
-  unmount
-  mounted=$(mktemp -d /tmp/tallyroot-slow-XXXXXX)
-  "$slowfs" --delay-ms "$1" "$small" "$mounted" -f &
-  slowPid=$!
-  for ((i = 0; i < 1000; i++)); do
-    grep -q " $mounted " /proc/self/mountinfo && return 0
-    kill -0 "$slowPid" 2>/dev/null || break
-    sleep 0.01
-  done
-  echo "slowfs could not mount $mounted (no /dev/fuse or no right to mount?)" >&2
-  return 1
-}
-
 # closing DELAY_MS WINDOW_BENCH LABEL: the window closed $closeAfter ms into a
 # first load, as a click on its close button then; the time from the click
 # until the process has ended, seen from outside, and how late the window
@@ -176,7 +149,7 @@ if part cold; then
 fi
 if part fuse; then
   "$bin/walk_bench" "$small" --profile-bare --once >/dev/null  # slowfs's own source warm
-  if mountSlow 1; then
+  if mountSlow 1 "$small"; then
     # A fresh mount answers the first walk through it several times slower
     # (slowfs meets every inode for the first time); no tool should pay that.
     "$bin/floor_walk" "$mounted" --threads 64 >/dev/null
@@ -193,7 +166,7 @@ if part close; then
   echo "== close: the window closed $closeAfter ms into a first load of $small =="
   "$bin/walk_bench" "$small" --profile-bare --once >/dev/null
   for delay in 1 20; do
-    if mountSlow "$delay"; then
+    if mountSlow "$delay" "$small"; then
       "$bin/floor_walk" "$mounted" --threads 64 >/dev/null  # past the fresh mount's first walk
       closing "$delay" "$bin/window_bench" Tallyroot
       if [ -n "$before" ]; then closing "$delay" "$before/bench/window_bench" "Tallyroot before"; fi

@@ -33,9 +33,9 @@ void Scheduler::AfterForkInChild() {
   walkerWaiting_.store(false);
   awaited_.store(nullptr);
   due_ = Due{};
-  new (&changed_) std::condition_variable;
-  new (&walkerWoken_) std::condition_variable;
-  new (&parked_) std::condition_variable;
+  new (&changed_) CondVar;
+  new (&walkerWoken_) CondVar;
+  new (&parked_) CondVar;
   mutex_.unlock();
 }
 
@@ -242,7 +242,7 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
                   const Clock::time_point now = Clock::now();
                   // Taken and let go: the walking thread has either not yet looked at
                   // the flag for the last time, or already waits.
-                  { const std::lock_guard<std::mutex> handshake(mutex_); }
+                  { const std::lock_guard<Mutex> handshake(mutex_); }
                   walkerWoken_.notify_one();
                   notifying += Clock::now() - now;
                 }
@@ -274,11 +274,17 @@ void Scheduler::Follow(bool changed) {
   Wake();
 }
 
+// Only the first helper is started here, on whatever thread needs it; each
+// helper starts the next while the pace wants more (HelperMain). Under wine
+// starting a thread waits for its server, which stands still while a thread
+// opens a file on a slow share: the walking thread must not be the one to
+// start dozens.
 void Scheduler::StartHelpers() {
-  while (helpersStarted_ < pace_.Now().helpers) {
-    std::thread([this, index = helpersStarted_] { HelperMain(index); }).detach();
-    ++helpersStarted_;
-  }
+  if (helpersStarted_ == 0) Spawn(helpersStarted_++);
+}
+
+void Scheduler::Spawn(unsigned index) {
+  std::thread([this, index] { HelperMain(index); }).detach();
 }
 
 void Scheduler::HelperMain(unsigned index) {
@@ -293,6 +299,13 @@ void Scheduler::HelperMain(unsigned index) {
   // a helper that works is passed on by one that parks instead.
   bool woken = false;
   for (;;) {
+    if (helpersStarted_ < pace_.Now().helpers) {
+      const unsigned next = helpersStarted_++;
+      lock.unlock();  // the start may wait, as said at StartHelpers
+      Spawn(next);
+      lock.lock();
+      continue;
+    }
     if (!walking_ || index >= pace_.Now().helpers) {
       if (woken) due_.helper = true;
       woken = false;

@@ -18,10 +18,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +27,7 @@
 #include "walker/read_ahead/node.h"
 #include "walker/read_ahead/pace.h"
 #include "walker/read_ahead/read_ahead.h"
+#include "walker/read_ahead/sync.h"
 #include "walker/read_ahead/work.h"
 
 namespace tallyroot::platform::ahead {
@@ -64,7 +63,7 @@ class Scheduler {
   // waiting for the lock (with dozens of helpers on two CPUs, a quarter of
   // their time went to that). Before a thread waits on a condition it sends
   // them itself (SendDue), still holding the lock, which it lets go at once.
-  class Lock : public std::unique_lock<std::mutex> {
+  class Lock : public std::unique_lock<Mutex> {
    public:
     explicit Lock(Scheduler& scheduler) : unique_lock(scheduler.mutex_), scheduler_(scheduler) {}
     ~Lock() {
@@ -137,15 +136,16 @@ class Scheduler {
   // Takes on a changed pace: its shape of work, and its helpers.
   void Follow(bool changed);
   void StartHelpers();
+  void Spawn(unsigned index);
   // A helper works while a walk is open and the pace counts it in.
   void HelperMain(unsigned index);
 
   // Everything below is guarded by mutex_ except the atomics; a node's reads
   // run without it (see node.h).
-  std::mutex mutex_;
-  std::condition_variable changed_;      // helpers that the pace counts in wait on it
-  std::condition_variable parked_;       // the others, and all between walks
-  std::condition_variable walkerWoken_;  // the walking thread waits on it
+  Mutex mutex_;
+  CondVar changed_;      // helpers that the pace counts in wait on it
+  CondVar parked_;       // the others, and all between walks
+  CondVar walkerWoken_;  // the walking thread waits on it
   std::atomic<bool> walkerWaiting_{false};
   // The ready flag of the entry the walking thread waits for, if any.
   std::atomic<const std::atomic<bool>*> awaited_{nullptr};

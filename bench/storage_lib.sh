@@ -1,0 +1,33 @@
+# Sourced by the storage benchmarks: timing, medians and ratios, and slowfs
+# mounts. Needs $slowfs (the slowfs binary).
+
+now() { date +%s%N; }
+seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
+median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END {
+  if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { print (b > 0 ? a / b : 0) }'; }
+highest() { tr ' ' '\n' | grep . | sort -g | tail -1; }
+
+# mountSlow DELAY_MS SOURCE: a slowfs mirror of SOURCE at $mounted, a mount
+# the kernel knows nothing of yet; unmount (also on exit) ends it.
+mounted="" slowPid=""
+unmount() {
+  if [ -n "$slowPid" ]; then kill -TERM "$slowPid" 2>/dev/null || true; wait "$slowPid" || true; fi
+  if [ -n "$mounted" ]; then rmdir "$mounted" 2>/dev/null || true; fi
+  mounted="" slowPid=""
+}
+trap unmount EXIT
+mountSlow() {
+  local i
+  unmount
+  mounted=$(mktemp -d /tmp/tallyroot-slow-XXXXXX)
+  "$slowfs" --delay-ms "$1" "$2" "$mounted" -f &
+  slowPid=$!
+  for ((i = 0; i < 1000; i++)); do
+    grep -q " $mounted " /proc/self/mountinfo && return 0
+    kill -0 "$slowPid" 2>/dev/null || break
+    sleep 0.01
+  done
+  echo "slowfs could not mount $mounted (no /dev/fuse or no right to mount?)" >&2
+  return 1
+}
