@@ -65,6 +65,8 @@ ReadAheadSettings GetReadAhead() { return Scheduler::Get().Settings(); }
 
 void SetReadAhead(const ReadAheadSettings& settings) { Scheduler::Get().SetSettings(settings); }
 
+ReadAheadPace CurrentReadPace() { return Scheduler::Get().CurrentPace(); }
+
 void SetWaitHook(WaitHook hook) { Scheduler::Get().SetWaitHook(hook); }
 
 }  // namespace tallyroot::platform

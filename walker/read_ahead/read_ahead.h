@@ -58,6 +58,13 @@ struct ReadAheadSettings {
 ReadAheadSettings GetReadAhead();
 void SetReadAhead(const ReadAheadSettings& settings);
 
+// The pace the reads' cost has set, for tests and benchmarks to show.
+struct ReadAheadPace {
+  bool waitsOnDevice = false;  // reads were found to wait on the device
+  unsigned helpers = 0;        // helpers the pace counts in
+};
+ReadAheadPace CurrentReadPace();
+
 // Called on the walking thread every few milliseconds while a read-ahead
 // listing waits for a read (never while it has something to give out).
 // Returns true to stop waiting: the listing then ends at once, and gives

@@ -51,6 +51,11 @@ void Scheduler::SetSettings(const ReadAheadSettings& settings) {
   on_.store(settings.on);
 }
 
+ReadAheadPace Scheduler::CurrentPace() {
+  Lock lock(*this);
+  return {pace_.Now().waitsOnDevice, pace_.Now().helpers};
+}
+
 // ---- The walking thread ---------------------------------------------------
 
 bool Scheduler::StartWalk() {
@@ -87,10 +92,7 @@ TakenChild Scheduler::AdoptRoot(const std::string& folderPath) {
   auto node = std::make_shared<Node>(folderPath, nullptr, std::make_shared<const Chain>());
   // A helper reads it: until its read has shown what the device is like,
   // the walking thread had better not wait on it itself.
-  taken.level = Enter(node, lock, &taken, false);
-  if (node->state == State::Listed) {
-    Follow(pace_.NoteDevice(node->device));
-  }
+  taken.level = Enter(std::move(node), lock, &taken, false);
   return taken;
 }
 
@@ -190,6 +192,9 @@ void Scheduler::Run(Work work, Lock& lock) {
     const ReadEnd end = ReadFolder(node, maxBytes);
     const ReadCost cost = timer.Stop();
     lock.lock();
+    // The outermost folder of a walk (nothing open around it) says which
+    // device the walk is on; its read is the first that device's pace learns.
+    if (end == ReadEnd::Listed && node.chain->empty()) Follow(pace_.NoteDevice(node.device));
     Follow(pace_.NoteRead(cost, 1, true, Now()));
     if (end == ReadEnd::Listed) {
       node.state = State::Listed;

@@ -41,6 +41,7 @@ class Scheduler {
 
   ReadAheadSettings Settings();
   void SetSettings(const ReadAheadSettings& settings);
+  ReadAheadPace CurrentPace();
   void SetWaitHook(WaitHook hook) { waitHook_.store(hook); }
   bool Wanted() const { return tWalking || on_.load(); }
 

@@ -28,8 +28,8 @@ void CondVar::wait(std::unique_lock<Mutex>& lock) {
 
 void CondVar::wait_until(std::unique_lock<Mutex>& lock,
                          std::chrono::steady_clock::time_point until) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(until -
-                                                                 std::chrono::steady_clock::now());
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
   const DWORD ms = static_cast<DWORD>(std::clamp<long long>(left.count(), 0, INFINITE - 1));
   SleepConditionVariableSRW(Condition(condition_), Srw(lock.mutex()->lock_), ms, 0);
 }
