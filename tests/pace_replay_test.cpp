@@ -127,6 +127,26 @@ TEST_P(PaceReplay, AnotherDeviceIsMeasuredAnew) {
   EXPECT_TRUE(replay.Run(4000, 0.0005, 0.00048));
 }
 
+// A share just mounted looks up the first names of a folder one at a time:
+// four reads of one folder at once each take four times as long as one
+// alone. A warm mount or a local disk serves them side by side.
+TEST(FolderSpreadTest, FoldersWhoseReadsRunInTurnAreToldFromThoseThatRunSideBySide) {
+  for (const bool inTurn : {true, false}) {
+    FolderSpread spread;
+    for (int i = 0; i < 15; ++i) {
+      spread.Add(0.005, 1, 1);
+      spread.Add(inTurn ? 0.02 : 0.0055, 1, 4);
+    }
+    EXPECT_FALSE(spread.InTurn());  // too few reads to tell
+    for (int i = 0; i < 5; ++i) {
+      spread.Add(0.005, 1, 1);
+      spread.Add(inTurn ? 0.02 : 0.0055, 1, 4);
+      spread.Add(0.5, 1, 2);  // two at once tell nothing
+    }
+    EXPECT_EQ(spread.InTurn(), inTurn);
+  }
+}
+
 // A disk that calls itself rotational: a real head waits milliseconds for
 // each listing, and keeps two readers; a virtual disk's listings wait a
 // fraction of one, and it is read as any device from its 16th listing on.

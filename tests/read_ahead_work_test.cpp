@@ -51,7 +51,7 @@ class WorkTreeTest : public ::testing::Test {
  protected:
   WorkTreeTest() {
     tree.Start(std::size_t{1} << 30, 1000);
-    tree.Shape(3, 2);
+    tree.Shape(3, 2, false);
   }
 
   // Picks until nothing is left, listing each folder read as empty.
@@ -84,6 +84,27 @@ TEST_F(WorkTreeTest, ThePickFollowsWhatTheWalkNeedsFirst) {
   // Sizes given back by a reader that stopped early are taken again first.
   tree.GiveBack(*root, 2, 4);
   EXPECT_EQ(Describe(tree.Pick()), "sizes 2..4");
+}
+
+// Where a folder's reads run in turn, each folder gets one size read while
+// others have work; a folder is crowded only when none has.
+TEST_F(WorkTreeTest, SpreadSizeReadsGoOneAFolderFirst) {
+  tree.Shape(3, 1, true);
+  const auto root = Listed({"f1", "f2", "a/", "b/"});
+  tree.Open(root);
+  const Work first = tree.Pick();
+  EXPECT_EQ(Describe(first), "sizes 0..1");
+  // The root has a size read running: the next reader goes to a child.
+  EXPECT_EQ(Describe(tree.Pick()), "read a");
+  ListAs(root->window[0], {"a1", "a2"});
+  EXPECT_EQ(Describe(tree.Pick()), "sizes 0..1");  // a's, not the root's second
+  EXPECT_EQ(root->window[0]->sizing, 1u);
+  EXPECT_EQ(Describe(tree.Pick()), "read b");
+  ListAs(root->window[1], {});
+  // Every folder with sizes left has a reader: the root is crowded now.
+  const Work crowding = tree.Pick();
+  EXPECT_EQ(crowding.node, root);
+  EXPECT_EQ(root->sizing, 2u);
 }
 
 TEST_F(WorkTreeTest, ChildrenTheWalkPassesAreDroppedWithEverythingBelowThem) {

@@ -93,6 +93,7 @@ struct Node {
   State state = State::Waiting;
   bool onlyOnDemand = false;  // a read ahead of it gave up; read it when the walk needs it
   std::size_t claimed = 0;    // entries before it have been taken for a size read
+  unsigned sizing = 0;        // size reads of its entries running now
   // Ranges [first, second) taken and given back unread, to be taken again.
   std::vector<std::pair<std::size_t, std::size_t>> givenBack;
   // The children read ahead: window[i] is children[windowStart + i]; a child

@@ -43,6 +43,7 @@ Pace PaceFor(const PaceInputs& in, const Pace& previous) {
   }
   pace.helpers = std::clamp(in.readers, 1u, kMaxHelpers);
   pace.window = kWaitingWindow;
+  pace.spread = in.foldersInTurn;
   // Where the folders wait on the device but their entries' sizes come from
   // memory (a cold local disk reads a block of inodes at once), sizes are
   // read in larger items, so that handing them out costs less than reading.
@@ -65,6 +66,8 @@ bool PaceControl::StartWalk(ReadPace held, unsigned cpuHelpers) {
   held_ = held;
   cpuHelpers_ = cpuHelpers;
   sampleNext_ = true;  // the first read is timed in full to learn the cost soon
+  // Names a walk has looked up are known to the kernel for the next one.
+  spread_ = FolderSpread();
   return Decide();
 }
 
@@ -85,7 +88,8 @@ bool PaceControl::Sampled() {
          ++unsampled_ % kUnsampledReads == 0;
 }
 
-bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing, double seconds) {
+bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing,
+                           double seconds, unsigned crowd) {
   if (cost.cpuSeconds >= 0) {
     sampleNext_ = false;
   } else if (reads > 0 && cost.wallSeconds > kSlowReadSeconds * double(reads)) {
@@ -102,6 +106,7 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
   }
   if (!listing && reads > 0) {
     sizeReadSeconds_ += (cost.wallSeconds / double(reads) - sizeReadSeconds_) * kSizeReadWeight;
+    spread_.Add(cost.wallSeconds, reads, crowd);
   }
   blocked_.Add(cost);
   readsDone_ += reads;
@@ -123,10 +128,23 @@ bool PaceControl::Decide() {
   in.rotational = device_.rotational;
   in.readers = probe_.Readers();
   in.secondsPerSizeRead = sizeReadSeconds_;
+  in.foldersInTurn = spread_.InTurn();
   const Pace next = PaceFor(in, pace_);
   if (next == pace_) return false;
   pace_ = next;
   return true;
+}
+
+void FolderSpread::Add(double seconds, std::size_t reads, unsigned crowd) {
+  if (reads == 0) return;
+  const double perEntry = seconds / double(reads);
+  if (crowd == 1) {
+    alone_ += perEntry, ++aloneCount_;
+  } else if (crowd >= kCrowd) {
+    crowded_ += perEntry / crowd, ++crowdedCount_;
+  }
+  if (aloneCount_ < kSpreadSamples || crowdedCount_ < kSpreadSamples) return;
+  inTurn_ = crowded_ / crowdedCount_ > kSerialShare * alone_ / aloneCount_;
 }
 
 void SeekCheck::Add(double blockedSeconds) {

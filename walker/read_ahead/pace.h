@@ -33,6 +33,7 @@ struct Pace {
   bool walkerReads = false;                 // the walking thread reads what it needs itself
   bool inodeOrder = false;                  // a work item reads sizes in inode order
   bool waitsOnDevice = false;
+  bool spread = false;  // one size read a folder, while other folders have work
 
   bool operator==(const Pace&) const = default;
 };
@@ -45,6 +46,7 @@ struct PaceInputs {
   bool rotational = false;                    // its disk's head seeks, as far as known
   unsigned readers = tuning::kDeviceReaders;  // what ReaderProbe found it serves best
   double secondsPerSizeRead = 0.001;          // what one size read took of late
+  bool foldersInTurn = false;                 // a folder's reads were found to run in turn
 };
 
 // `previous` is the pace until now, so that it does not flap at a boundary.
@@ -65,6 +67,22 @@ class SeekCheck {
   std::array<double, tuning::kSeekSamples> waits_{};
   std::size_t count_ = 0;
   std::optional<bool> seeks_;
+};
+
+// Whether the size reads of one folder run side by side or in turn: on a
+// share just mounted the kernel looks the first names of a folder up one
+// at a time (tuning.h).
+class FolderSpread {
+ public:
+  // A size read of `reads` entries took `seconds` while `crowd` size reads
+  // of the same folder ran, itself included.
+  void Add(double seconds, std::size_t reads, unsigned crowd);
+  bool InTurn() const { return inTurn_; }
+
+ private:
+  double alone_ = 0, crowded_ = 0;  // summed seconds per entry, crowded ones per reader
+  unsigned aloneCount_ = 0, crowdedCount_ = 0;
+  bool inTurn_ = false;
 };
 
 // How many readers a device whose reads wait serves best: it doubles them,
@@ -112,8 +130,10 @@ class PaceControl {
   // known and while they wait on the device, else a sample.
   bool Sampled();
   // A read of `reads` entries (a folder read counts one) ended; `listing`
-  // for a folder read. `seconds` is the time now.
-  bool NoteRead(const ReadCost& cost, std::size_t reads, bool listing, double seconds);
+  // for a folder read, else `crowd` size reads of its folder ran with it
+  // (itself included). `seconds` is the time now.
+  bool NoteRead(const ReadCost& cost, std::size_t reads, bool listing, double seconds,
+                unsigned crowd = 1);
   // Helpers spent `seconds` finding no work while a walk was open.
   void NoteIdle(double seconds) { idleSeconds_ += seconds; }
 
@@ -129,6 +149,7 @@ class PaceControl {
   bool deviceKnown_ = false;
   BlockedShare blocked_;
   SeekCheck seeks_;
+  FolderSpread spread_;
   ReaderProbe probe_;
   unsigned unsampled_ = 0;
   bool sampleNext_ = true;

@@ -220,6 +220,7 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
   // their whole range is done; waking it for each would cost more than the
   // reads. While it only waits, each entry counts.
   const bool perEntry = !pace_.Now().walkerReads;
+  const unsigned crowd = node.sizing;  // size reads of this folder running, this one included
   lock.unlock();
   const ReadTimer timer(sampled);
   duration<double> notifying{0};
@@ -260,12 +261,13 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
   ReadCost cost = timer.Stop();
   cost.wallSeconds -= notifying.count();  // waits for the lock are not the device's
   lock.lock();
+  --node.sizing;
   if (!perEntry) WakeWalker();
   if (stoppedAt < work.end) {
     work_.GiveBack(node, stoppedAt, work.end);
     Wake();
   }
-  Follow(pace_.NoteRead(cost, stoppedAt - work.begin, false, Now()));
+  Follow(pace_.NoteRead(cost, stoppedAt - work.begin, false, Now(), crowd));
 }
 
 // ---- The pace and the helpers -----------------------------------------------
@@ -273,7 +275,7 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
 void Scheduler::Follow(bool changed) {
   if (!changed) return;
   const Pace& pace = pace_.Now();
-  work_.Shape(pace.window, pace.chunk);
+  work_.Shape(pace.window, pace.chunk, pace.spread);
   StartHelpers();
   parked_.notify_all();
   Wake();

@@ -1,6 +1,7 @@
 #include "walker/read_ahead/work.h"
 
 #include <algorithm>
+#include <climits>
 #include <string>
 #include <utility>
 
@@ -15,9 +16,10 @@ void WorkTree::Start(std::size_t maxBytes, std::size_t maxDescriptors) {
   maxDescriptors_ = maxDescriptors;
 }
 
-void WorkTree::Shape(std::size_t window, std::size_t chunk) {
+void WorkTree::Shape(std::size_t window, std::size_t chunk, bool spread) {
   window_ = window;
   chunk_ = chunk;
+  spread_ = spread;
 }
 
 void WorkTree::Open(std::shared_ptr<Node> node) {
@@ -58,37 +60,48 @@ void WorkTree::Close(bool ended, Dropped& dropped) {
 }
 
 Work WorkTree::Pick() {
+  if (spread_) {
+    if (Work work = PickUnder(1); work.node) return work;
+  }
+  return PickUnder(UINT_MAX);
+}
+
+// The most urgent work, sizes only of folders with fewer than `sizing`
+// size reads running.
+Work WorkTree::PickUnder(unsigned sizing) {
   if (demanded_) {
-    if (Work work = WorkOn(demanded_, true); work.node) return work;
+    if (Work work = WorkOn(demanded_, true, sizing); work.node) return work;
   }
   std::size_t budget = tuning::kSearchedPerChild * window_;
   for (auto level = levels_.rbegin(); level != levels_.rend() && budget > 0; ++level) {
-    if (Work work = WorkOn(*level, true); work.node) return work;
-    if (Work work = Search(**level, budget); work.node) return work;
+    if (Work work = WorkOn(*level, true, sizing); work.node) return work;
+    if (Work work = Search(**level, budget, sizing); work.node) return work;
   }
   return {};
 }
 
-Work WorkTree::Search(Node& node, std::size_t& budget) {
+Work WorkTree::Search(Node& node, std::size_t& budget, unsigned sizing) {
   for (const std::shared_ptr<Node>& child : node.window) {
     if (!child) continue;
     if (budget == 0) return {};
     --budget;
-    if (Work work = WorkOn(child, false); work.node) return work;
+    if (Work work = WorkOn(child, false, sizing); work.node) return work;
     if (child->state != State::Listed || !descending_ || child->cancelled.load()) continue;
     TopUp(*child);
-    if (Work work = Search(*child, budget); work.node) return work;
+    if (Work work = Search(*child, budget, sizing); work.node) return work;
   }
   return {};
 }
 
-Work WorkTree::WorkOn(const std::shared_ptr<Node>& node, bool demanded) {
+Work WorkTree::WorkOn(const std::shared_ptr<Node>& node, bool demanded, unsigned sizing) {
   if (node->cancelled.load()) return {};
   if (node->state == State::Waiting && (demanded || MayReadAhead(*node))) {
     node->state = State::Reading;
     return {node, true};
   }
-  if (node->state == State::Listed && Unclaimed(*node)) return Claim(node);
+  if (node->state == State::Listed && node->sizing < sizing && Unclaimed(*node)) {
+    return Claim(node);
+  }
   return {};
 }
 
@@ -97,6 +110,7 @@ bool WorkTree::Unclaimed(const Node& node) {
 }
 
 Work WorkTree::Claim(const std::shared_ptr<Node>& node) {
+  ++node->sizing;  // until the read ends (Scheduler::ReadSizesOf)
   if (!node->givenBack.empty()) {
     const auto [begin, end] = node->givenBack.back();
     node->givenBack.pop_back();

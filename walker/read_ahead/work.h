@@ -9,7 +9,9 @@
 //  - Pick gives the most urgent work: what the walk waits for (the node it
 //    demands, then the innermost open listing's own sizes), then, from the
 //    innermost open listing outwards, the folders read ahead below it in
-//    the order the walk will enter them, and their sizes. It looks below
+//    the order the walk will enter them, and their sizes. Spread, it first
+//    looks for sizes of folders that no size read runs in, and crowds a
+//    folder only when no other has work. It looks below
 //    the children of an open listing only while the walk goes down rather
 //    than passing folders over, so a listing whose subfolders are all
 //    skipped wastes one level of reads at most.
@@ -48,8 +50,9 @@ class WorkTree {
  public:
   // A walk starts, with these bounds for what it reads ahead.
   void Start(std::size_t maxBytes, std::size_t maxDescriptors);
-  // Children read ahead below each open listing, and sizes per work item.
-  void Shape(std::size_t window, std::size_t chunk);
+  // Children read ahead below each open listing, sizes per work item, and
+  // whether size reads go one a folder while other folders have work.
+  void Shape(std::size_t window, std::size_t chunk, bool spread);
 
   // The walk needs `node` now (or no longer, with none).
   void Demand(std::shared_ptr<Node> node) { demanded_ = std::move(node); }
@@ -79,8 +82,9 @@ class WorkTree {
   std::size_t MaxBytes() const { return maxBytes_; }
 
  private:
-  Work Search(Node& node, std::size_t& budget);
-  Work WorkOn(const std::shared_ptr<Node>& node, bool demanded);
+  Work PickUnder(unsigned sizing);
+  Work Search(Node& node, std::size_t& budget, unsigned sizing);
+  Work WorkOn(const std::shared_ptr<Node>& node, bool demanded, unsigned sizing);
   bool MayReadAhead(const Node& node);
   void TopUp(Node& node);
   static void Drop(std::shared_ptr<Node>& child, Dropped& dropped);
@@ -94,6 +98,7 @@ class WorkTree {
   std::size_t maxDescriptors_ = 0;
   std::size_t window_ = tuning::kCpuWindow;
   std::size_t chunk_ = tuning::kCpuChunk;
+  bool spread_ = false;
 };
 
 }  // namespace tallyroot::platform::ahead
