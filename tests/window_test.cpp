@@ -79,6 +79,52 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   EXPECT_EQ(w.Where(), QStringList({root, "", ""}));
 }
 
+// What a screen reader hears through Qt's accessibility interface (which
+// AT-SPI and UI Automation read): a German name for every control, the root
+// label with its path, and each cell under its column header, sizes and
+// shares as numbers; the cells still show their fixed-width texts.
+TEST(Window, ScreenReadersHearWhatEachControlIsAndNumbers) {
+  FixtureTree tree;
+  tree.File("a.txt", 1234), tree.File("Sub/b.bin", 100), tree.File("Sub/c", 7);
+  WindowDriver w;
+  const auto name = [](QObject* object) {
+    const QAccessibleInterface* control = QAccessible::queryAccessibleInterface(object);
+    return control ? control->text(QAccessible::Name) : QString("(none)");
+  };
+  const QStringList unnamed = {name(w.path), name(w.load), name(w.view), name(w.up), name(w.root)};
+  EXPECT_EQ(unnamed, QStringList({"Pfad des Ordners", "Ordner laden", "Inhalt des Ordners",
+                                  "Zum übergeordneten Ordner", "Kein Ordner geladen"}));
+  w.Load(tree.Root());
+  EXPECT_EQ(name(w.root), "Geladener Ordner: " + NameToText(tree.Root()) + kSepText);
+  QAccessibleTableInterface* const table =
+      QAccessible::queryAccessibleInterface(w.view)->tableInterface();
+  ASSERT_NE(table, nullptr);
+  // "header: cell" for each column of a row, as read.
+  const auto heard = [&](const std::string& row) {
+    QApplication::processEvents();  // the view lays its rows out, as before a reader asks
+    QStringList cells;
+    for (int column = 0; column < 5; ++column) {
+      QAccessibleInterface* const cell = table->cellAt(w.Row(row) - 1, column);
+      if (!cell || !cell->tableCellInterface()) return QStringList{"(no cell)"};
+      QStringList headers;
+      for (QAccessibleInterface* header : cell->tableCellInterface()->columnHeaderCells())
+        headers << header->text(QAccessible::Name);
+      cells << headers.join("/") + ": " + cell->text(QAccessible::Name);
+    }
+    return cells;
+  };
+  EXPECT_EQ(heard("a.txt"),
+            QStringList({"Dateiname: a.txt", "Typ: Datei", "Größe: 1234",
+                         "Anteil des Verzeichnisses: 92,02 %", "Anteil von Root: 92,02 %"}));
+  EXPECT_EQ(heard("Sub"),
+            QStringList({"Dateiname: Sub", "Typ: Ordner", "Größe: 107",
+                         "Anteil des Verzeichnisses: 7,97 %", "Anteil von Root: 7,97 %"}));
+  EXPECT_EQ(w.Cells("Sub", 2, 4), "000000000107 007,97% 007,97% ");
+  w.Open("Sub");
+  EXPECT_EQ(heard("c").mid(2), QStringList({"Größe: 7", "Anteil des Verzeichnisses: 6,54 %",
+                                            "Anteil von Root: 0,52 %"}));
+}
+
 // Up stops at the root, and a drive's root or a share is as high as a root
 // goes: "C:\" and "\\server\share\" have no parent to list. Written with
 // Windows' separator, and the same decisions with this platform's.
