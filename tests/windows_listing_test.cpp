@@ -1,6 +1,7 @@
 // The Windows listing's decisions over recorded entry data, on every platform:
-// names between UTF-16 and WTF-8, the long-path form, what an entry counts as.
-// On Windows also real folders' names and the calls one folder costs.
+// names between UTF-16 and WTF-8, the long-path form, what an entry counts as,
+// which paths go to the system as they are. Real folders on Windows:
+// windows_folders_test.
 #include <gtest/gtest.h>
 
 #include <QString>
@@ -8,16 +9,8 @@
 #include <vector>
 
 #include "list/name_text.h"
+#include "walker/windows/path_rules.h"
 #include "walker/windows/wide_names.h"
-
-#if defined(_WIN32)
-#include <filesystem>
-
-#include "tests/support/fixture_tree.h"
-#include "tests/support/scoped_read_ahead.h"
-#include "walker/find_files.h"
-#include "walker/windows/listing_calls.h"
-#endif
 
 namespace {
 
@@ -71,6 +64,24 @@ TEST(WindowsNames, LongPathFormOfDrivesSharesAndPathsAlreadyInIt) {
   for (const auto& [full, expected] : cases) EXPECT_EQ(LongPath(full), expected);
 }
 
+// Paths the program made (a root, then names the file system gave) go to the
+// system as they are, trailing dots and spaces of names included; any other
+// path is made absolute by the system first.
+TEST(WindowsPaths, OnlyFullyQualifiedPathsGoAsTheyAre) {
+  const auto as = [](std::u16string_view path) { return IsFullyQualified(path); };
+  for (const std::u16string_view path :
+       {u"C:\\", u"c:\\x\\foo.\\", u"C:\\x\\baz..\\", u"C:\\x\\ y \\", u"C:\\x\\...\\",
+        u"\\\\server\\share\\", u"\\\\server\\share\\a.\\", u"\\\\?\\C:\\x\\.\\",
+        u"\\\\.\\pipe\\"}) {
+    EXPECT_TRUE(as(path)) << std::string(path.begin(), path.end());
+  }
+  for (const std::u16string_view path :
+       {u"", u"x\\", u"C:x\\", u"\\x\\", u"C:/x/", u"C:\\x/y\\", u"C:\\x\\..\\y\\", u"C:\\x\\.\\",
+        u"C:\\x\\\\y\\", u"\\\\server\\", u"\\\\server\\\\x\\", u"1:\\x\\"}) {
+    EXPECT_FALSE(as(path)) << std::string(path.begin(), path.end());
+  }
+}
+
 // Entries as FindFirstFileExW records them: attributes, reparse tag, size.
 TEST(WindowsEntries, NameSurrogatesAreFilesAndPlaceholdersAreWhatTheyHold) {
   // What, attributes, reparse tag, size's high and low half; folder, size.
@@ -96,77 +107,5 @@ TEST(WindowsEntries, NameSurrogatesAreFilesAndPlaceholdersAreWhatTheyHold) {
     EXPECT_EQ(judged.size, size) << what;
   }
 }
-
-#if defined(_WIN32)
-
-using namespace FindFilesModule;
-using tallyroot::testing::FixtureTree;
-using tallyroot::testing::kSep;
-
-std::vector<std::string> gNames;
-bool gAbort = false;
-
-// "path size" of each entry reported.
-std::vector<std::string> Names(const std::string& folder, WalkMode mode) {
-  gNames.clear();
-  FindFiles([] { gNames.push_back(FoundEntry.FullPath + " " + std::to_string(FoundEntry.Size)); },
-            nullptr, folder, mode, gAbort);
-  return gNames;
-}
-
-// A folder of N files costs one search and N + 2 steps (".", ".." and the end),
-// nothing per file; a folder below one search more, no second look at its path.
-// With read-ahead too, which reads each folder once (and may read "sub" ahead
-// of a walk that stays in the top folder).
-TEST(WindowsListing, OneSearchPerFolderAndNoCallPerFile) {
-  FixtureTree tree;
-  constexpr std::uint64_t kFiles = 300;
-  for (std::uint64_t i = 0; i < kFiles; ++i) tree.File("f" + std::to_string(i), i);
-  tree.File("sub/inner/x", 1);
-  for (const bool ahead : {false, true}) {
-    SCOPED_TRACE(ahead ? "read ahead" : "not read ahead");
-    tallyroot::testing::ScopedReadAhead readAhead(ahead);
-    const CallCounts before = CountedCalls();
-    EXPECT_EQ(Names(tree.Root(), FilesDeep).size(), kFiles + 1);
-    const CallCounts deep = CountedCalls();
-    EXPECT_EQ(deep.findFirst - before.findFirst, 3u);
-    EXPECT_LE(deep.findNext - before.findNext, kFiles + 3 + 3 + 3);
-    EXPECT_EQ(deep.other - before.other, 1u);  // the outermost path made absolute
-    // Last, so that a read ahead of "sub" that outlasts the walk counts here.
-    EXPECT_EQ(Names(tree.Root(), FilesHere).size(), kFiles);
-    const CallCounts here = CountedCalls();
-    EXPECT_GE(here.findFirst - deep.findFirst, 1u);
-    EXPECT_LE(here.findFirst - deep.findFirst, ahead ? 2u : 1u);
-    EXPECT_LE(here.findNext - deep.findNext, kFiles + 3 + (ahead ? 3 : 0));
-    EXPECT_EQ(here.other - deep.other, 1u);
-  }
-}
-
-// Paths beyond 260 characters are listed and entered; names come out as WTF-8,
-// and a folder named with an unpaired surrogate is entered by the path reported.
-TEST(WindowsListing, LongPathsAndNamesComeOutAsWtf8AndEveryFolderCanBeEntered) {
-  FixtureTree tree;
-  const std::string a(120, 'a'), b(120, 'b'), c(120, 'c');
-  tree.File(a + "/" + b + "/" + c + "/f", 7);
-  const std::filesystem::path root(tree.Root());
-  std::filesystem::create_directory(root / L"Größe");
-  std::ofstream(root / L"Größe" / L"日本語.txt") << "12345";
-  const std::wstring odd{L'a', wchar_t(0xD800), L'b'};
-  std::error_code refused;  // a failure's message would not convert the name to text
-  const bool oddMade = std::filesystem::create_directory(root / odd, refused);
-  if (oddMade) std::ofstream(root / odd / L"in") << "1";
-  const std::vector<std::string> all = Names(tree.Root(), FilesDeep);
-  const auto listed = [&](const std::string& entry) {
-    return std::count(all.begin(), all.end(), tree.Root() + kSep + entry) == 1;
-  };
-  EXPECT_TRUE(listed(a + kSep + b + kSep + c + kSep + "f 7"));
-  EXPECT_TRUE(listed("Größe" + kSep + "日本語.txt 5"));
-  if (!oddMade) GTEST_SKIP() << "this file system takes no unpaired surrogate in a name";
-  EXPECT_TRUE(listed("a\355\240\200b" + kSep + "in 1"));
-  const std::string oddPath = tree.Root() + kSep + "a\355\240\200b";
-  EXPECT_EQ(Names(oddPath, FilesHere), std::vector<std::string>{oddPath + kSep + "in 1"});
-}
-
-#endif
 
 }  // namespace

@@ -19,6 +19,11 @@ inline const std::string kSep(1, platform::kSeparator);
 
 // Removes the folder `root` and all below it, however deep; errors are ignored.
 void RemoveTree(const std::string& root);
+// Makes the folder `path` and its missing parents, and the file `path` of
+// `size` bytes (false when it cannot). On Windows through the long-path
+// form, which takes every name as it is ("foo." too) and any length.
+void MakeFolders(const std::string& path);
+bool MakeFile(const std::string& path, std::uint64_t size);
 
 class FixtureTree {
  public:
@@ -41,13 +46,10 @@ class FixtureTree {
     return root_ + kSep + relative;
   }
 
-  void Folder(const std::string& relative) { std::filesystem::create_directories(Path(relative)); }
+  void Folder(const std::string& relative) { MakeFolders(Path(relative)); }
   void File(const std::string& relative, std::uint64_t size = 0) {
     Folder(std::filesystem::path(relative).parent_path().string());
-    std::error_code error;  // also when it could not be created
-    std::ofstream(Path(relative), std::ios::binary | std::ios::trunc).close();
-    std::filesystem::resize_file(Path(relative), size, error);
-    if (error)
+    if (!MakeFile(Path(relative), size))
       throw std::runtime_error("cannot create " + relative + " of " + std::to_string(size));
   }
   void Link(const std::string& relative, const std::string& target) {

@@ -1,5 +1,9 @@
 #include "walker/windows/listing_calls.h"
 
+#include <string_view>
+
+#include "walker/windows/path_rules.h"
+
 namespace tallyroot::platform::windows {
 namespace {
 
@@ -38,6 +42,11 @@ DWORD FullPath(const wchar_t* path, DWORD capacity, wchar_t* out) {
 bool LongFolderPath(const std::string& folderPath, std::wstring& out) {
   std::wstring given;
   AppendWide(given, folderPath);
+  if (IsFullyQualified(std::wstring_view(given))) {
+    out = LongPath(given);
+    if (out.back() != L'\\') out += L'\\';
+    return true;
+  }
   std::wstring full(given.size() + MAX_PATH, L'\0');
   DWORD length = FullPath(given.c_str(), static_cast<DWORD>(full.size()), full.data());
   if (length >= full.size()) {

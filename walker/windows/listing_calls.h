@@ -35,8 +35,10 @@ inline JudgedEntry JudgeFound(const WIN32_FIND_DATAW& data) {
 }
 
 // The long form of the folder `folderPath` as the system takes it
-// ("\\?\C:\x\", see LongPath), ending with the separator, into `out`;
-// false when the path cannot be made absolute.
+// ("\\?\C:\x\", see LongPath), ending with the separator, into `out`: a
+// fully qualified path (every path the program made itself) as it is, any
+// other made absolute by the system first (see IsFullyQualified); false
+// when it cannot be.
 bool LongFolderPath(const std::string& folderPath, std::wstring& out);
 
 }  // namespace tallyroot::platform::windows

@@ -1,0 +1,126 @@
+// The Windows listing over real folders (under wine in CI): the calls one
+// folder costs, long paths and names that are not text, and names that end
+// in "." or a space.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "analysis/folder_cache.h"
+#include "tests/support/fixture_tree.h"
+#include "tests/support/scoped_read_ahead.h"
+#include "tests/support/window_driver.h"
+#include "walker/find_files.h"
+#include "walker/windows/listing_calls.h"
+
+namespace tallyroot {
+namespace {
+
+using namespace FindFilesModule;
+using namespace testing;
+using TallyrootModule::CacheCreate;
+using platform::windows::CallCounts;
+using platform::windows::CountedCalls;
+
+std::vector<std::string> gSeen;
+bool gAbort = false;
+
+// "path size" of each entry reported; WalkEnd then tells how the walk ended.
+std::vector<std::string> Walk(const std::string& folder, WalkMode mode) {
+  gSeen.clear();
+  FindFiles([] { gSeen.push_back(FoundEntry.FullPath + " " + std::to_string(FoundEntry.Size)); },
+            nullptr, folder, mode, gAbort);
+  return gSeen;
+}
+
+// A folder of N files costs one search and N + 2 steps (".", ".." and the
+// end), nothing per file; a folder below one search more, no second look at
+// its path, and the fixture's path, absolute, goes to the system as it is.
+// With read-ahead too, which reads each folder once (and may read "sub"
+// ahead of a walk that stays in the top folder).
+TEST(WindowsListing, OneSearchPerFolderAndNoCallPerFile) {
+  FixtureTree tree;
+  constexpr std::uint64_t kFiles = 300;
+  for (std::uint64_t i = 0; i < kFiles; ++i) tree.File("f" + std::to_string(i), i);
+  tree.File("sub/inner/x", 1);
+  for (const bool ahead : {false, true}) {
+    SCOPED_TRACE(ahead ? "read ahead" : "not read ahead");
+    const ScopedReadAhead readAhead(ahead);
+    const CallCounts before = CountedCalls();
+    EXPECT_EQ(Walk(tree.Root(), FilesDeep).size(), kFiles + 1);
+    const CallCounts deep = CountedCalls();
+    EXPECT_EQ(deep.findFirst - before.findFirst, 3u);
+    EXPECT_LE(deep.findNext - before.findNext, kFiles + 3 + 3 + 3);
+    EXPECT_EQ(deep.other - before.other, 0u);
+    // Last, so that a read ahead of "sub" that outlasts the walk counts here.
+    EXPECT_EQ(Walk(tree.Root(), FilesHere).size(), kFiles);
+    const CallCounts here = CountedCalls();
+    EXPECT_GE(here.findFirst - deep.findFirst, 1u);
+    EXPECT_LE(here.findFirst - deep.findFirst, ahead ? 2u : 1u);
+    EXPECT_LE(here.findNext - deep.findNext, kFiles + 3 + (ahead ? 3 : 0));
+    EXPECT_EQ(here.other - deep.other, 0u);
+  }
+}
+
+// Paths beyond 260 characters are listed and entered; names come out as WTF-8,
+// and a folder named with an unpaired surrogate is entered by the path reported.
+TEST(WindowsListing, LongPathsAndNamesComeOutAsWtf8AndEveryFolderCanBeEntered) {
+  FixtureTree tree;
+  const std::string a(120, 'a'), b(120, 'b'), c(120, 'c');
+  tree.File(a + "/" + b + "/" + c + "/f", 7);
+  const std::filesystem::path root(tree.Root());
+  std::filesystem::create_directory(root / L"Größe");
+  std::ofstream(root / L"Größe" / L"日本語.txt") << "12345";
+  const std::wstring odd{L'a', wchar_t(0xD800), L'b'};
+  std::error_code refused;  // a failure's message would not convert the name to text
+  const bool oddMade = std::filesystem::create_directory(root / odd, refused);
+  if (oddMade) std::ofstream(root / odd / L"in") << "1";
+  const std::vector<std::string> all = Walk(tree.Root(), FilesDeep);
+  const auto listed = [&](const std::string& entry) {
+    return std::count(all.begin(), all.end(), tree.Root() + kSep + entry) == 1;
+  };
+  EXPECT_TRUE(listed(a + kSep + b + kSep + c + kSep + "f 7"));
+  EXPECT_TRUE(listed("Größe" + kSep + "日本語.txt 5"));
+  if (!oddMade) GTEST_SKIP() << "this file system takes no unpaired surrogate in a name";
+  EXPECT_TRUE(listed("a\355\240\200b" + kSep + "in 1"));
+  const std::string oddPath = tree.Root() + kSep + "a\355\240\200b";
+  EXPECT_EQ(Walk(oddPath, FilesHere), std::vector<std::string>{oddPath + kSep + "in 1"});
+}
+
+// Names from Linux, macOS or a Samba share that Windows' path rules would
+// change ("foo." read as "foo"): every folder the program reaches itself is
+// listed under its own name, through a walk and through the window.
+TEST(WindowsPaths, NamesEndingInADotOrASpaceListTheirOwnFolder) {
+  FixtureTree tree;
+  tree.File("foo./in", 1000), tree.File("foo/in", 7), tree.File("baz../x", 3);
+  tree.File("space /y", 5);
+  const std::string root = tree.Root() + kSep;
+  for (const bool ahead : {false, true}) {
+    SCOPED_TRACE(ahead ? "read ahead" : "not read ahead");
+    const ScopedReadAhead readAhead(ahead);
+    for (const auto& [folder, entry] : std::vector<std::pair<std::string, std::string>>{
+             {"foo.", "in 1000"}, {"foo", "in 7"}, {"baz..", "x 3"}, {"space ", "y 5"}}) {
+      EXPECT_EQ(Walk(root + folder + kSep, FilesHere),
+                std::vector<std::string>{root + folder + kSep + entry});
+      EXPECT_FALSE(WalkEnd.Unread) << folder;
+    }
+    CacheCreate();
+    WindowDriver w;
+    w.Load(tree.Root());
+    EXPECT_EQ(w.Cells("foo.", 2, 2) + w.Cells("foo", 2, 2) + w.Cells("baz..", 2, 2),
+              "000000001000 000000000007 000000000003 ");
+    w.Open("foo.");
+    EXPECT_EQ(w.Where(), QStringList({NameToText(root + "foo." + kSep), NameToText(root), "in"}));
+    EXPECT_EQ(w.Cells("in", 2, 2), "000000001000 ");
+    w.Up(), w.Open("baz..");
+    EXPECT_EQ(w.Cells("x", 2, 2), "000000000003 ");
+    EXPECT_EQ(w.form.windowTitle(), "Tallyroot");  // read, not "could not be read"
+  }
+}
+
+}  // namespace
+}  // namespace tallyroot
