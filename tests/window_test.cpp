@@ -179,20 +179,28 @@ TEST(Window, ClicksDuringAListing) {
 
 // Paths pasted into the path box that cannot be listed: no rows, the
 // controls come back, and the cache gains at most the "0" its rules call for.
+// Linux lists a relative path as it is; Windows makes it absolute against
+// the working folder when "load" is pressed ("\x" against its drive).
 TEST(BadInput, ListsNothing) {
   FixtureTree tree;
   tree.File("real/file", 5);
   WindowDriver w;
   const QString real = NameToText(tree.Path("real/")), tab = "\t",
                 tooLong = "/" + QString(5000, 'x');
+  const auto relative = [](QString path) {
+    if (platform::kSeparator == '/') return path + kSepText;
+    path.replace('/', '\\');
+    const QString working = QDir::toNativeSeparators(QDir::currentPath());
+    return (path.startsWith('\\') ? working.left(2) : working + '\\') + path + kSepText;
+  };
   std::vector<std::pair<QString, QString>> cases = {
       // loaded: as the box then shows it
       {NameToText(tree.Path("missing")), NameToText(tree.Path("missing/"))},
       {NameToText(tree.Path("real/file")), NameToText(tree.Path("real/file/"))},
-      {"relative/name", "relative/name" + kSepText},
-      {"~", "~" + kSepText},
-      {tab + real + tab, tab + real + tab + kSepText},  // only spaces are trimmed
-      {"  " + tooLong + "  ", tooLong + kSepText},
+      {"relative/name", relative("relative/name")},
+      {"~", relative("~")},
+      {tab + real + tab, relative(tab + real + tab)},  // only spaces are trimmed
+      {"  " + tooLong + "  ", relative(tooLong)},
       {"    ", ""},
       {"", ""},
       {real + QChar(0) + "elsewhere",

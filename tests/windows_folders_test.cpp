@@ -1,9 +1,10 @@
 // The Windows listing over real folders (under wine in CI): the calls one
-// folder costs, long paths and names that are not text, and names that end
-// in "." or a space.
+// folder costs, long paths and names that are not text, names that end in
+// "." or a space, and paths typed as Windows users write them.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <QDir>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -22,9 +23,10 @@ namespace {
 
 using namespace FindFilesModule;
 using namespace testing;
-using TallyrootModule::CacheCreate;
 using platform::windows::CallCounts;
 using platform::windows::CountedCalls;
+using TallyrootModule::CacheCount;
+using TallyrootModule::CacheCreate;
 
 std::vector<std::string> gSeen;
 bool gAbort = false;
@@ -120,6 +122,35 @@ TEST(WindowsPaths, NamesEndingInADotOrASpaceListTheirOwnFolder) {
     EXPECT_EQ(w.Cells("x", 2, 2), "000000000003 ");
     EXPECT_EQ(w.form.windowTitle(), "Tallyroot");  // read, not "could not be read"
   }
+}
+
+// Paths typed as Windows users write them: pasted from Explorer with quotes,
+// with "/", in another letter case, or relative to the working folder, which
+// is read once, when "load" is pressed.
+TEST(WindowsPaths, TypedPathsAsWindowsUsersWriteThem) {
+  FixtureTree tree;
+  tree.File("Sub/Deep/x", 5), tree.File("Sub/y", 2);
+  const QString root = NameToText(tree.Root()) + "\\", sub = root + "Sub\\";
+  CacheCreate();
+  WindowDriver w;
+  w.Load("\"" + NameToText(tree.Root()) + "\"");  // Explorer's "Copy as path"
+  EXPECT_EQ(w.Where(), QStringList({root, root, "Sub"}));
+  w.Load(QString(sub).replace('\\', '/'));
+  EXPECT_EQ(w.Where(), QStringList({sub, sub, "Deep y"}));
+  EXPECT_EQ(w.list.Tag(w.Row("Deep")), sub + "Deep\\");
+  // Another letter case: the same folders, with the totals kept for them.
+  const std::int32_t cached = CacheCount();
+  w.Load(sub.toLower());
+  EXPECT_EQ(w.Where(), QStringList({sub, sub, "Deep y"}));
+  EXPECT_EQ(CacheCount(), cached);
+  // Relative to the working folder as it was when "load" was pressed.
+  const QString working = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(NameToText(tree.Root())));
+  w.Load(QString("Sub"));
+  ASSERT_TRUE(QDir::setCurrent(working));
+  EXPECT_EQ(w.Where(), QStringList({sub, sub, "Deep y"}));
+  w.Open("Deep");
+  EXPECT_EQ(w.Where(), QStringList({sub + "Deep\\", sub, "x"}));
 }
 
 }  // namespace

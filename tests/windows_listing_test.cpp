@@ -1,10 +1,13 @@
 // The Windows listing's decisions over recorded entry data, on every platform:
 // names between UTF-16 and WTF-8, the long-path form, what an entry counts as,
-// which paths go to the system as they are. Real folders on Windows:
-// windows_folders_test.
+// which paths go to the system as they are, and what a typed path becomes.
+// Real folders on Windows: windows_folders_test.
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,6 +83,90 @@ TEST(WindowsPaths, OnlyFullyQualifiedPathsGoAsTheyAre) {
         u"C:\\x\\\\y\\", u"\\\\server\\", u"\\\\server\\\\x\\", u"1:\\x\\"}) {
     EXPECT_FALSE(as(path)) << std::string(path.begin(), path.end());
   }
+}
+
+TEST(WindowsPaths, TypedPathsLoseTheirQuotesAndTakeSlashes) {
+  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
+      {u"\"C:\\Program Files\\x\"", u"C:\\Program Files\\x"},  // Explorer's "Copy as path"
+      {u"C:/x/y/", u"C:\\x\\y\\"},
+      {u"\"C:/x\"", u"C:\\x"},
+      {u"\"\"", u""},
+      {u"\"", u"\""},  // not a pair: left to the system
+      {u"\"C:\\x", u"\"C:\\x"},
+      {u"//server/share", u"\\\\server\\share"},
+  };
+  for (const auto& [typed, path] : cases) EXPECT_EQ(UnquotedPath(typed), path);
+}
+
+// A recorded file system: each folder's names, and whether it tells letter
+// case apart. Elsewhere names compare as NTFS compares them, one UTF-16 unit
+// at a time through a simple upper-case table (so "ß" is not "SS", and
+// "Maße" is not "MASSE"); an 8.3 short name finds its long name.
+struct RecordedFolders {
+  struct Folder {
+    bool caseSensitive;
+    std::vector<std::u16string> names;
+    std::vector<std::u16string> shortNames;  // "" where a name has none
+  };
+  std::map<std::u16string, Folder> folders;  // by long path, with the separator
+  int lookups = 0;
+
+  static std::u16string Upper(std::u16string_view name) {
+    std::u16string upper;
+    for (const char16_t unit : name) upper += char16_t(QChar(unit).toUpper().unicode());
+    return upper;
+  }
+  std::optional<std::u16string> operator()(const std::u16string& longPath) {
+    ++lookups;
+    const std::size_t cut = longPath.rfind(u'\\') + 1;
+    const auto folder = folders.find(longPath.substr(0, cut));
+    if (folder == folders.end()) return std::nullopt;
+    const std::u16string typed = longPath.substr(cut);
+    const Folder& f = folder->second;
+    for (std::size_t i = 0; i < f.names.size(); ++i) {
+      const bool sameName =
+          f.caseSensitive ? f.names[i] == typed : Upper(f.names[i]) == Upper(typed);
+      const bool shortName = i < f.shortNames.size() && !f.shortNames[i].empty() &&
+                             Upper(f.shortNames[i]) == Upper(typed);
+      if (sameName || shortName) return f.names[i];
+    }
+    return std::nullopt;
+  }
+};
+
+// Typed paths take each folder's stored name, so that the size cache's exact
+// keys meet; a folder that tells case apart keeps "A" and "a" apart, and
+// names NTFS keeps apart stay as typed.
+TEST(WindowsPaths, TypedPathsTakeTheCaseTheFileSystemStores) {
+  RecordedFolders fs;
+  fs.folders[u"\\\\?\\C:\\"] = {false, {u"Data", u"Program Files"}, {u"", u"PROGRA~1"}};
+  fs.folders[u"\\\\?\\C:\\Data\\"] = {false, {u"Maße", u"CS", u"Größe"}, {}};
+  fs.folders[u"\\\\?\\C:\\Data\\CS\\"] = {true, {u"A", u"a"}, {}};
+  fs.folders[u"\\\\?\\C:\\Data\\CS\\a\\"] = {false, {u"X"}, {}};
+  fs.folders[u"\\\\?\\UNC\\nas\\Share\\"] = {false, {u"Fotos"}, {}};
+  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
+      {u"c:\\data\\", u"C:\\Data\\"},
+      {u"C:\\DATA\\größe\\", u"C:\\Data\\Größe\\"},
+      {u"c:\\progra~1\\", u"C:\\Program Files\\"},
+      {u"c:\\data\\cs\\A\\", u"C:\\Data\\CS\\A\\"},
+      {u"c:\\data\\cs\\a\\x\\", u"C:\\Data\\CS\\a\\X\\"},
+      {u"C:\\Data\\MASSE\\", u"C:\\Data\\MASSE\\"},                  // not "Maße" on NTFS
+      {u"C:\\data\\missing\\Data\\", u"C:\\Data\\missing\\Data\\"},  // the rest as typed
+      {u"C:\\data\\c*\\", u"C:\\Data\\c*\\"},                        // a pattern is never looked up
+      {u"\\\\nas\\Share\\fotos\\", u"\\\\nas\\Share\\Fotos\\"},
+      {u"\\\\NAS\\share\\", u"\\\\NAS\\share\\"},  // a server and a share stay as typed
+      {u"c:\\", u"C:\\"},
+      {u"\\\\.\\pipe\\x\\", u"\\\\.\\pipe\\x\\"},
+  };
+  for (const auto& [full, stored] : cases) {
+    EXPECT_EQ(StoredCase(full, std::ref(fs)), stored) << std::string(full.begin(), full.end());
+  }
+  // In the folder that tells case apart the typed "A" and "a" stay two
+  // folders, and either was looked up only there.
+  fs.lookups = 0;
+  EXPECT_NE(StoredCase(std::u16string(u"C:\\Data\\CS\\a\\"), std::ref(fs)),
+            StoredCase(std::u16string(u"C:\\Data\\CS\\A\\"), std::ref(fs)));
+  EXPECT_EQ(fs.lookups, 6);
 }
 
 // Entries as FindFirstFileExW records them: attributes, reparse tag, size.

@@ -2,7 +2,7 @@
 // operating system's folder listing. Each platform implements it in a folder
 // of its own (walker/posix/, walker/windows/), which CMake picks; this header
 // and everything above it are the same on all of them. The platform header
-// included here gives kSeparator, kPathsIgnoreCase, kInitialPath and the
+// included here gives kSeparator, kInitialPath and the
 // state an open listing holds (ListingState).
 #pragma once
 

@@ -16,6 +16,7 @@
 #include "analysis/tallyroot_module.h"
 #include "list/name_text.h"
 #include "walker/folder_listing.h"
+#include "walker/typed_path.h"
 #include "window/path_text.h"
 
 namespace tallyroot {
@@ -201,6 +202,14 @@ void Form1::SetRootText(const QString& root) {
 
 void Form1::Command1_Click() {
   QString path = TrimSpaces(Text1->text());
+  // Only a typed path is made the program's own (on Windows: quotes, "/",
+  // absolute once, stored letter case); every other path it lists is
+  // made from this one and from names the file system gave.
+  if (!path.isEmpty()) {
+    const std::string typed = TextToName(path);
+    if (const std::string own = platform::TypedFolderPath(typed); own != typed)
+      path = NameToText(own);
+  }
   if (path.isEmpty()) {
     SetPathText(path);
     return;

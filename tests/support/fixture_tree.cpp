@@ -1,5 +1,7 @@
 #include "tests/support/fixture_tree.h"
 
+#include "walker/typed_path.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 
@@ -88,5 +90,7 @@ bool MakeFile(const std::string& path, std::uint64_t size) {
   return !error;
 }
 #endif
+
+std::string AsLoaded(const std::string& path) { return platform::TypedFolderPath(path); }
 
 }  // namespace tallyroot::testing

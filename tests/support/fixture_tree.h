@@ -1,6 +1,7 @@
 // Real folder trees in a fresh temporary folder, removed again (RAII). Paths
 // are relative to the root, with "/" on every platform; missing parents are
 // made. Files are sparse where the file system allows; link targets verbatim.
+// The root is given as the program shows it once loaded.
 #pragma once
 
 #include <algorithm>
@@ -24,6 +25,9 @@ void RemoveTree(const std::string& root);
 // form, which takes every name as it is ("foo." too) and any length.
 void MakeFolders(const std::string& path);
 bool MakeFile(const std::string& path, std::uint64_t size);
+// The path of a folder made here as the program shows it once loaded (on
+// Windows: each name in its stored case).
+std::string AsLoaded(const std::string& path);
 
 class FixtureTree {
  public:
@@ -35,6 +39,7 @@ class FixtureTree {
       if (std::filesystem::create_directory(root)) root_ = root.string();
     }
     if (root_.empty()) throw std::runtime_error("cannot make a temporary folder");
+    root_ = AsLoaded(root_);
     if (root_.ends_with(kSep)) root_.pop_back();
   }
   ~FixtureTree() { RemoveTree(root_); }

@@ -10,9 +10,6 @@ namespace tallyroot::platform {
 // Separates folders in paths. Stored and passed folder paths end with it.
 inline constexpr char kSeparator = '\\';
 
-// Whether two paths that differ only in letter case name the same folder.
-inline constexpr bool kPathsIgnoreCase = true;
-
 // The path a new window offers: the root of the usual system drive.
 inline constexpr char kInitialPath[] = "C:\\";
 

@@ -1,10 +1,12 @@
 // The decisions about Windows paths that need no system call, so that they
 // are tested on every platform over recorded data: which paths go to the
-// system as they are. Units are UTF-16 (wchar_t on Windows, char16_t in
-// tests).
+// system as they are, and what becomes of a path a person typed. `Wide` is
+// std::wstring on Windows and std::u16string in tests; its units are UTF-16.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 #include "walker/windows/wide_names.h"
@@ -27,9 +29,10 @@ bool StartsWith(std::basic_string_view<Unit> text, std::string_view ascii) {
   return true;
 }
 
-// The length of the leading part of `path` that names a volume: "C:\",
-// "\\server\share\", "\\?\C:\", "\\?\UNC\server\share\", "\\?\Volume{...}\".
-// 0 for any other form (relative, or a device path "\\.\...").
+// The length of the leading part of `path` that names a volume and that
+// no file system lookup can give another case: "C:\", "\\server\share\",
+// "\\?\C:\", "\\?\UNC\server\share\", "\\?\Volume{...}\". 0 for any other
+// form (relative, or a device path "\\.\...").
 template <typename Unit>
 std::size_t RootLength(std::basic_string_view<Unit> path) {
   const Unit sep('\\');
@@ -51,6 +54,13 @@ std::size_t RootLength(std::basic_string_view<Unit> path) {
     return server ? through(server) : 0;
   }
   return 0;
+}
+
+// The characters that make a name a pattern in a search (the last three
+// are the system's own forms of "*", "?" and "." in patterns).
+template <typename Unit>
+bool IsWildcard(Unit c) {
+  return c == Unit('*') || c == Unit('?') || c == Unit('<') || c == Unit('>') || c == Unit('"');
 }
 
 }  // namespace rules
@@ -77,6 +87,58 @@ bool IsFullyQualified(std::basic_string_view<Unit> path) {
     at = end + 1;
   }
   return true;
+}
+
+// The text a person typed into the path box as a path to hand to the
+// system: without the quotes around it that Explorer's "Copy as path" adds
+// (no Windows name holds a quote), and with "/" read as the separator, as
+// the system reads it.
+template <typename Wide>
+Wide UnquotedPath(Wide typed) {
+  using Unit = typename Wide::value_type;
+  if (typed.size() >= 2 && typed.front() == Unit('"') && typed.back() == Unit('"')) {
+    typed = typed.substr(1, typed.size() - 2);
+  }
+  for (Unit& c : typed) {
+    if (c == Unit('/')) c = Unit('\\');
+  }
+  return typed;
+}
+
+// `full`, an absolute path the system made of what a person typed, with
+// each folder's name as the file system stores it: `storedName(path)`
+// gives the name of the entry that the long-form `path` ("\\?\C:\x\y")
+// names, the way the file system looks names up (ignoring case, or not in
+// a folder that tells case apart; an 8.3 short name finds the long one),
+// or nothing. The drive letter is made upper case. From the first name
+// that cannot be found, or that holds a wildcard, the rest stays as typed.
+//
+// This is what lets paths that differ only in how they were typed share
+// the folder size cache, whose keys are exact: "c:\windows" finds the
+// totals measured under "C:\Windows", while two folders that a
+// case-sensitive folder keeps apart ("A" and "a") never share a key.
+template <typename Wide, typename StoredName>
+Wide StoredCase(const Wide& full, StoredName storedName) {
+  using Unit = typename Wide::value_type;
+  const std::basic_string_view<Unit> view(full);
+  const std::size_t root = rules::RootLength(view);
+  if (root == 0) return full;
+  Wide out = full.substr(0, root);
+  if (root == 3 && out[0] >= Unit('a') && out[0] <= Unit('z')) out[0] = Unit(out[0] - 'a' + 'A');
+  std::size_t at = root;
+  while (at < full.size()) {
+    std::size_t end = full.find(Unit('\\'), at);
+    if (end == Wide::npos) end = full.size();
+    const Wide name = full.substr(at, end - at);
+    if (name.empty() || std::any_of(name.begin(), name.end(), rules::IsWildcard<Unit>)) break;
+    const std::optional<Wide> stored = storedName(LongPath(out + name));
+    if (!stored || stored->empty()) break;
+    out += *stored;
+    if (end < full.size()) out += Unit('\\');
+    at = end + 1;
+  }
+  if (at < full.size()) out.append(full, at);
+  return out;
 }
 
 }  // namespace tallyroot::platform::windows
