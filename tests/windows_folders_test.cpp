@@ -1,6 +1,7 @@
 // The Windows listing over real folders (under wine in CI): the calls one
 // folder costs, long paths and names that are not text, names that end in
-// "." or a space, and paths typed as Windows users write them.
+// "." or a space, a server that refuses the fast search, and paths typed as
+// Windows users write them.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -121,6 +122,40 @@ TEST(WindowsPaths, NamesEndingInADotOrASpaceListTheirOwnFolder) {
     w.Up(), w.Open("baz..");
     EXPECT_EQ(w.Cells("x", 2, 2), "000000000003 ");
     EXPECT_EQ(w.form.windowTitle(), "Tallyroot");  // read, not "could not be read"
+  }
+}
+
+// A server that refuses the fast form of search (the basic information level
+// in large batches) with ERROR_INVALID_LEVEL: its folders are listed all the
+// same, in the plain form after the first refusal.
+TEST(WindowsListing, AServerThatRefusesTheFastSearchIsListedInThePlainForm) {
+  static std::atomic<int> fast{0}, plain{0};
+  struct Refusing {
+    Refusing() {
+      platform::windows::SetSearchOpener([](const wchar_t* pattern, FINDEX_INFO_LEVELS level,
+                                            WIN32_FIND_DATAW* data, DWORD flags) -> HANDLE {
+        if (level == FindExInfoBasic || flags != 0) {
+          ++fast;
+          SetLastError(ERROR_INVALID_LEVEL);
+          return INVALID_HANDLE_VALUE;
+        }
+        ++plain;
+        return FindFirstFileExW(pattern, level, data, FindExSearchNameMatch, nullptr, flags);
+      });
+    }
+    ~Refusing() { platform::windows::SetSearchOpener(nullptr); }
+  };
+  FixtureTree tree;
+  tree.File("x", 1), tree.File("sub/y", 2), tree.File("sub/deeper/z", 3);
+  for (const bool ahead : {false, true}) {
+    SCOPED_TRACE(ahead ? "read ahead" : "not read ahead");
+    const ScopedReadAhead readAhead(ahead);
+    const Refusing refusing;
+    fast = plain = 0;
+    EXPECT_EQ(Walk(tree.Root(), FilesDeep).size(), 3u);
+    EXPECT_FALSE(WalkEnd.Unread);
+    EXPECT_EQ(fast, 1);  // once for the volume, then it is known
+    EXPECT_EQ(plain, 3);
   }
 }
 

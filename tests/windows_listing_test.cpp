@@ -1,7 +1,8 @@
 // The Windows listing's decisions over recorded entry data, on every platform:
 // names between UTF-16 and WTF-8, the long-path form, what an entry counts as,
-// which paths go to the system as they are, and what a typed path becomes.
-// Real folders on Windows: windows_folders_test.
+// which paths go to the system as they are, what a typed path becomes, and
+// the search form a volume takes. Real folders on Windows:
+// windows_folders_test.
 #include <gtest/gtest.h>
 
 #include <QString>
@@ -13,6 +14,7 @@
 
 #include "list/name_text.h"
 #include "walker/windows/path_rules.h"
+#include "walker/windows/search_forms.h"
 #include "walker/windows/wide_names.h"
 
 namespace {
@@ -167,6 +169,55 @@ TEST(WindowsPaths, TypedPathsTakeTheCaseTheFileSystemStores) {
   EXPECT_NE(StoredCase(std::u16string(u"C:\\Data\\CS\\a\\"), std::ref(fs)),
             StoredCase(std::u16string(u"C:\\Data\\CS\\A\\"), std::ref(fs)));
   EXPECT_EQ(fs.lookups, 6);
+}
+
+// A server that refuses the fast form of search with one of the errors that
+// say so is asked once more in the plain form, and its volume is searched
+// in the plain form from then on; other errors and other volumes are not.
+TEST(WindowsSearch, AVolumeThatRefusesTheFastFormIsSearchedInThePlainForm) {
+  PlainSearchVolumes<std::u16string> plain;
+  std::vector<std::string> calls;  // "fast" or "plain", each call
+  std::uint32_t error = 0;
+  // A server that refuses the fast form on `refusing` with `refusal`, and
+  // has no folder "missing".
+  const auto search = [&](std::u16string_view pattern, std::u16string_view refusing,
+                          std::uint32_t refusal) {
+    return OpenSearch<std::u16string>(
+        pattern, plain, -1,
+        [&](bool fast) {
+          calls.push_back(fast ? "fast" : "plain");
+          error = fast && pattern.starts_with(refusing)      ? refusal
+                  : pattern.find(u"missing") != pattern.npos ? 3  // ERROR_PATH_NOT_FOUND
+                                                             : 0;
+          return error ? -1 : 7;
+        },
+        [&] { return error; });
+  };
+  const std::u16string_view nas = u"\\\\?\\UNC\\nas\\share\\";
+  for (const std::uint32_t refusal : {1u, 31u, 50u, 87u, 124u}) {
+    plain.Clear(), calls.clear();
+    EXPECT_EQ(search(u"\\\\?\\UNC\\nas\\share\\a\\*", nas, refusal), 7);
+    EXPECT_EQ(search(u"\\\\?\\UNC\\nas\\share\\b\\*", nas, refusal), 7);
+    EXPECT_EQ(search(u"\\\\?\\C:\\a\\*", nas, refusal), 7);
+    EXPECT_EQ(calls, std::vector<std::string>({"fast", "plain", "plain", "fast"})) << refusal;
+  }
+  // Refused, and the folder is missing too: the plain form's answer counts.
+  plain.Clear(), calls.clear();
+  EXPECT_EQ(search(u"\\\\?\\UNC\\nas\\share\\missing\\*", nas, 87), -1);
+  EXPECT_EQ(error, 3u);
+  EXPECT_TRUE(plain.Has(nas));
+  // Errors about the folder are no refusal: no second search, nothing kept.
+  plain.Clear(), calls.clear();
+  for (const std::uint32_t other : {2u, 3u, 5u, 123u, 1920u})
+    EXPECT_EQ(search(u"\\\\?\\UNC\\nas\\share\\a\\*", nas, other), -1);
+  EXPECT_EQ(calls, std::vector<std::string>(5, "fast"));
+  EXPECT_FALSE(plain.Has(nas));
+  // A plain form refused as well tells nothing of the volume.
+  const auto refusesBoth = [&](bool) { return error = 50, -1; };
+  EXPECT_EQ(
+      OpenSearch<std::u16string>(u"\\\\?\\D:\\*", plain, -1, refusesBoth, [&] { return error; }),
+      -1);
+  EXPECT_FALSE(plain.Has(u"\\\\?\\D:\\"));
 }
 
 // Entries as FindFirstFileExW records them: attributes, reparse tag, size.

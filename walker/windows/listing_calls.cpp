@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "walker/windows/path_rules.h"
+#include "walker/windows/search_forms.h"
 
 namespace tallyroot::platform::windows {
 namespace {
@@ -11,6 +12,19 @@ std::atomic<std::uint64_t> gFindFirst{0}, gFindNext{0}, gOther{0};
 
 void Count(std::atomic<std::uint64_t>& counter) { counter.fetch_add(1, std::memory_order_relaxed); }
 
+HANDLE SystemSearch(const wchar_t* pattern, FINDEX_INFO_LEVELS level, WIN32_FIND_DATAW* data,
+                    DWORD flags) {
+  return FindFirstFileExW(pattern, level, data, FindExSearchNameMatch, nullptr, flags);
+}
+
+std::atomic<SearchOpener> gOpener{SystemSearch};
+
+// Never destroyed: a helper may still search while the program ends.
+PlainSearchVolumes<std::wstring>& PlainVolumes() {
+  static auto* const volumes = new PlainSearchVolumes<std::wstring>;
+  return *volumes;
+}
+
 }  // namespace
 
 CallCounts CountedCalls() {
@@ -18,13 +32,20 @@ CallCounts CountedCalls() {
           gOther.load(std::memory_order_relaxed)};
 }
 
-// Names and sizes come with the listing (FindExInfoBasic leaves out only the
-// short 8.3 name), in large batches; nothing is opened, so a cloud-file
-// placeholder is listed without being recalled.
+// In the fast form, names and sizes come with the listing (FindExInfoBasic
+// leaves out only the short 8.3 name), in large batches; in either form
+// nothing is opened, so a cloud-file placeholder is listed without being
+// recalled.
 HANDLE FindFirst(const wchar_t* pattern, WIN32_FIND_DATAW& data) {
   Count(gFindFirst);
-  return FindFirstFileExW(pattern, FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
-                          FIND_FIRST_EX_LARGE_FETCH);
+  const SearchOpener opener = gOpener.load(std::memory_order_acquire);
+  return OpenSearch<std::wstring>(
+      std::wstring_view(pattern), PlainVolumes(), INVALID_HANDLE_VALUE,
+      [&](bool fast) {
+        return fast ? opener(pattern, FindExInfoBasic, &data, FIND_FIRST_EX_LARGE_FETCH)
+                    : opener(pattern, FindExInfoStandard, &data, 0);
+      },
+      [] { return static_cast<std::uint32_t>(GetLastError()); });
 }
 
 bool FindNext(HANDLE find, WIN32_FIND_DATAW& data) {
@@ -37,6 +58,11 @@ void FindEnd(HANDLE find) { FindClose(find); }
 DWORD FullPath(const wchar_t* path, DWORD capacity, wchar_t* out) {
   Count(gOther);
   return GetFullPathNameW(path, capacity, out, nullptr);
+}
+
+void SetSearchOpener(SearchOpener opener) {
+  gOpener.store(opener ? opener : SystemSearch, std::memory_order_release);
+  PlainVolumes().Clear();
 }
 
 bool LongFolderPath(const std::string& folderPath, std::wstring& out) {

@@ -14,7 +14,7 @@
 namespace tallyroot::platform::windows {
 
 struct CallCounts {
-  std::uint64_t findFirst = 0;  // FindFirstFileExW: one per listed folder
+  std::uint64_t findFirst = 0;  // FindFirst: one per listed folder
   std::uint64_t findNext = 0;   // FindNextFileW: one per entry after the first, and the end
   std::uint64_t other = 0;      // anything else that touches the file system
 };
@@ -22,12 +22,21 @@ struct CallCounts {
 // The calls made through this layer since the process began, on all threads.
 CallCounts CountedCalls();
 
+// Opens a search (FindFirstFileExW), in the form its volume answers (see
+// search_forms.h).
 HANDLE FindFirst(const wchar_t* pattern, WIN32_FIND_DATAW& data);
 bool FindNext(HANDLE find, WIN32_FIND_DATAW& data);
 void FindEnd(HANDLE find);
 // The absolute form of `path` written to `out`; 0 on failure,
 // or the length needed when `capacity` is too small, as GetFullPathNameW.
 DWORD FullPath(const wchar_t* path, DWORD capacity, wchar_t* out);
+
+// What FindFirst calls to open a search, FindFirstFileExW by default. A
+// test puts in one that plays a server refusing the fast form; putting one
+// in (or none, for the default) forgets which volumes refused.
+using SearchOpener = HANDLE (*)(const wchar_t* pattern, FINDEX_INFO_LEVELS level,
+                                WIN32_FIND_DATAW* data, DWORD flags);
+void SetSearchOpener(SearchOpener opener);
 
 // What an entry that a search found counts as (see JudgeEntry).
 inline JudgedEntry JudgeFound(const WIN32_FIND_DATAW& data) {
