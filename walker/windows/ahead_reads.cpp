@@ -6,6 +6,7 @@
 #include <string>
 
 #include "walker/read_ahead_node.h"
+#include "walker/windows/folder_checks.h"
 #include "walker/windows/listing_calls.h"
 #include "walker/windows/wide_names.h"
 
@@ -52,6 +53,9 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
       node.unread = true;
       return EndRead(node, ReadEnd::Empty);
     }
+    if (windows::JudgeFolder(path, !node.parent, *node.chain, node.id, node.cycleAt) !=
+        windows::Verdict::List)
+      return EndRead(node, ReadEnd::Empty);
     node.folder = std::make_shared<const FolderHandle>(std::move(path));
   }
   std::wstring pattern = node.folder->get() + L'*';

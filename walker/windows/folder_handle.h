@@ -1,7 +1,7 @@
 // What the Windows read-ahead holds of a folder (see walker/read_ahead_node.h):
 // its path in the long form the system takes, which its children's paths are
-// made from. Nothing stays open between reads, and no identity is needed:
-// only real folders are entered (see windows::JudgeEntry), so no cycle forms.
+// made from, and its identity, against which cycles are checked (see
+// walker/windows/folder_checks.h). Nothing stays open between reads.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +10,12 @@
 
 namespace tallyroot::platform {
 
-// Folders are told apart by their path alone here; the device is that of
-// every folder, for the read-ahead's pace.
+// What makes a folder the same folder, whatever path led to it: its
+// volume's serial number and its file ID there. A file system that gives no
+// file ID leaves both halves 0, and such a folder is no other's.
 struct FolderId {
-  std::uint64_t device = 0;
+  std::uint64_t device = 0;  // the volume's serial number
+  std::uint64_t fileLow = 0, fileHigh = 0;
 };
 
 namespace ahead {

@@ -1,5 +1,6 @@
 #include "walker/windows/listing_calls.h"
 
+#include <cstring>
 #include <string_view>
 
 #include "walker/windows/path_rules.h"
@@ -8,7 +9,7 @@
 namespace tallyroot::platform::windows {
 namespace {
 
-std::atomic<std::uint64_t> gFindFirst{0}, gFindNext{0}, gOther{0};
+std::atomic<std::uint64_t> gFindFirst{0}, gFindNext{0}, gIdentities{0}, gOther{0};
 
 void Count(std::atomic<std::uint64_t>& counter) { counter.fetch_add(1, std::memory_order_relaxed); }
 
@@ -25,11 +26,26 @@ PlainSearchVolumes<std::wstring>& PlainVolumes() {
   return *volumes;
 }
 
+// A handle, closed with the object.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
 }  // namespace
 
 CallCounts CountedCalls() {
   return {gFindFirst.load(std::memory_order_relaxed), gFindNext.load(std::memory_order_relaxed),
-          gOther.load(std::memory_order_relaxed)};
+          gIdentities.load(std::memory_order_relaxed), gOther.load(std::memory_order_relaxed)};
 }
 
 // In the fast form, names and sizes come with the listing (FindExInfoBasic
@@ -58,6 +74,29 @@ void FindEnd(HANDLE find) { FindClose(find); }
 DWORD FullPath(const wchar_t* path, DWORD capacity, wchar_t* out) {
   Count(gOther);
   return GetFullPathNameW(path, capacity, out, nullptr);
+}
+
+FolderId ReadFolderId(const std::wstring& longPath, bool followLink) {
+  Count(gIdentities);
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  const Handle folder(CreateFileW(longPath.c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, flags, nullptr));
+  if (folder.get() == INVALID_HANDLE_VALUE) return {};
+  // The 128-bit file ID where the system has it (ReFS needs all of it),
+  // else the 64-bit file index.
+  FILE_ID_INFO info{};
+  if (GetFileInformationByHandleEx(folder.get(), FileIdInfo, &info, sizeof info)) {
+    FolderId id{info.VolumeSerialNumber, 0, 0};
+    static_assert(sizeof info.FileId.Identifier == 2 * sizeof id.fileLow);
+    std::memcpy(&id.fileLow, info.FileId.Identifier, sizeof id.fileLow);
+    std::memcpy(&id.fileHigh, info.FileId.Identifier + sizeof id.fileLow, sizeof id.fileHigh);
+    return id;
+  }
+  BY_HANDLE_FILE_INFORMATION byHandle{};
+  if (!GetFileInformationByHandle(folder.get(), &byHandle)) return {};
+  return {byHandle.dwVolumeSerialNumber,
+          (std::uint64_t{byHandle.nFileIndexHigh} << 32) | byHandle.nFileIndexLow, 0};
 }
 
 void SetSearchOpener(SearchOpener opener) {

@@ -1,6 +1,6 @@
 // The system calls of the Windows listing, made through here and counted, so
-// that a test can hold the layer to one search per folder and no call per
-// file.
+// that a test can hold the layer to one search and one identity read per
+// folder and no call per file.
 #pragma once
 
 #include <windows.h>
@@ -9,14 +9,16 @@
 #include <cstdint>
 #include <string>
 
+#include "walker/windows/folder_handle.h"
 #include "walker/windows/wide_names.h"
 
 namespace tallyroot::platform::windows {
 
 struct CallCounts {
-  std::uint64_t findFirst = 0;  // FindFirst: one per listed folder
-  std::uint64_t findNext = 0;   // FindNextFileW: one per entry after the first, and the end
-  std::uint64_t other = 0;      // anything else that touches the file system
+  std::uint64_t findFirst = 0;   // FindFirst: one per listed folder
+  std::uint64_t findNext = 0;    // FindNextFileW: one per entry after the first, and the end
+  std::uint64_t identities = 0;  // ReadFolderId: one per folder, and one per folder above a walk
+  std::uint64_t other = 0;       // anything else that touches the file system
 };
 
 // The calls made through this layer since the process began, on all threads.
@@ -30,6 +32,12 @@ void FindEnd(HANDLE find);
 // The absolute form of `path` written to `out`; 0 on failure,
 // or the length needed when `capacity` is too small, as GetFullPathNameW.
 DWORD FullPath(const wchar_t* path, DWORD capacity, wchar_t* out);
+
+// The identity of the folder `longPath` names (unknown where it cannot be
+// read), through a handle opened with no access rights and full sharing,
+// so that nothing of it is read, recalled from the cloud or locked. A link
+// is followed only with `followLink`.
+FolderId ReadFolderId(const std::wstring& longPath, bool followLink);
 
 // What FindFirst calls to open a search, FindFirstFileExW by default. A
 // test puts in one that plays a server refusing the fast form; putting one

@@ -3,6 +3,7 @@
 // included here, so that nothing above the walker sees one.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 namespace tallyroot::platform {
@@ -17,9 +18,10 @@ struct FindBuffer;
 class ReadAheadLevel;
 
 struct ListingState {
-  void* find = nullptr;                   // the search handle, when the folder could be listed
-  FindBuffer* buffer = nullptr;           // borrowed from a per-thread pool: the entry and its name
-  bool pending = false;                   // the buffer holds an entry not given out yet
+  void* find = nullptr;          // the search handle, when the folder could be listed
+  FindBuffer* buffer = nullptr;  // borrowed from a per-thread pool: the entry and its name
+  bool pending = false;          // the buffer holds an entry not given out yet
+  std::size_t cutAbove = 0;      // the cycle mark of the listing around this one, kept for it
   std::unique_ptr<ReadAheadLevel> ahead;  // set when read-ahead serves this listing
 };
 
