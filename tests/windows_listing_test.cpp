@@ -1,8 +1,8 @@
 // The Windows listing's decisions over recorded entry data, on every platform:
 // names between UTF-16 and WTF-8, the long-path form, what an entry counts as,
-// which paths go to the system as they are, what a typed path becomes, and
-// the search form a volume takes. Real folders on Windows:
-// windows_folders_test.
+// which paths go to the system as they are, what a typed path becomes, which
+// folders of a WSL share count as empty, and the search form a volume takes.
+// Real folders on Windows: windows_folders_test.
 #include <gtest/gtest.h>
 
 #include <QString>
@@ -169,6 +169,20 @@ TEST(WindowsPaths, TypedPathsTakeTheCaseTheFileSystemStores) {
   EXPECT_NE(StoredCase(std::u16string(u"C:\\Data\\CS\\a\\"), std::ref(fs)),
             StoredCase(std::u16string(u"C:\\Data\\CS\\A\\"), std::ref(fs)));
   EXPECT_EQ(fs.lookups, 6);
+}
+
+TEST(WindowsPaths, KernelFoldersOfAWslShareAreEmpty) {
+  for (const std::u16string_view path :
+       {u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\proc\\", u"\\\\?\\UNC\\wsl$\\Debian\\sys\\",
+        u"\\\\?\\UNC\\WSL.LOCALHOST\\Ubuntu\\dev\\", u"\\\\?\\UNC\\Wsl$\\x\\proc"}) {
+    EXPECT_TRUE(IsWslKernelFolder(path)) << std::string(path.begin(), path.end());
+  }
+  for (const std::u16string_view path :
+       {u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\", u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\home\\proc\\",
+        u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\Proc\\", u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\procs\\",
+        u"\\\\?\\UNC\\server\\share\\proc\\", u"\\\\?\\C:\\proc\\", u"\\\\?\\UNC\\wsl$\\proc\\"}) {
+    EXPECT_FALSE(IsWslKernelFolder(path)) << std::string(path.begin(), path.end());
+  }
 }
 
 // A server that refuses the fast form of search with one of the errors that

@@ -9,6 +9,7 @@ namespace tallyroot::platform::windows {
 
 Verdict JudgeFolder(const std::wstring& longPath, bool outermost, std::span<const FolderId> chain,
                     FolderId& id, std::size_t& cycleAt) {
+  if (IsWslKernelFolder(std::wstring_view(longPath))) return Verdict::Empty;
   id = ReadFolderId(longPath, outermost);
   for (std::size_t at = 0; at < chain.size(); ++at) {
     if (SameFolder(chain[at], id)) {

@@ -7,7 +7,8 @@
 // Samba share, or wine's drive Z:) hands a link to a folder above as a plain
 // folder, and a walk into it would repeat that folder until a path grew too
 // long. A folder is therefore told by its identity, as on POSIX by device and
-// inode.
+// inode. The kernel's folders at the root of a WSL share count as empty, as
+// kernel file systems do on POSIX.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +22,7 @@ namespace tallyroot::platform::windows {
 
 enum class Verdict {
   List,   // list it
+  Empty,  // a kernel folder of a WSL share: complete, and empty
   Cycle,  // already open further up: cut short
 };
 

@@ -172,7 +172,7 @@ FolderListing::FolderListing(const std::string& folderPath) : level_(OpeningLeve
   if (ahead.matched) {
     cycleAt = ahead.cycleAt;
     unread_ = ahead.unread;
-    if (!ahead.level) return;  // not listable, a cycle, or an empty drive root
+    if (!ahead.level) return;  // not listable, a cycle, an empty drive root, a WSL kernel folder
     NoteIfAbove(ahead.level->Id());
     PushOpen({&folderPath, folderPath.size(), ahead.level.get()}, ahead.level->Id());
     state_.ahead = std::move(ahead.level);

@@ -1,7 +1,8 @@
 // The decisions about Windows paths that need no system call, so that they
 // are tested on every platform over recorded data: which paths go to the
-// system as they are, and what becomes of a path a person typed. `Wide` is
-// std::wstring on Windows and std::u16string in tests; its units are UTF-16.
+// system as they are, what becomes of a path a person typed, and which
+// folders of a WSL share hold no disk space. `Wide` is std::wstring on
+// Windows and std::u16string in tests; its units are UTF-16.
 #pragma once
 
 #include <algorithm>
@@ -18,6 +19,20 @@ namespace rules {
 template <typename Unit>
 bool IsLetter(Unit c) {
   return (c >= Unit('A') && c <= Unit('Z')) || (c >= Unit('a') && c <= Unit('z'));
+}
+
+template <typename Unit>
+Unit AsciiLower(Unit c) {
+  return c >= Unit('A') && c <= Unit('Z') ? Unit(c - 'A' + 'a') : c;
+}
+
+template <typename Unit>
+bool EqualsAsciiIgnoringCase(std::basic_string_view<Unit> text, std::string_view ascii) {
+  if (text.size() != ascii.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (AsciiLower(text[i]) != Unit(AsciiLower(ascii[i]))) return false;
+  }
+  return true;
 }
 
 template <typename Unit>
@@ -139,6 +154,30 @@ Wide StoredCase(const Wide& full, StoredName storedName) {
   }
   if (at < full.size()) out.append(full, at);
   return out;
+}
+
+// Whether the folder `longPath` ("\\?\UNC\wsl.localhost\Ubuntu\proc\")
+// is one of the kernel's at the root of a WSL share (\\wsl.localhost\ or
+// \\wsl$\ and a distribution): proc, sys or dev. Like those file systems
+// on Linux, they hold no disk space (/proc/kcore alone reports 128 TB) and
+// count as empty.
+template <typename Unit>
+bool IsWslKernelFolder(std::basic_string_view<Unit> longPath) {
+  if (!rules::StartsWith(longPath, R"(\\?\UNC\)")) return false;
+  const std::size_t root = rules::RootLength(longPath);
+  if (root == 0) return false;
+  const std::size_t serverEnd = longPath.find(Unit('\\'), 8);
+  const std::basic_string_view<Unit> server = longPath.substr(8, serverEnd - 8);
+  if (!rules::EqualsAsciiIgnoringCase(server, "wsl.localhost") &&
+      !rules::EqualsAsciiIgnoringCase(server, "wsl$")) {
+    return false;
+  }
+  std::basic_string_view<Unit> rest = longPath.substr(root);
+  if (!rest.empty() && rest.back() == Unit('\\')) rest.remove_suffix(1);
+  for (const std::string_view kernel : {"proc", "sys", "dev"}) {
+    if (rest.size() == kernel.size() && rules::StartsWith(rest, kernel)) return true;
+  }
+  return false;
 }
 
 }  // namespace tallyroot::platform::windows
