@@ -1,49 +1,13 @@
 #include "analysis/folder_cache.h"
 
-#include <QString>
 #include <memory>
-#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
-#include "list/name_text.h"
 #include "walker/folder_listing.h"
 
 namespace TallyrootModule {
 namespace {
-
-// The text in the locale's upper case, with every unpaired surrogate kept as
-// it is: each stands for a byte of a name that is not text, and toUpper
-// would turn them all into one character, so that distinct folders would
-// share a key.
-[[maybe_unused]] QString UpperKeepingUnpaired(const QString& text) {
-  QString upper;
-  upper.reserve(text.size());
-  qsizetype start = 0;
-  for (qsizetype at = 0; at < text.size(); ++at) {
-    if (text[at].isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate()) {
-      ++at;
-    } else if (text[at].isSurrogate()) {
-      upper += text.mid(start, at - start).toUpper();
-      upper += text[at];
-      start = at + 1;
-    }
-  }
-  upper += text.mid(start).toUpper();
-  return upper;
-}
-
-// Where paths ignore case, keys compare in the locale's upper case; where
-// they do not, the path itself is the key and a lookup copies nothing.
-using Key =
-    std::conditional_t<tallyroot::platform::kPathsIgnoreCase, std::string, std::string_view>;
-Key FoldKey(std::string_view path) {
-  if constexpr (tallyroot::platform::kPathsIgnoreCase) {
-    return tallyroot::TextToName(UpperKeepingUnpaired(tallyroot::NameToText(path)));
-  } else {
-    return Key(path);
-  }
-}
 
 // Hashes at most the first and the last kHashedEnd bytes of a path, and its
 // length: a path thousands of folders deep is looked up and added once per
@@ -173,7 +137,7 @@ void CacheCreate() {
 
 std::int32_t CacheFind(std::string_view path) {
   Cache& cache = TheCache();
-  const auto found = cache.index.find(FoldKey(path));
+  const auto found = cache.index.find(path);
   if (found == cache.index.end()) return 0;
   return static_cast<std::int32_t>(found->second.oldest - cache.oldestSeq + 1);
 }
@@ -188,17 +152,16 @@ bool Add(std::string_view path, std::string_view size, std::uint32_t unread, std
   if (cache.Count() >= kCacheCapacity) spare = cache.EvictOldest();
 
   const std::uint64_t seq = cache.nextSeq++;
-  const auto key = FoldKey(path);
-  auto node = cache.index.find(key);
+  auto node = cache.index.find(path);
   if (node != cache.index.end()) {
     cache.Slot(node->second.newest).nextSamePath = seq;
     node->second.newest = seq;
   } else if (spare) {
-    spare.key() = cache.KeyOf(key, known, std::move(spare.key()));
+    spare.key() = cache.KeyOf(path, known, std::move(spare.key()));
     spare.mapped() = Chain{seq, seq};
     node = cache.index.insert(std::move(spare)).position;
   } else {
-    node = cache.index.emplace(cache.KeyOf(key, known), Chain{seq, seq}).first;
+    node = cache.index.emplace(cache.KeyOf(path, known), Chain{seq, seq}).first;
   }
 
   if (cache.ring.size() < static_cast<std::size_t>(kCacheCapacity)) {
@@ -225,9 +188,7 @@ void KeyPath::AppendFolder(std::string_view name) {
 
 void CacheAdd(KeyPath& path, std::string_view size, std::uint32_t unread) {
   Cache& cache = TheCache();
-  // Where keys are folded, the folded text is another string than the path.
-  const bool same =
-      !tallyroot::platform::kPathsIgnoreCase && path.matchedKey_ == cache.blocksWritten;
+  const bool same = path.matchedKey_ == cache.blocksWritten;
   if (Add(path.text_, size, unread, same ? path.matched_ : 0)) {
     path.matchedKey_ = cache.blocksWritten;
     path.matched_ = path.text_.size();

@@ -6,9 +6,16 @@
 //    oldest entry; age is the order of insertion, and lookups do not refresh it.
 //  - Entries are addressed by index, 1 = the oldest .. CacheCount() = the
 //    newest; an index stays valid until the next CacheAdd.
-//  - CacheFind returns the oldest entry whose path matches, or 0. Paths match
-//    exactly where the file system tells letter case apart (Linux), and
-//    ignoring case where it does not.
+//  - CacheFind returns the oldest entry whose path equals the given one, or
+//    0. Paths are compared exactly, also where the file system ignores
+//    letter case: folded keys would let two folders share one total where
+//    the file system keeps their names apart (in a folder made to tell case
+//    apart, or for names such as "Maße" and "MASSE", which full Unicode
+//    upper-casing makes one but Windows does not). A miss only costs a new
+//    measurement; a false hit shows a wrong figure. Every path the program
+//    keeps is made of a typed path given the file system's own letter case
+//    (TypedFolderPath) and of names as the listing gives them, so paths that
+//    differ only in how they were typed still share their entries.
 //  - CacheAdd does not look for an existing entry; callers add only after a
 //    miss. The size text is kept as given ("0" stays "0"), and beside it the
 //    number of folders at or below the folder that could not be read, which

@@ -3,11 +3,14 @@
 #include <QIcon>
 
 #include "walker/folder_listing.h"
+#include "walker/system_setup.h"
 #include "window/form1.h"
 
 int main(int argc, char* argv[]) {
   // One descriptor stays open per level of a walk.
   tallyroot::platform::RaiseOpenFileLimit();
+  // A drive without a medium is a folder that cannot be read, not a question.
+  tallyroot::platform::QuietCriticalErrors();
   QApplication app(argc, argv);  // takes Qt's own options; the program has none
   // The icon is compiled in. The installed desktop entry's name lets a Wayland
   // shell match the window to the entry, and so to the installed icon.

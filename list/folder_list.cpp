@@ -7,6 +7,25 @@
 
 namespace tallyroot {
 
+namespace {
+
+// A size or share cell as a screen reader should say it: a number, not
+// twelve digits with leading zeros ("000000001234" as "1234", "012,50%" as
+// "12,50 %"). The cell itself keeps its fixed width, which is its sort key.
+QString SpokenNumber(std::string_view cell) {
+  std::size_t zeros = 0;
+  while (zeros + 1 < cell.size() && cell[zeros] == '0' && cell[zeros + 1] >= '0' &&
+         cell[zeros + 1] <= '9') {
+    ++zeros;
+  }
+  cell.remove_prefix(zeros);
+  QString spoken = QString::fromLatin1(cell);
+  if (spoken.endsWith(u'%')) spoken.insert(spoken.size() - 1, u' ');
+  return spoken;
+}
+
+}  // namespace
+
 void FolderList::Cell::Assign(std::string_view value) {
   length = static_cast<std::uint8_t>(std::min(value.size(), kCapacity));
   value.copy(text, length);
@@ -224,6 +243,9 @@ QVariant FolderList::data(const QModelIndex& index, int role) const {
                              "Die Größe ist eine Untergrenze: %1 Ordner hier oder "
                              "darunter konnten nicht gelesen werden.")
                              .arg(unread);
+  }
+  if (role == Qt::AccessibleTextRole && column >= kSizeSubItem) {
+    return SpokenNumber(SubItem(row, column));
   }
   if (role != Qt::DisplayRole) return {};
   if (column == 0) return Text(row);

@@ -3,7 +3,9 @@
 // It holds a listing as text, exactly as written: row text (the name),
 // sub-items 1..4 (kind, size, share of the folder, share of the root) and a
 // tag (a folder row's path). The size analysis writes into it and reads the
-// size cells back; a view shows it.
+// size cells back; a view shows it. Toward screen readers
+// (Qt::AccessibleTextRole) a size or share cell reads as the number it
+// holds, without its leading zeros; views show the text as written.
 //
 // Writes take effect at once for the writer: Count(), the last row and every
 // cell are always current. Views, though, hear of them only at Flush(): all

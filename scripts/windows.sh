@@ -181,6 +181,32 @@ write_notices() {
   done
 }
 
+# What Windows shows of the program besides its window must be in the exe
+# `$1`: among its resources an icon and its group (types 3 and 14), a
+# version block (16) with the version `$2` and the licence, and a manifest
+# (24) that asks for no elevation, names Windows 10/11 and is per-monitor
+# (v2) DPI aware as Qt is. Fails naming what is missing.
+check_resources() {
+  local exe=$1 version=$2 types texts missing=() part
+  types=$(x86_64-w64-mingw32-objdump -p "$exe" |
+    sed -n '/The .rsrc Resource Directory section/,$p' |
+    sed -nE 's/^[0-9a-f]+   Entry: ID: (0x[0-9a-f]+),.*/\1/p')
+  for part in 0x000003:icon 0x00000e:icon-group 0x000010:version-block 0x000018:manifest; do
+    grep -qx "${part%%:*}" <<<"$types" || missing+=("${part#*:}")
+  done
+  texts=$(x86_64-w64-mingw32-strings -el "$exe")
+  for part in "$version" GPL-3.0-or-later Tallyroot; do
+    grep -qx "$part" <<<"$texts" || missing+=("version text $part")
+  done
+  for part in 'level="asInvoker"' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' '>PerMonitorV2<'; do
+    grep -qF "$part" "$exe" || missing+=("manifest $part")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "tallyroot.exe lacks: ${missing[*]}" >&2
+    return 1
+  fi
+}
+
 # Linked -static: otherwise the program needs the mingw runtime DLLs beside it.
 build=build-windows
 tests=OFF
@@ -201,6 +227,7 @@ package=$build/package
 rm -rf "$package" "$build/$zip"
 mkdir -p "$package"
 x86_64-w64-mingw32-strip -o "$package/tallyroot.exe" "$build/app/tallyroot.exe"
+check_resources "$package/tallyroot.exe" "$version"
 cp README.md LICENSE "$package/"
 write_notices "$build/app/tallyroot.exe.map" >"$package/THIRD-PARTY-NOTICES.txt"
 (cd "$package" && zip -q -9 "../$zip" tallyroot.exe README.md LICENSE THIRD-PARTY-NOTICES.txt)

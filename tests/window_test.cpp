@@ -79,6 +79,52 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   EXPECT_EQ(w.Where(), QStringList({root, "", ""}));
 }
 
+// What a screen reader hears through Qt's accessibility interface (which
+// AT-SPI and UI Automation read): a German name for every control, the root
+// label with its path, and each cell under its column header, sizes and
+// shares as numbers; the cells still show their fixed-width texts.
+TEST(Window, ScreenReadersHearWhatEachControlIsAndNumbers) {
+  FixtureTree tree;
+  tree.File("a.txt", 1234), tree.File("Sub/b.bin", 100), tree.File("Sub/c", 7);
+  WindowDriver w;
+  const auto name = [](QObject* object) {
+    const QAccessibleInterface* control = QAccessible::queryAccessibleInterface(object);
+    return control ? control->text(QAccessible::Name) : QString("(none)");
+  };
+  const QStringList unnamed = {name(w.path), name(w.load), name(w.view), name(w.up), name(w.root)};
+  EXPECT_EQ(unnamed, QStringList({"Pfad des Ordners", "Ordner laden", "Inhalt des Ordners",
+                                  "Zum übergeordneten Ordner", "Kein Ordner geladen"}));
+  w.Load(tree.Root());
+  EXPECT_EQ(name(w.root), "Geladener Ordner: " + NameToText(tree.Root()) + kSepText);
+  QAccessibleTableInterface* const table =
+      QAccessible::queryAccessibleInterface(w.view)->tableInterface();
+  ASSERT_NE(table, nullptr);
+  // "header: cell" for each column of a row, as read.
+  const auto heard = [&](const std::string& row) {
+    QApplication::processEvents();  // the view lays its rows out, as before a reader asks
+    QStringList cells;
+    for (int column = 0; column < 5; ++column) {
+      QAccessibleInterface* const cell = table->cellAt(w.Row(row) - 1, column);
+      if (!cell || !cell->tableCellInterface()) return QStringList{"(no cell)"};
+      QStringList headers;
+      for (QAccessibleInterface* header : cell->tableCellInterface()->columnHeaderCells())
+        headers << header->text(QAccessible::Name);
+      cells << headers.join("/") + ": " + cell->text(QAccessible::Name);
+    }
+    return cells;
+  };
+  EXPECT_EQ(heard("a.txt"),
+            QStringList({"Dateiname: a.txt", "Typ: Datei", "Größe: 1234",
+                         "Anteil des Verzeichnisses: 92,02 %", "Anteil von Root: 92,02 %"}));
+  EXPECT_EQ(heard("Sub"),
+            QStringList({"Dateiname: Sub", "Typ: Ordner", "Größe: 107",
+                         "Anteil des Verzeichnisses: 7,97 %", "Anteil von Root: 7,97 %"}));
+  EXPECT_EQ(w.Cells("Sub", 2, 4), "000000000107 007,97% 007,97% ");
+  w.Open("Sub");
+  EXPECT_EQ(heard("c").mid(2), QStringList({"Größe: 7", "Anteil des Verzeichnisses: 6,54 %",
+                                            "Anteil von Root: 0,52 %"}));
+}
+
 // Up stops at the root, and a drive's root or a share is as high as a root
 // goes: "C:\" and "\\server\share\" have no parent to list. Written with
 // Windows' separator, and the same decisions with this platform's.
@@ -133,20 +179,28 @@ TEST(Window, ClicksDuringAListing) {
 
 // Paths pasted into the path box that cannot be listed: no rows, the
 // controls come back, and the cache gains at most the "0" its rules call for.
+// Linux lists a relative path as it is; Windows makes it absolute against
+// the working folder when "load" is pressed ("\x" against its drive).
 TEST(BadInput, ListsNothing) {
   FixtureTree tree;
   tree.File("real/file", 5);
   WindowDriver w;
   const QString real = NameToText(tree.Path("real/")), tab = "\t",
                 tooLong = "/" + QString(5000, 'x');
+  const auto relative = [](QString path) {
+    if (platform::kSeparator == '/') return path + kSepText;
+    path.replace('/', '\\');
+    const QString working = QDir::toNativeSeparators(QDir::currentPath());
+    return (path.startsWith('\\') ? working.left(2) : working + '\\') + path + kSepText;
+  };
   std::vector<std::pair<QString, QString>> cases = {
       // loaded: as the box then shows it
       {NameToText(tree.Path("missing")), NameToText(tree.Path("missing/"))},
       {NameToText(tree.Path("real/file")), NameToText(tree.Path("real/file/"))},
-      {"relative/name", "relative/name" + kSepText},
-      {"~", "~" + kSepText},
-      {tab + real + tab, tab + real + tab + kSepText},  // only spaces are trimmed
-      {"  " + tooLong + "  ", tooLong + kSepText},
+      {"relative/name", relative("relative/name")},
+      {"~", relative("~")},
+      {tab + real + tab, relative(tab + real + tab)},  // only spaces are trimmed
+      {"  " + tooLong + "  ", relative(tooLong)},
       {"    ", ""},
       {"", ""},
       {real + QChar(0) + "elsewhere",

@@ -1,23 +1,21 @@
 // The Windows listing's decisions over recorded entry data, on every platform:
-// names between UTF-16 and WTF-8, the long-path form, what an entry counts as.
-// On Windows also real folders' names and the calls one folder costs.
+// names between UTF-16 and WTF-8, the long-path form, what an entry counts as,
+// which paths go to the system as they are, what a typed path becomes, which
+// folders of a WSL share count as empty, and the search form a volume takes.
+// Real folders on Windows: windows_folders_test.
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "list/name_text.h"
+#include "walker/windows/path_rules.h"
+#include "walker/windows/search_forms.h"
 #include "walker/windows/wide_names.h"
-
-#if defined(_WIN32)
-#include <filesystem>
-
-#include "tests/support/fixture_tree.h"
-#include "tests/support/scoped_read_ahead.h"
-#include "walker/find_files.h"
-#include "walker/windows/listing_calls.h"
-#endif
 
 namespace {
 
@@ -71,6 +69,171 @@ TEST(WindowsNames, LongPathFormOfDrivesSharesAndPathsAlreadyInIt) {
   for (const auto& [full, expected] : cases) EXPECT_EQ(LongPath(full), expected);
 }
 
+// Paths the program made (a root, then names the file system gave) go to the
+// system as they are, trailing dots and spaces of names included; any other
+// path is made absolute by the system first.
+TEST(WindowsPaths, OnlyFullyQualifiedPathsGoAsTheyAre) {
+  const auto as = [](std::u16string_view path) { return IsFullyQualified(path); };
+  for (const std::u16string_view path :
+       {u"C:\\", u"c:\\x\\foo.\\", u"C:\\x\\baz..\\", u"C:\\x\\ y \\", u"C:\\x\\...\\",
+        u"\\\\server\\share\\", u"\\\\server\\share\\a.\\", u"\\\\?\\C:\\x\\.\\",
+        u"\\\\.\\pipe\\"}) {
+    EXPECT_TRUE(as(path)) << std::string(path.begin(), path.end());
+  }
+  for (const std::u16string_view path :
+       {u"", u"x\\", u"C:x\\", u"\\x\\", u"C:/x/", u"C:\\x/y\\", u"C:\\x\\..\\y\\", u"C:\\x\\.\\",
+        u"C:\\x\\\\y\\", u"\\\\server\\", u"\\\\server\\\\x\\", u"1:\\x\\"}) {
+    EXPECT_FALSE(as(path)) << std::string(path.begin(), path.end());
+  }
+}
+
+TEST(WindowsPaths, TypedPathsLoseTheirQuotesAndTakeSlashes) {
+  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
+      {u"\"C:\\Program Files\\x\"", u"C:\\Program Files\\x"},  // Explorer's "Copy as path"
+      {u"C:/x/y/", u"C:\\x\\y\\"},
+      {u"\"C:/x\"", u"C:\\x"},
+      {u"\"\"", u""},
+      {u"\"", u"\""},  // not a pair: left to the system
+      {u"\"C:\\x", u"\"C:\\x"},
+      {u"//server/share", u"\\\\server\\share"},
+  };
+  for (const auto& [typed, path] : cases) EXPECT_EQ(UnquotedPath(typed), path);
+}
+
+// A recorded file system: each folder's names, and whether it tells letter
+// case apart. Elsewhere names compare as NTFS compares them, one UTF-16 unit
+// at a time through a simple upper-case table (so "ß" is not "SS", and
+// "Maße" is not "MASSE"); an 8.3 short name finds its long name.
+struct RecordedFolders {
+  struct Folder {
+    bool caseSensitive;
+    std::vector<std::u16string> names;
+    std::vector<std::u16string> shortNames;  // "" where a name has none
+  };
+  std::map<std::u16string, Folder> folders;  // by long path, with the separator
+  int lookups = 0;
+
+  static std::u16string Upper(std::u16string_view name) {
+    std::u16string upper;
+    for (const char16_t unit : name) upper += char16_t(QChar(unit).toUpper().unicode());
+    return upper;
+  }
+  std::optional<std::u16string> operator()(const std::u16string& longPath) {
+    ++lookups;
+    const std::size_t cut = longPath.rfind(u'\\') + 1;
+    const auto folder = folders.find(longPath.substr(0, cut));
+    if (folder == folders.end()) return std::nullopt;
+    const std::u16string typed = longPath.substr(cut);
+    const Folder& f = folder->second;
+    for (std::size_t i = 0; i < f.names.size(); ++i) {
+      const bool sameName =
+          f.caseSensitive ? f.names[i] == typed : Upper(f.names[i]) == Upper(typed);
+      const bool shortName = i < f.shortNames.size() && !f.shortNames[i].empty() &&
+                             Upper(f.shortNames[i]) == Upper(typed);
+      if (sameName || shortName) return f.names[i];
+    }
+    return std::nullopt;
+  }
+};
+
+// Typed paths take each folder's stored name, so that the size cache's exact
+// keys meet; a folder that tells case apart keeps "A" and "a" apart, and
+// names NTFS keeps apart stay as typed.
+TEST(WindowsPaths, TypedPathsTakeTheCaseTheFileSystemStores) {
+  RecordedFolders fs;
+  fs.folders[u"\\\\?\\C:\\"] = {false, {u"Data", u"Program Files"}, {u"", u"PROGRA~1"}};
+  fs.folders[u"\\\\?\\C:\\Data\\"] = {false, {u"Maße", u"CS", u"Größe"}, {}};
+  fs.folders[u"\\\\?\\C:\\Data\\CS\\"] = {true, {u"A", u"a"}, {}};
+  fs.folders[u"\\\\?\\C:\\Data\\CS\\a\\"] = {false, {u"X"}, {}};
+  fs.folders[u"\\\\?\\UNC\\nas\\Share\\"] = {false, {u"Fotos"}, {}};
+  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
+      {u"c:\\data\\", u"C:\\Data\\"},
+      {u"C:\\DATA\\größe\\", u"C:\\Data\\Größe\\"},
+      {u"c:\\progra~1\\", u"C:\\Program Files\\"},
+      {u"c:\\data\\cs\\A\\", u"C:\\Data\\CS\\A\\"},
+      {u"c:\\data\\cs\\a\\x\\", u"C:\\Data\\CS\\a\\X\\"},
+      {u"C:\\Data\\MASSE\\", u"C:\\Data\\MASSE\\"},                  // not "Maße" on NTFS
+      {u"C:\\data\\missing\\Data\\", u"C:\\Data\\missing\\Data\\"},  // the rest as typed
+      {u"C:\\data\\c*\\", u"C:\\Data\\c*\\"},                        // a pattern is never looked up
+      {u"\\\\nas\\Share\\fotos\\", u"\\\\nas\\Share\\Fotos\\"},
+      {u"\\\\NAS\\share\\", u"\\\\NAS\\share\\"},  // a server and a share stay as typed
+      {u"c:\\", u"C:\\"},
+      {u"\\\\.\\pipe\\x\\", u"\\\\.\\pipe\\x\\"},
+  };
+  for (const auto& [full, stored] : cases) {
+    EXPECT_EQ(StoredCase(full, std::ref(fs)), stored) << std::string(full.begin(), full.end());
+  }
+  // In the folder that tells case apart the typed "A" and "a" stay two
+  // folders, and either was looked up only there.
+  fs.lookups = 0;
+  EXPECT_NE(StoredCase(std::u16string(u"C:\\Data\\CS\\a\\"), std::ref(fs)),
+            StoredCase(std::u16string(u"C:\\Data\\CS\\A\\"), std::ref(fs)));
+  EXPECT_EQ(fs.lookups, 6);
+}
+
+TEST(WindowsPaths, KernelFoldersOfAWslShareAreEmpty) {
+  for (const std::u16string_view path :
+       {u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\proc\\", u"\\\\?\\UNC\\wsl$\\Debian\\sys\\",
+        u"\\\\?\\UNC\\WSL.LOCALHOST\\Ubuntu\\dev\\", u"\\\\?\\UNC\\Wsl$\\x\\proc"}) {
+    EXPECT_TRUE(IsWslKernelFolder(path)) << std::string(path.begin(), path.end());
+  }
+  for (const std::u16string_view path :
+       {u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\", u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\home\\proc\\",
+        u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\Proc\\", u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\procs\\",
+        u"\\\\?\\UNC\\server\\share\\proc\\", u"\\\\?\\C:\\proc\\", u"\\\\?\\UNC\\wsl$\\proc\\"}) {
+    EXPECT_FALSE(IsWslKernelFolder(path)) << std::string(path.begin(), path.end());
+  }
+}
+
+// A server that refuses the fast form of search with one of the errors that
+// say so is asked once more in the plain form, and its volume is searched
+// in the plain form from then on; other errors and other volumes are not.
+TEST(WindowsSearch, AVolumeThatRefusesTheFastFormIsSearchedInThePlainForm) {
+  PlainSearchVolumes<std::u16string> plain;
+  std::vector<std::string> calls;  // "fast" or "plain", each call
+  std::uint32_t error = 0;
+  // A server that refuses the fast form on `refusing` with `refusal`, and
+  // has no folder "missing".
+  const auto search = [&](std::u16string_view pattern, std::u16string_view refusing,
+                          std::uint32_t refusal) {
+    return OpenSearch<std::u16string>(
+        pattern, plain, -1,
+        [&](bool fast) {
+          calls.push_back(fast ? "fast" : "plain");
+          error = fast && pattern.starts_with(refusing)      ? refusal
+                  : pattern.find(u"missing") != pattern.npos ? 3  // ERROR_PATH_NOT_FOUND
+                                                             : 0;
+          return error ? -1 : 7;
+        },
+        [&] { return error; });
+  };
+  const std::u16string_view nas = u"\\\\?\\UNC\\nas\\share\\";
+  for (const std::uint32_t refusal : {1u, 31u, 50u, 87u, 124u}) {
+    plain.Clear(), calls.clear();
+    EXPECT_EQ(search(u"\\\\?\\UNC\\nas\\share\\a\\*", nas, refusal), 7);
+    EXPECT_EQ(search(u"\\\\?\\UNC\\nas\\share\\b\\*", nas, refusal), 7);
+    EXPECT_EQ(search(u"\\\\?\\C:\\a\\*", nas, refusal), 7);
+    EXPECT_EQ(calls, std::vector<std::string>({"fast", "plain", "plain", "fast"})) << refusal;
+  }
+  // Refused, and the folder is missing too: the plain form's answer counts.
+  plain.Clear(), calls.clear();
+  EXPECT_EQ(search(u"\\\\?\\UNC\\nas\\share\\missing\\*", nas, 87), -1);
+  EXPECT_EQ(error, 3u);
+  EXPECT_TRUE(plain.Has(nas));
+  // Errors about the folder are no refusal: no second search, nothing kept.
+  plain.Clear(), calls.clear();
+  for (const std::uint32_t other : {2u, 3u, 5u, 123u, 1920u})
+    EXPECT_EQ(search(u"\\\\?\\UNC\\nas\\share\\a\\*", nas, other), -1);
+  EXPECT_EQ(calls, std::vector<std::string>(5, "fast"));
+  EXPECT_FALSE(plain.Has(nas));
+  // A plain form refused as well tells nothing of the volume.
+  const auto refusesBoth = [&](bool) { return error = 50, -1; };
+  EXPECT_EQ(
+      OpenSearch<std::u16string>(u"\\\\?\\D:\\*", plain, -1, refusesBoth, [&] { return error; }),
+      -1);
+  EXPECT_FALSE(plain.Has(u"\\\\?\\D:\\"));
+}
+
 // Entries as FindFirstFileExW records them: attributes, reparse tag, size.
 TEST(WindowsEntries, NameSurrogatesAreFilesAndPlaceholdersAreWhatTheyHold) {
   // What, attributes, reparse tag, size's high and low half; folder, size.
@@ -96,77 +259,5 @@ TEST(WindowsEntries, NameSurrogatesAreFilesAndPlaceholdersAreWhatTheyHold) {
     EXPECT_EQ(judged.size, size) << what;
   }
 }
-
-#if defined(_WIN32)
-
-using namespace FindFilesModule;
-using tallyroot::testing::FixtureTree;
-using tallyroot::testing::kSep;
-
-std::vector<std::string> gNames;
-bool gAbort = false;
-
-// "path size" of each entry reported.
-std::vector<std::string> Names(const std::string& folder, WalkMode mode) {
-  gNames.clear();
-  FindFiles([] { gNames.push_back(FoundEntry.FullPath + " " + std::to_string(FoundEntry.Size)); },
-            nullptr, folder, mode, gAbort);
-  return gNames;
-}
-
-// A folder of N files costs one search and N + 2 steps (".", ".." and the end),
-// nothing per file; a folder below one search more, no second look at its path.
-// With read-ahead too, which reads each folder once (and may read "sub" ahead
-// of a walk that stays in the top folder).
-TEST(WindowsListing, OneSearchPerFolderAndNoCallPerFile) {
-  FixtureTree tree;
-  constexpr std::uint64_t kFiles = 300;
-  for (std::uint64_t i = 0; i < kFiles; ++i) tree.File("f" + std::to_string(i), i);
-  tree.File("sub/inner/x", 1);
-  for (const bool ahead : {false, true}) {
-    SCOPED_TRACE(ahead ? "read ahead" : "not read ahead");
-    tallyroot::testing::ScopedReadAhead readAhead(ahead);
-    const CallCounts before = CountedCalls();
-    EXPECT_EQ(Names(tree.Root(), FilesDeep).size(), kFiles + 1);
-    const CallCounts deep = CountedCalls();
-    EXPECT_EQ(deep.findFirst - before.findFirst, 3u);
-    EXPECT_LE(deep.findNext - before.findNext, kFiles + 3 + 3 + 3);
-    EXPECT_EQ(deep.other - before.other, 1u);  // the outermost path made absolute
-    // Last, so that a read ahead of "sub" that outlasts the walk counts here.
-    EXPECT_EQ(Names(tree.Root(), FilesHere).size(), kFiles);
-    const CallCounts here = CountedCalls();
-    EXPECT_GE(here.findFirst - deep.findFirst, 1u);
-    EXPECT_LE(here.findFirst - deep.findFirst, ahead ? 2u : 1u);
-    EXPECT_LE(here.findNext - deep.findNext, kFiles + 3 + (ahead ? 3 : 0));
-    EXPECT_EQ(here.other - deep.other, 1u);
-  }
-}
-
-// Paths beyond 260 characters are listed and entered; names come out as WTF-8,
-// and a folder named with an unpaired surrogate is entered by the path reported.
-TEST(WindowsListing, LongPathsAndNamesComeOutAsWtf8AndEveryFolderCanBeEntered) {
-  FixtureTree tree;
-  const std::string a(120, 'a'), b(120, 'b'), c(120, 'c');
-  tree.File(a + "/" + b + "/" + c + "/f", 7);
-  const std::filesystem::path root(tree.Root());
-  std::filesystem::create_directory(root / L"Größe");
-  std::ofstream(root / L"Größe" / L"日本語.txt") << "12345";
-  const std::wstring odd{L'a', wchar_t(0xD800), L'b'};
-  std::error_code refused;  // a failure's message would not convert the name to text
-  const bool oddMade = std::filesystem::create_directory(root / odd, refused);
-  if (oddMade) std::ofstream(root / odd / L"in") << "1";
-  const std::vector<std::string> all = Names(tree.Root(), FilesDeep);
-  const auto listed = [&](const std::string& entry) {
-    return std::count(all.begin(), all.end(), tree.Root() + kSep + entry) == 1;
-  };
-  EXPECT_TRUE(listed(a + kSep + b + kSep + c + kSep + "f 7"));
-  EXPECT_TRUE(listed("Größe" + kSep + "日本語.txt 5"));
-  if (!oddMade) GTEST_SKIP() << "this file system takes no unpaired surrogate in a name";
-  EXPECT_TRUE(listed("a\355\240\200b" + kSep + "in 1"));
-  const std::string oddPath = tree.Root() + kSep + "a\355\240\200b";
-  EXPECT_EQ(Names(oddPath, FilesHere), std::vector<std::string>{oddPath + kSep + "in 1"});
-}
-
-#endif
 
 }  // namespace

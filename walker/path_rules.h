@@ -8,13 +8,10 @@ namespace tallyroot::platform {
 #if defined(_WIN32)
 // Separates folders in paths. Stored and passed folder paths end with it.
 inline constexpr char kSeparator = '\\';
-// Whether two paths that differ only in letter case name the same folder.
-inline constexpr bool kPathsIgnoreCase = true;
 // The path a new window offers: the root of the usual system drive.
 inline constexpr char kInitialPath[] = "C:\\";
 #else
 inline constexpr char kSeparator = '/';
-inline constexpr bool kPathsIgnoreCase = false;
 // The root of every path here.
 inline constexpr char kInitialPath[] = "/";
 #endif

@@ -16,6 +16,7 @@
 #include "analysis/tallyroot_module.h"
 #include "list/name_text.h"
 #include "walker/folder_listing.h"
+#include "walker/typed_path.h"
 #include "window/path_text.h"
 
 namespace tallyroot {
@@ -77,6 +78,14 @@ Form1::Form1(QWidget* parent)
   Command1->setObjectName(QStringLiteral("Command1"));
   ListView1->setObjectName(QStringLiteral("ListView1"));
   Command2->setObjectName(QStringLiteral("Command2"));
+  // What a screen reader says of each control. The visible texts say it
+  // only in part: "load" is English, the up button's caption is an arrow
+  // drawn from text, and the path box and the list show no label.
+  Text1->setAccessibleName(QString::fromUtf8("Pfad des Ordners"));
+  Command1->setAccessibleName(QString::fromUtf8("Ordner laden"));
+  ListView1->setAccessibleName(QString::fromUtf8("Inhalt des Ordners"));
+  Command2->setAccessibleName(QString::fromUtf8("Zum übergeordneten Ordner"));
+  SetRootText(QString());
 
   // The design, in twips: inner area 4380 x 2625 and the five controls.
   resize(Twips(4380), Twips(2625));
@@ -183,15 +192,31 @@ void Form1::SetPathText(const QString& text) {
   SuppressPathChange = false;
 }
 
+void Form1::SetRootText(const QString& root) {
+  Label1->setText(root);
+  // A screen reader reads the label by its name: what it shows, and what
+  // that is.
+  Label1->setAccessibleName(root.isEmpty() ? QString::fromUtf8("Kein Ordner geladen")
+                                           : QString::fromUtf8("Geladener Ordner: ") + root);
+}
+
 void Form1::Command1_Click() {
   QString path = TrimSpaces(Text1->text());
+  // Only a typed path is made the program's own (on Windows: quotes, "/",
+  // absolute once, stored letter case); every other path it lists is
+  // made from this one and from names the file system gave.
+  if (!path.isEmpty()) {
+    const std::string typed = TextToName(path);
+    if (const std::string own = platform::TypedFolderPath(typed); own != typed)
+      path = NameToText(own);
+  }
   if (path.isEmpty()) {
     SetPathText(path);
     return;
   }
   if (!path.endsWith(QChar(kSeparator))) path += QChar(kSeparator);
   SetPathText(path);
-  Label1->setText(Text1->text());
+  SetRootText(Text1->text());
   ListFolder(Text1->text());
 }
 
@@ -216,7 +241,7 @@ void Form1::ListView1_DblClick() {
 
 void Form1::Text1_Change() {
   if (SuppressPathChange) return;
-  Label1->setText(QString());
+  SetRootText(QString());
   list_.Clear();
 }
 

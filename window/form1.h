@@ -61,6 +61,7 @@ class Form1 : public QWidget, public TallyrootModule::ListingWindow {
   void Form_Unload();
 
   void SetPathText(const QString& text);  // a write of the program's own
+  void SetRootText(const QString& root);  // the root label, and what a screen reader says of it
   void SetIdle(bool idle);  // the path box and both buttons usable, Busy cleared; or the reverse
   void ListFolder(const QString& path);     // ShowFolder, and what its error leaves
   void ShowReadState(const QString& path);  // in the title, when the listed folder was unreadable

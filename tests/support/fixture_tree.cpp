@@ -1,7 +1,11 @@
 #include "tests/support/fixture_tree.h"
 
+#include "walker/typed_path.h"
+
 #if defined(_WIN32)
 #include <windows.h>
+
+#include "walker/windows/wide_names.h"
 #else
 #include <cstdlib>
 #endif
@@ -39,11 +43,54 @@ void RemoveTree(const std::string& root) {
   RemoveBelow(folder);
   RemoveDirectoryW(folder.c_str());
 }
+
+namespace {
+
+// `path` (absolute, made of a fixture's root and names) in the long form.
+std::wstring LongForm(const std::string& path) {
+  std::wstring wide = L"\\\\?\\";
+  platform::windows::AppendWide(wide, path);
+  return wide;
+}
+
+}  // namespace
+
+void MakeFolders(const std::string& path) {
+  const std::wstring folder = LongForm(path);
+  // Every leading part past "\\?\C:\", then the folder itself.
+  for (std::size_t end = folder.find(L'\\', 7); end != std::wstring::npos;
+       end = folder.find(L'\\', end + 1)) {
+    CreateDirectoryW(folder.substr(0, end).c_str(), nullptr);
+  }
+  CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+bool MakeFile(const std::string& path, std::uint64_t size) {
+  const HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  const bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  return sized;
+}
 #else
 void RemoveTree(const std::string& root) {
   // By tools that reopen unreadable folders and take trees deeper than any path.
   (void)!std::system(("chmod -R u+rwx '" + root + "' 2>/dev/null; rm -rf '" + root + "'").c_str());
 }
+
+void MakeFolders(const std::string& path) { std::filesystem::create_directories(path); }
+
+bool MakeFile(const std::string& path, std::uint64_t size) {
+  std::error_code error;  // also when it could not be created
+  std::ofstream(path, std::ios::binary | std::ios::trunc).close();
+  std::filesystem::resize_file(path, size, error);
+  return !error;
+}
 #endif
+
+std::string AsLoaded(const std::string& path) { return platform::TypedFolderPath(path); }
 
 }  // namespace tallyroot::testing

@@ -1,6 +1,7 @@
 // Real folder trees in a fresh temporary folder, removed again (RAII). Paths
 // are relative to the root, with "/" on every platform; missing parents are
 // made. Files are sparse where the file system allows; link targets verbatim.
+// The root is given as the program shows it once loaded.
 #pragma once
 
 #include <algorithm>
@@ -19,6 +20,14 @@ inline const std::string kSep(1, platform::kSeparator);
 
 // Removes the folder `root` and all below it, however deep; errors are ignored.
 void RemoveTree(const std::string& root);
+// Makes the folder `path` and its missing parents, and the file `path` of
+// `size` bytes (false when it cannot). On Windows through the long-path
+// form, which takes every name as it is ("foo." too) and any length.
+void MakeFolders(const std::string& path);
+bool MakeFile(const std::string& path, std::uint64_t size);
+// The path of a folder made here as the program shows it once loaded (on
+// Windows: each name in its stored case).
+std::string AsLoaded(const std::string& path);
 
 class FixtureTree {
  public:
@@ -30,6 +39,7 @@ class FixtureTree {
       if (std::filesystem::create_directory(root)) root_ = root.string();
     }
     if (root_.empty()) throw std::runtime_error("cannot make a temporary folder");
+    root_ = AsLoaded(root_);
     if (root_.ends_with(kSep)) root_.pop_back();
   }
   ~FixtureTree() { RemoveTree(root_); }
@@ -41,13 +51,10 @@ class FixtureTree {
     return root_ + kSep + relative;
   }
 
-  void Folder(const std::string& relative) { std::filesystem::create_directories(Path(relative)); }
+  void Folder(const std::string& relative) { MakeFolders(Path(relative)); }
   void File(const std::string& relative, std::uint64_t size = 0) {
     Folder(std::filesystem::path(relative).parent_path().string());
-    std::error_code error;  // also when it could not be created
-    std::ofstream(Path(relative), std::ios::binary | std::ios::trunc).close();
-    std::filesystem::resize_file(Path(relative), size, error);
-    if (error)
+    if (!MakeFile(Path(relative), size))
       throw std::runtime_error("cannot create " + relative + " of " + std::to_string(size));
   }
   void Link(const std::string& relative, const std::string& target) {

@@ -1,10 +1,11 @@
 // The application tests and benchmarks run the window in: headless unless
-// QT_QPA_PLATFORM names a platform, the open-file limit raised as the program's.
+// QT_QPA_PLATFORM names a platform, set up with the system as the program is.
 #pragma once
 
 #include <QApplication>
 
 #include "walker/folder_listing.h"
+#include "walker/system_setup.h"
 
 namespace tallyroot::testing {
 
@@ -16,6 +17,7 @@ class HeadlessApplication : public QApplication {
   static int& Prepared(int& argc) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     platform::RaiseOpenFileLimit();
+    platform::QuietCriticalErrors();
     return argc;
   }
 };

@@ -3,13 +3,17 @@
 // or the listing read ahead (read_ahead.h, windows/ahead_reads.cpp) when
 // read-ahead serves the walk.
 //
-// No cycle can form here: the only folders entered are real ones, as every
-// reparse point that stands for another name (symbolic link, junction,
-// mount point) is a file (see JudgeEntry), and only the outermost folder is
-// reached through one. So every listing is read in full, and no folder's
-// identity is needed.
+// Only real folders are entered (every reparse point that stands for another
+// name is a file, see JudgeEntry), and only the outermost folder is reached
+// through a link. A server that follows links itself still hands a link to
+// a folder above as a plain folder, so each folder's identity is read before
+// it is searched (folder_checks.h): one that is already open further up this
+// thread's chain of listings, or that lies above the outermost listing's
+// path, yields nothing and cuts the listings around it short, as a bind
+// mount's repeat does on POSIX (see FolderListing::ReadInFull).
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +25,7 @@
 #include "walker/folder_listing.h"
 #include "walker/read_ahead/read_ahead.h"
 #include "walker/read_ahead/windows/folder_handle.h"
+#include "walker/windows/folder_checks.h"
 #include "walker/windows/listing_calls.h"
 #include "walker/windows/wide_names.h"
 
@@ -35,9 +40,10 @@ struct FindBuffer {
 }  // namespace
 
 struct FolderListing::State {
-  HANDLE find = nullptr;                  // the search, when the folder could be listed
-  FindBuffer* buffer = nullptr;           // borrowed from a per-thread pool: the entry and its name
-  bool pending = false;                   // the buffer holds an entry not given out yet
+  HANDLE find = nullptr;         // the search, when the folder could be listed
+  FindBuffer* buffer = nullptr;  // borrowed from a per-thread pool: the entry and its name
+  bool pending = false;          // the buffer holds an entry not given out yet
+  std::size_t cutAbove = 0;      // the cycle mark of the listing around this one, kept for it
   std::unique_ptr<ReadAheadLevel> ahead;  // set when read-ahead serves this listing
 };
 
@@ -64,9 +70,18 @@ struct OpenFolder {
 // objects in it, so a thread_local with a destructor would crash the program
 // when a thread that walked ends.
 struct ThreadListings {
-  std::vector<OpenFolder> open;  // innermost last
+  std::vector<OpenFolder> open;   // innermost last
+  std::vector<FolderId> openIds;  // their identities, in the same order
   std::vector<std::wstring> systemPaths;
   std::vector<std::unique_ptr<FindBuffer>> freeBuffers;
+  // The outermost level at which a cycle was cut since the innermost
+  // listing opened (kNoCycle if none): a listing deeper than it was cut
+  // short at a folder open around it. Levels count the open folders from 1
+  // at the outermost; level 0 stands for the folders above the outermost
+  // listing's path (`above`), which a walk begun higher up would have cut
+  // short.
+  std::size_t cutAt = kNoCycle;
+  std::vector<FolderId> above;
 };
 thread_local ThreadListings* tListings = nullptr;
 
@@ -102,18 +117,39 @@ const std::wstring* InnermostSystemPath() {
   return folder ? &folder->get() : nullptr;
 }
 
-// The long form of `folderPath` (ending with the separator) into `out`.
-bool SystemPath(const std::string& folderPath, std::wstring& out) {
+// The long form of `folderPath` (ending with the separator) into `out`;
+// `child` tells whether it was made from the innermost listing's.
+bool SystemPath(const std::string& folderPath, std::wstring& out, bool& child) {
   out.clear();
+  child = false;
   if (const std::optional<std::string_view> name = ChildOfInnermost(folderPath)) {
     if (const std::wstring* const parent = InnermostSystemPath()) {
       out = *parent;
       AppendWide(out, *name);
       out += L'\\';
+      child = true;
       return true;
     }
   }
   return windows::LongFolderPath(folderPath, out);
+}
+
+void PushOpen(const OpenFolder& open, const FolderId& id) {
+  tListings->open.push_back(open);
+  tListings->openIds.push_back(id);
+}
+
+void PopOpen() {
+  tListings->open.pop_back();
+  tListings->openIds.pop_back();
+}
+
+// Cuts every open listing short, as a walk begun higher up would, when the
+// folder `id` lies above the outermost listing's path.
+void NoteIfAbove(const FolderId& id) {
+  for (const FolderId& above : tListings->above) {
+    if (windows::SameFolder(above, id)) tListings->cutAt = 0;
+  }
 }
 
 }  // namespace
@@ -121,28 +157,51 @@ bool SystemPath(const std::string& folderPath, std::wstring& out) {
 FolderListing::FolderListing(const std::string& folderPath) : level_(OpeningLevel()) {
   static_assert(sizeof(State) <= kStateBytes && alignof(State) <= alignof(std::max_align_t));
   new (storage_) State;
-  if (tListings->systemPaths.size() < level_) tListings->systemPaths.resize(level_);
+  ThreadListings& t = *tListings;
+  if (t.systemPaths.size() < level_) t.systemPaths.resize(level_);
+  state().cutAbove = std::exchange(t.cutAt, kNoCycle);
+  std::size_t cycleAt = kNoCycle;
+  // Whatever way it was found, a cycle is noted for every listing around.
+  struct NoteCycle {
+    ThreadListings& t;
+    std::size_t& at;
+    ~NoteCycle() { t.cutAt = std::min(t.cutAt, at == kNoCycle ? at : at + 1); }
+  } noteCycle{t, cycleAt};
+
+  std::wstring& systemPath = t.systemPaths[level_ - 1];
+  bool child = false, pathMade = false;
+  if (level_ == 1) {
+    pathMade = SystemPath(folderPath, systemPath, child);
+    t.above.clear();
+    if (pathMade) windows::ReadFoldersAbove(systemPath, t.above);
+  }
 
   // A child that the innermost listing has just given out, or the outermost
   // listing of a walk, may have its listing read ahead; it then holds what
   // the listing gives. Any other listing (a walk of a folder elsewhere from
   // a callback) is read here, as without read-ahead.
-  ReadAheadLevel* const around = tListings->open.empty() ? nullptr : tListings->open.back().level;
+  ReadAheadLevel* const around = t.open.empty() ? nullptr : t.open.back().level;
   TakenChild ahead = TakeReadAhead(folderPath, level_, around,
                                    around ? ChildOfInnermost(folderPath) : std::nullopt);
   if (ahead.matched) {
+    cycleAt = ahead.cycleAt;
     unread_ = ahead.unread;
-    if (!ahead.level) return;  // not listable, or an empty drive root
-    tListings->open.push_back({&folderPath, folderPath.size(), ahead.level.get()});
+    if (!ahead.level) return;  // not listable, a cycle, an empty drive root, a WSL kernel folder
+    NoteIfAbove(ahead.level->Id());
+    PushOpen({&folderPath, folderPath.size(), ahead.level.get()}, ahead.level->Id());
     state().ahead = std::move(ahead.level);
     return;
   }
 
-  std::wstring& systemPath = tListings->systemPaths[level_ - 1];
-  if (!SystemPath(folderPath, systemPath)) {
+  if (level_ != 1) pathMade = SystemPath(folderPath, systemPath, child);
+  if (!pathMade) {
     unread_ = true;
     return;
   }
+  FolderId id;
+  if (windows::JudgeFolder(systemPath, !child, t.openIds, id, cycleAt) != windows::Verdict::List)
+    return;
+  NoteIfAbove(id);
   systemPath += L'*';
   FindBuffer* buffer = TakeBuffer();
   const HANDLE find = windows::FindFirst(systemPath.c_str(), buffer->data);
@@ -157,7 +216,7 @@ FolderListing::FolderListing(const std::string& folderPath) : level_(OpeningLeve
   state().find = find;
   state().buffer = buffer;
   state().pending = true;
-  tListings->open.push_back({&folderPath, folderPath.size(), nullptr});
+  PushOpen({&folderPath, folderPath.size(), nullptr}, id);
 }
 
 FolderListing::~FolderListing() {
@@ -171,17 +230,18 @@ FolderListing::~FolderListing() {
       if (outermost) delete std::exchange(tListings, nullptr);
     }
   } release{level_ == 1};
+  tListings->cutAt = std::min(tListings->cutAt, state().cutAbove);
   if (state().ahead) {
-    tListings->open.pop_back();
+    PopOpen();
     return;  // the level drops what was read ahead below it
   }
   if (!state().find) return;
-  tListings->open.pop_back();
+  PopOpen();
   windows::FindEnd(state().find);
   ReturnBuffer(state().buffer);
 }
 
-bool FolderListing::ReadInFull() const { return true; }
+bool FolderListing::ReadInFull() const { return tListings->cutAt >= level_; }
 
 bool FolderListing::Unread() const { return unread_ || (state().ahead && state().ahead->Unread()); }
 

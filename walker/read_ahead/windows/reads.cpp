@@ -8,6 +8,7 @@
 
 #include "walker/read_ahead/platform.h"
 #include "walker/read_ahead/windows/folder_handle.h"
+#include "walker/windows/folder_checks.h"
 #include "walker/windows/listing_calls.h"
 #include "walker/windows/wide_names.h"
 
@@ -42,21 +43,17 @@ bool FolderPath(const Node& node, std::wstring& path) {
   return true;
 }
 
-// What the volume of the outermost folder of a walk (its long path) says:
-// a share (a UNC path, or a drive letter mapped to one) is read as a device
-// that waits from the first read on; its serial number tells the volumes
-// apart. Asked by the helper that reads the folder, as the answer may wait
-// on the network.
-DeviceFacts FactsOf(const std::wstring& path) {
+// What the volume of the outermost folder of a walk (its long path, its
+// identity `id`) says: a share (a UNC path, or a drive letter mapped to one)
+// is read as a device that waits from the first read on. Asked by the
+// helper that reads the folder, as the answer may wait on the network.
+DeviceFacts FactsOf(const std::wstring& path, const FolderId& id) {
   DeviceFacts facts;
+  facts.device = id.device;
   facts.remote = std::wstring_view(path).starts_with(LR"(\\?\UNC\)");
   wchar_t volume[MAX_PATH + 1];
-  if (GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1)) {
-    facts.remote = facts.remote || GetDriveTypeW(volume) == DRIVE_REMOTE;
-    DWORD serial = 0;
-    if (GetVolumeInformationW(volume, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
-      facts.device = serial;
-    }
+  if (!facts.remote && GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1)) {
+    facts.remote = GetDriveTypeW(volume) == DRIVE_REMOTE;
   }
   return facts;
 }
@@ -76,7 +73,11 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
     node.unread = true;
     return EndRead(node, ReadEnd::Empty);
   }
-  if (!node.parent) node.device = FactsOf(path);
+  if (windows::JudgeFolder(path, !node.parent, *node.chain, node.id, node.cycleAt) !=
+      windows::Verdict::List) {
+    return EndRead(node, ReadEnd::Empty);
+  }
+  if (!node.parent) node.device = FactsOf(path, node.id);
   node.folder = std::make_shared<const FolderHandle>(std::move(path));
   std::wstring pattern = node.folder->get() + L'*';
   WIN32_FIND_DATAW data;
