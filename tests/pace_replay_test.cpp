@@ -21,7 +21,7 @@ constexpr double kWindowsTick = 0.015625;
 // ticks as the thread's running total passes them.
 class Replay {
  public:
-  explicit Replay(double tick, DeviceFacts device = {}) : tick_(tick), pace_(tick) {
+  explicit Replay(double tick, DeviceFacts device = {}) : tick_(tick), pace_(tick, 64) {
     pace_.StartWalk(ReadPace::Measured, 1);
     pace_.NoteDevice(device);
   }
@@ -152,7 +152,7 @@ TEST(FolderSpreadTest, FoldersWhoseReadsRunInTurnAreToldFromThoseThatRunSideBySi
 // fraction of one, and it is read as any device from its 16th listing on.
 TEST(PaceReplayRotational, TheSeekCheckDecidesTheReaders) {
   for (const auto& [blocked, seeks] : {std::pair(0.0003, false), std::pair(0.004, true)}) {
-    PaceControl pace(0);
+    PaceControl pace(0, 64);
     pace.StartWalk(ReadPace::Measured, 1);
     pace.NoteDevice(DeviceFacts{3, true, false});
     double seconds = 0;

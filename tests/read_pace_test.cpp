@@ -79,6 +79,17 @@ TEST(ReadPace, ReadsThatWaitOnTheDeviceGetManyHelpersExceptOnARotationalDisk) {
   EXPECT_FALSE(PaceOf(std::nullopt).waitsOnDevice);
   EXPECT_TRUE(PaceOf(std::nullopt, {}, 0.002, 16, false, true).waitsOnDevice);
   EXPECT_FALSE(PaceOf(0.01, {}, 0.002, 16, false, true).walkerReads);
+
+  // A system that serves two reads at once (wine's server) gets two readers
+  // whatever the device serves, and a folder's reads in turn spread.
+  PaceInputs wine;
+  wine.blockedShare = 0.9;
+  wine.readersAtOnce = 2;
+  wine.foldersInTurn = true;
+  EXPECT_EQ(PaceFor(wine, {}).helpers, 2u);
+  EXPECT_TRUE(PaceFor(wine, {}).spread);
+  wine.blockedShare = 0.02;
+  EXPECT_FALSE(PaceFor(wine, {}).spread);  // spreading is for devices that wait
 }
 
 // Reads per second with n readers, from a device whose every read takes

@@ -37,11 +37,11 @@ Pace PaceFor(const PaceInputs& in, const Pace& previous) {
   }
   pace.waitsOnDevice = true;
   if (in.rotational && in.readers <= kRotationalReaders) {
-    pace.helpers = kRotationalReaders;
+    pace.helpers = std::min(kRotationalReaders, std::max(1u, in.readersAtOnce));
     pace.inodeOrder = true;
     return pace;
   }
-  pace.helpers = std::clamp(in.readers, 1u, kMaxHelpers);
+  pace.helpers = std::clamp(in.readers, 1u, std::max(1u, in.readersAtOnce));
   pace.window = kWaitingWindow;
   pace.spread = in.foldersInTurn;
   // Where the folders wait on the device but their entries' sizes come from
@@ -60,7 +60,8 @@ Pace PaceFor(const PaceInputs& in, const Pace& previous) {
   return pace;
 }
 
-PaceControl::PaceControl(double cpuTick) : cpuTick_(cpuTick), blocked_(cpuTick) {}
+PaceControl::PaceControl(double cpuTick, unsigned readersAtOnce)
+    : cpuTick_(cpuTick), readersAtOnce_(readersAtOnce), blocked_(cpuTick) {}
 
 bool PaceControl::StartWalk(ReadPace held, unsigned cpuHelpers) {
   held_ = held;
@@ -88,8 +89,8 @@ bool PaceControl::Sampled() {
          ++unsampled_ % kUnsampledReads == 0;
 }
 
-bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing,
-                           double seconds, unsigned crowd) {
+bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing, double seconds,
+                           unsigned crowd) {
   if (cost.cpuSeconds >= 0) {
     sampleNext_ = false;
   } else if (reads > 0 && cost.wallSeconds > kSlowReadSeconds * double(reads)) {
@@ -128,6 +129,7 @@ bool PaceControl::Decide() {
   in.rotational = device_.rotational;
   in.readers = probe_.Readers();
   in.secondsPerSizeRead = sizeReadSeconds_;
+  in.readersAtOnce = readersAtOnce_;
   in.foldersInTurn = spread_.InTurn();
   const Pace next = PaceFor(in, pace_);
   if (next == pace_) return false;

@@ -40,13 +40,14 @@ struct Pace {
 
 // What the pace is decided from.
 struct PaceInputs {
-  std::optional<double> blockedShare;         // none until enough read time was seen
-  unsigned cpuHelpers = 1;                    // helpers that suit CPU-bound reads
-  bool remote = false;                        // the walk's root is on a network share
-  bool rotational = false;                    // its disk's head seeks, as far as known
-  unsigned readers = tuning::kDeviceReaders;  // what ReaderProbe found it serves best
-  double secondsPerSizeRead = 0.001;          // what one size read took of late
-  bool foldersInTurn = false;                 // a folder's reads were found to run in turn
+  std::optional<double> blockedShare;            // none until enough read time was seen
+  unsigned cpuHelpers = 1;                       // helpers that suit CPU-bound reads
+  bool remote = false;                           // the walk's root is on a network share
+  bool rotational = false;                       // its disk's head seeks, as far as known
+  unsigned readers = tuning::kDeviceReaders;     // what ReaderProbe found it serves best
+  unsigned readersAtOnce = tuning::kMaxHelpers;  // what the system serves at once at most
+  double secondsPerSizeRead = 0.001;             // what one size read took of late
+  bool foldersInTurn = false;                    // a folder's reads were found to run in turn
 };
 
 // `previous` is the pace until now, so that it does not flap at a boundary.
@@ -116,8 +117,9 @@ class ReaderProbe {
 // The pace's state and decisions, for the one walk open at a time.
 class PaceControl {
  public:
-  // `cpuTick`: how coarsely this platform counts a thread's CPU time.
-  explicit PaceControl(double cpuTick);
+  // `cpuTick`: how coarsely this platform counts a thread's CPU time;
+  // `readersAtOnce`: how many reads it serves at once at most.
+  PaceControl(double cpuTick, unsigned readersAtOnce);
 
   // A walk starts; `held` holds the pace for tests and benchmarks. What the
   // last walk learnt of the reads' cost holds until this one's reads say
@@ -143,6 +145,7 @@ class PaceControl {
   bool Decide();
 
   double cpuTick_;
+  unsigned readersAtOnce_;
   ReadPace held_ = ReadPace::Measured;
   unsigned cpuHelpers_ = 1;
   DeviceFacts device_;

@@ -23,7 +23,8 @@ Scheduler& Scheduler::Get() {
   return *scheduler;
 }
 
-Scheduler::Scheduler() : settings_(DefaultReadAhead()), on_(settings_.on), pace_(CpuClockTick()) {
+Scheduler::Scheduler()
+    : settings_(DefaultReadAhead()), on_(settings_.on), pace_(CpuClockTick(), ReadersAtOnce()) {
   AtFork([] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
          [] { Get().AfterForkInChild(); });
 }

@@ -18,6 +18,7 @@
 
 #include "walker/read_ahead/platform.h"
 #include "walker/read_ahead/posix/rotational.h"
+#include "walker/read_ahead/tuning.h"
 
 namespace tallyroot::platform {
 namespace {
@@ -83,6 +84,8 @@ unsigned UsableCpus() {
   if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
   return std::max(1u, std::thread::hardware_concurrency());
 }
+
+unsigned ReadersAtOnce() { return tuning::kMaxHelpers; }
 
 std::size_t OpenDescriptorLimit() {
   struct rlimit limit {};

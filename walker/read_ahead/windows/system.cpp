@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "walker/read_ahead/platform.h"
+#include "walker/read_ahead/tuning.h"
 
 namespace tallyroot::platform::ahead {
 namespace {
@@ -47,6 +48,12 @@ unsigned UsableCpus() {
     return static_cast<unsigned>(std::popcount(static_cast<std::uint64_t>(process)));
   }
   return 1;
+}
+
+unsigned ReadersAtOnce() {
+  static const bool underWine =
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return underWine ? tuning::kReadersUnderWine : tuning::kMaxHelpers;
 }
 
 // Handles have no per-process limit that a walk could reach.
