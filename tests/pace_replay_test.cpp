@@ -127,20 +127,20 @@ TEST_P(PaceReplay, AnotherDeviceIsMeasuredAnew) {
   EXPECT_TRUE(replay.Run(4000, 0.0005, 0.00048));
 }
 
-// A share just mounted looks up the first names of a folder one at a time:
-// four reads of one folder at once each take four times as long as one
-// alone. A warm mount or a local disk serves them side by side.
+// A share just mounted serves the first lookups in a folder largely in
+// turn: eight reads of one folder at once each took 2.2 times as long as a
+// read alone. A warm mount or a local disk serves them side by side.
 TEST(FolderSpreadTest, FoldersWhoseReadsRunInTurnAreToldFromThoseThatRunSideBySide) {
   for (const bool inTurn : {true, false}) {
     FolderSpread spread;
     for (int i = 0; i < 15; ++i) {
-      spread.Add(0.005, 1, 1);
-      spread.Add(inTurn ? 0.02 : 0.0055, 1, 4);
+      spread.Add(0.017, 1, 1);
+      spread.Add(inTurn ? 0.038 : 0.016, 1, 8);
     }
     EXPECT_FALSE(spread.InTurn());  // too few reads to tell
     for (int i = 0; i < 5; ++i) {
-      spread.Add(0.005, 1, 1);
-      spread.Add(inTurn ? 0.02 : 0.0055, 1, 4);
+      spread.Add(0.017, 1, 1);
+      spread.Add(inTurn ? 0.038 : 0.016, 1, 8);
       spread.Add(0.5, 1, 2);  // two at once tell nothing
     }
     EXPECT_EQ(spread.InTurn(), inTurn);

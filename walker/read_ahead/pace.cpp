@@ -143,10 +143,10 @@ void FolderSpread::Add(double seconds, std::size_t reads, unsigned crowd) {
   if (crowd == 1) {
     alone_ += perEntry, ++aloneCount_;
   } else if (crowd >= kCrowd) {
-    crowded_ += perEntry / crowd, ++crowdedCount_;
+    crowded_ += perEntry, ++crowdedCount_;
   }
   if (aloneCount_ < kSpreadSamples || crowdedCount_ < kSpreadSamples) return;
-  inTurn_ = crowded_ / crowdedCount_ > kSerialShare * alone_ / aloneCount_;
+  inTurn_ = crowded_ / crowdedCount_ > kCrowdedSlowdown * alone_ / aloneCount_;
 }
 
 void SeekCheck::Add(double blockedSeconds) {

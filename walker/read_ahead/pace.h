@@ -70,9 +70,8 @@ class SeekCheck {
   std::optional<bool> seeks_;
 };
 
-// Whether the size reads of one folder run side by side or in turn: on a
-// share just mounted the kernel looks the first names of a folder up one
-// at a time (tuning.h).
+// Whether the size reads of one folder run side by side or largely in turn,
+// as on a share just mounted (tuning.h).
 class FolderSpread {
  public:
   // A size read of `reads` entries took `seconds` while `crowd` size reads
@@ -81,7 +80,7 @@ class FolderSpread {
   bool InTurn() const { return inTurn_; }
 
  private:
-  double alone_ = 0, crowded_ = 0;  // summed seconds per entry, crowded ones per reader
+  double alone_ = 0, crowded_ = 0;  // summed seconds per entry
   unsigned aloneCount_ = 0, crowdedCount_ = 0;
   bool inTurn_ = false;
 };

@@ -50,16 +50,17 @@ inline constexpr std::size_t kWaitingWindow = 64;
 inline constexpr double kItemSeconds = 0.002;
 
 // ---- Whether reads within one folder run side by side (FolderSpread) ------
-// On a share just mounted the kernel looks up the first names of a folder
-// one at a time (a fresh slowfs mount: 20 parallel lookups in one folder
-// took 452 ms at 20 ms a request, 63 ms once the names were known), so the
-// reads in flight must spread over folders, one reader a folder, as an
-// unordered walk with a thread per folder does. Told from size reads that
-// ran with at least kCrowd of the same folder's at once: when each took
-// more than kSerialShare of what kCrowd reads one after another take, the
-// folder served them in turn. Decided after kSpreadSamples of each kind.
+// On a share just mounted the kernel serves the first lookups of names in
+// one folder largely in turn, so the reads in flight must spread over
+// folders, as an unordered walk with a thread per folder does. Told from
+// size reads that ran with at least kCrowd of the same folder's at once:
+// when they took kCrowdedSlowdown times as long as reads alone in their
+// folder, crowding a folder costs more than it gains. A fresh 5 ms slowfs
+// mount, 20 files a folder: 38 ms a read at 7.6 a folder, 17 ms alone; the
+// same mount once its names were known: 9.0 ms and 9.5 ms. Decided after
+// kSpreadSamples of each kind.
 inline constexpr unsigned kCrowd = 4;
-inline constexpr double kSerialShare = 0.5;
+inline constexpr double kCrowdedSlowdown = 1.5;
 inline constexpr unsigned kSpreadSamples = 16;
 
 // ---- How many readers a device that waits serves best (ReaderProbe) -----
