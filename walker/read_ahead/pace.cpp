@@ -80,6 +80,7 @@ bool PaceControl::NoteDevice(const DeviceFacts& facts) {
     blocked_ = BlockedShare(cpuTick_);
     seeks_ = SeekCheck();
     probe_.Restart(device_.rotational ? kRotationalReaders : kDeviceReaders);
+    probeSeeded_ = false;
   }
   return Decide();
 }
@@ -124,6 +125,13 @@ bool PaceControl::Decide() {
   } else {
     if (blocked_.Known()) in.blockedShare = blocked_.Share();
     in.remote = device_.remote;
+  }
+  // Reads that hardly touch the CPU (a share, a FUSE mount) wait on a far
+  // end that serves many at once: the probe starts with all the readers.
+  if (!probeSeeded_ && in.blockedShare && *in.blockedShare > kLatencyBoundAbove &&
+      !device_.rotational) {
+    probeSeeded_ = true;
+    probe_.Restart(kMaxHelpers);
   }
   in.cpuHelpers = cpuHelpers_;
   in.rotational = device_.rotational;

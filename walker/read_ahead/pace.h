@@ -149,6 +149,7 @@ class PaceControl {
   unsigned cpuHelpers_ = 1;
   DeviceFacts device_;
   bool deviceKnown_ = false;
+  bool probeSeeded_ = false;  // the probe was started for reads that hardly touch the CPU
   BlockedShare blocked_;
   SeekCheck seeks_;
   FolderSpread spread_;

@@ -77,6 +77,11 @@ inline constexpr unsigned kMaxHelpers = 64;
 inline constexpr unsigned kReadersUnderWine = 1;
 inline constexpr unsigned kDeviceReaders = 16;
 inline constexpr unsigned kRotationalReaders = 2;
+// Above this share of read time blocked, reads hardly touch the CPU (a share,
+// a FUSE mount: 0.95 and more; a cold local disk: a quarter to a half), and
+// the probe starts with all kMaxHelpers readers rather than ramping up to
+// them period by period (0.2 s of a 0.6 s load of a 1 ms mount).
+inline constexpr double kLatencyBoundAbove = 0.9;
 // A probe period lasts at least this long and this many reads per reader. A
 // doubling of the readers is kept when it reads this much faster per second
 // (a virtual disk gains 12 to 29% from 8 to 16; a quarter, asked before,
