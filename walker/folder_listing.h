@@ -13,19 +13,10 @@
 #include <string_view>
 
 #include "walker/folder_id.h"
+#include "walker/listed_entry.h"
 #include "walker/path_rules.h"
 
 namespace tallyroot::platform {
-
-// One entry as the listing gives it. `name` is the raw name field (on
-// Windows the name in WTF-8, see walker/windows/wide_names.h), at most 255
-// bytes on POSIX and possibly padded with NULs, which the caller cuts off; it
-// stays valid until the next call of FolderListing::Next on the same listing.
-struct ListedEntry {
-  std::string_view name;
-  bool isFolder = false;
-  std::uint64_t size = 0;  // apparent size in bytes; 0 for a folder
-};
 
 // An open listing of one folder (RAII: the folder is closed with the object).
 //

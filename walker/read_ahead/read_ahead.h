@@ -40,7 +40,7 @@
 #include <string_view>
 
 #include "walker/folder_id.h"
-#include "walker/folder_listing.h"
+#include "walker/listed_entry.h"
 
 namespace tallyroot::platform {
 
