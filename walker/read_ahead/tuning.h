@@ -112,8 +112,12 @@ inline constexpr std::size_t kDescriptorShare = 8;  // 1 / kDescriptorShare of t
 // listing, so that a search stays short however much lies ahead; the walking
 // thread does what nobody reached itself when it gets there.
 inline constexpr std::size_t kSearchedPerChild = 32;
-// A size read looks at whether its listing was dropped after this many reads.
+// A size read looks at whether its listing was dropped after this many reads,
+// a Windows folder read after this many entries listed.
 inline constexpr std::size_t kReadsPerCancelCheck = 64;
+inline constexpr std::size_t kEntriesPerCancelCheck = 256;
+// A helper's getdents64 buffer: a folder of a few hundred entries in one call.
+inline constexpr std::size_t kListingBufferBytes = 32 * 1024;
 
 // ---- The walking thread and the helpers ---------------------------------
 // How often, in seconds, the walking thread lets window events through while

@@ -20,8 +20,6 @@
 namespace tallyroot::platform::ahead {
 namespace {
 
-constexpr std::size_t kBufferSize = 32 * 1024;
-
 std::atomic<std::size_t> gDescriptorsHeld{0};
 
 // Each reading thread keeps one getdents64 buffer. They are held here, not
@@ -34,7 +32,7 @@ char* ThreadBuffer() {
   thread_local char* buffer = nullptr;
   if (!buffer) {
     const std::lock_guard<std::mutex> lock(mutex);
-    buffer = buffers->emplace_back(new char[kBufferSize]).get();
+    buffer = buffers->emplace_back(new char[tuning::kListingBufferBytes]).get();
   }
   return buffer;
 }
@@ -123,7 +121,7 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
   char* buffer = ThreadBuffer();
   for (;;) {
     // A failure in the middle ends the listing, as it does without read-ahead.
-    const long got = getdents64(node.folder->get(), buffer, kBufferSize);
+    const long got = getdents64(node.folder->get(), buffer, tuning::kListingBufferBytes);
     node.unread = node.unread || got < 0;
     if (got <= 0) break;
     Append(node, buffer, got);

@@ -15,9 +15,6 @@
 namespace tallyroot::platform::ahead {
 namespace {
 
-// Entries listed between two looks at whether the read is still wanted.
-constexpr std::size_t kBatch = 256;
-
 // A search, ended with the object.
 class Search {
  public:
@@ -93,7 +90,7 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
     const std::size_t nameAt = node.names.size();
     windows::AppendWtf8(node.names, data.cFileName, wcsnlen(data.cFileName, MAX_PATH));
     AddEntry(node, nameAt, judged.isFolder ? Kind::Folder : Kind::File, 0, judged.size);
-    if (listed % kBatch == 0) {
+    if (listed % tuning::kEntriesPerCancelCheck == 0) {
       if (const ReadEnd end = AfterBatch(node, maxBytes); end != ReadEnd::Listed) return end;
     }
     if (!windows::FindNext(search.get(), data)) {
