@@ -27,7 +27,8 @@ ReadCost ReadTimer::Stop() const {
 }
 
 BlockedShare::BlockedShare(double cpuTick)
-    : trustAfter_(std::max(tuning::kTrustAfterSeconds, tuning::kTicksToTrust * cpuTick)),
+    : cpuTick_(cpuTick),
+      trustAfter_(std::max(tuning::kTrustAfterSeconds, tuning::kTicksToTrust * cpuTick)),
       halveAfter_(std::max(tuning::kHalveAfterSeconds, 2 * trustAfter_)) {}
 
 // CPU time is summed as measured, not cut at each read's wall time: with a
@@ -41,6 +42,11 @@ void BlockedShare::Add(const ReadCost& cost) {
   }
   wall_ += std::max(0.0, cost.WallSeconds());
   cpu_ += cost.cpuSeconds;
+}
+
+bool BlockedShare::Known() const {
+  return wall_ >= trustAfter_ || (cpuTick_ == 0 && wall_ >= tuning::kTrustCpuWorkAfterSeconds &&
+                                  Share() < tuning::kCpuBelow);
 }
 
 double BlockedShare::Share() const {

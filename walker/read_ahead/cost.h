@@ -59,10 +59,12 @@ class BlockedShare {
   explicit BlockedShare(double cpuTick = 0);
   void Add(const ReadCost& cost);
   double Share() const;
-  // Whether enough read time was seen for the share to mean something.
-  bool Known() const { return wall_ >= trustAfter_; }
+  // Whether enough read time was seen for the share to mean something:
+  // less of it where an exact clock shows the reads to be plain CPU work.
+  bool Known() const;
 
  private:
+  double cpuTick_;
   double trustAfter_;
   double halveAfter_;
   double wall_ = 0;
