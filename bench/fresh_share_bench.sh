@@ -81,11 +81,8 @@ row() {
       if [[ "${commands[i]}" == */window_bench ]]; then
         out=$("${commands[i]}" "$mounted" --once 2>/dev/null | grep '^first load') ||
           { echo "${names[i]} failed"; continue; }
-        times[$i]+=" $(awk '{ printf "%.3f", $3 }' <<<"$out")"
-        if [ "$i" -eq 0 ]; then
-          stretches+=" $(awk -F'; ' '{ split($2, w, " "); print w[6] }' <<<"$out")"
-          peaks+=" $(awk -F'; ' '{ split($3, w, " "); print w[4] }' <<<"$out")"
-        fi
+        times[$i]+=" $(loadSeconds "$out")"
+        if [ "$i" -eq 0 ]; then stretches+=" $(loadStretch "$out")" peaks+=" $(loadPeak "$out")"; fi
       else
         start=$(now)
         if ${commands[i]} "$mounted" >/dev/null 2>&1; then

@@ -31,3 +31,9 @@ mountSlow() {
   echo "slowfs could not mount $mounted (no /dev/fuse or no right to mount?)" >&2
   return 1
 }
+
+# The seconds, the longest stretch without event handling (s) and the peak
+# resident memory (KiB) of window_bench's "first load ..." line.
+loadSeconds() { awk '{ printf "%.3f", $3 }' <<<"$1"; }
+loadStretch() { awk -F'; ' '{ split($2, w, " "); print w[6] }' <<<"$1"; }
+loadPeak() { awk -F'; ' '{ split($3, w, " "); print w[4] }' <<<"$1"; }
