@@ -61,11 +61,13 @@ Pace PaceFor(const PaceInputs& in, const Pace& previous) {
 }
 
 PaceControl::PaceControl(double cpuTick, unsigned readersAtOnce)
-    : cpuTick_(cpuTick), readersAtOnce_(readersAtOnce), blocked_(cpuTick) {}
+    : cpuTick_(cpuTick), blocked_(cpuTick) {
+  kept_.readersAtOnce = readersAtOnce;
+}
 
 bool PaceControl::StartWalk(ReadPace held, unsigned cpuHelpers) {
   held_ = held;
-  cpuHelpers_ = cpuHelpers;
+  kept_.cpuHelpers = cpuHelpers;
   sampleNext_ = true;  // the first read is timed in full to learn the cost soon
   // Names a walk has looked up are known to the kernel for the next one.
   spread_ = FolderSpread();
@@ -107,7 +109,8 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
     }
   }
   if (!listing && reads > 0) {
-    sizeReadSeconds_ += (cost.wallSeconds / double(reads) - sizeReadSeconds_) * kSizeReadWeight;
+    double& perRead = kept_.secondsPerSizeRead;
+    perRead += (cost.wallSeconds / double(reads) - perRead) * kSizeReadWeight;
     spread_.Add(cost.wallSeconds, reads, crowd);
   }
   blocked_.Add(cost);
@@ -117,7 +120,7 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
 }
 
 bool PaceControl::Decide() {
-  PaceInputs in;
+  PaceInputs in = kept_;
   if (held_ == ReadPace::CpuBound) {
     in.blockedShare = 0.0;
   } else if (held_ == ReadPace::DeviceBound) {
@@ -133,11 +136,8 @@ bool PaceControl::Decide() {
     probeSeeded_ = true;
     probe_.Restart(kMaxHelpers);
   }
-  in.cpuHelpers = cpuHelpers_;
   in.rotational = device_.rotational;
   in.readers = probe_.Readers();
-  in.secondsPerSizeRead = sizeReadSeconds_;
-  in.readersAtOnce = readersAtOnce_;
   in.foldersInTurn = spread_.InTurn();
   const Pace next = PaceFor(in, pace_);
   if (next == pace_) return false;

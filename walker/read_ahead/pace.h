@@ -144,9 +144,7 @@ class PaceControl {
   bool Decide();
 
   double cpuTick_;
-  unsigned readersAtOnce_;
   ReadPace held_ = ReadPace::Measured;
-  unsigned cpuHelpers_ = 1;
   DeviceFacts device_;
   bool deviceKnown_ = false;
   bool probeSeeded_ = false;  // the probe was started for reads that hardly touch the CPU
@@ -157,7 +155,9 @@ class PaceControl {
   unsigned unsampled_ = 0;
   bool sampleNext_ = true;
   std::uint64_t readsDone_ = 0;
-  double sizeReadSeconds_ = 0.001;  // what a size read takes, of late
+  // What the pace is decided from that is not measured anew at each
+  // decision: the helpers for CPU work, the system's bound, a size read's cost.
+  PaceInputs kept_;
   double idleSeconds_ = 0;
   Pace pace_;
 };

@@ -61,7 +61,6 @@ void SetReadAhead(const ReadAheadSettings& settings);
 // The pace the reads' cost has set, for tests and benchmarks to show.
 struct ReadAheadPace {
   bool waitsOnDevice = false;  // reads were found to wait on the device
-  unsigned helpers = 0;        // helpers the pace counts in
 };
 ReadAheadPace CurrentReadPace();
 

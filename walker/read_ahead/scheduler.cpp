@@ -54,7 +54,7 @@ void Scheduler::SetSettings(const ReadAheadSettings& settings) {
 
 ReadAheadPace Scheduler::CurrentPace() {
   Lock lock(*this);
-  return {pace_.Now().waitsOnDevice, pace_.Now().helpers};
+  return {pace_.Now().waitsOnDevice};
 }
 
 // ---- The walking thread ---------------------------------------------------
