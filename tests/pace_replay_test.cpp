@@ -150,4 +150,24 @@ TEST(FolderSpreadTest, FoldersWhoseReadsRunInTurnAreToldFromThoseThatRunSideBySi
   }
 }
 
+// A disk that calls itself rotational: a real head waits milliseconds for
+// each listing, and keeps two readers; a virtual disk's listings wait a
+// fraction of one, and it is read as any device from its 16th listing on.
+TEST(PaceReplayRotational, TheSeekCheckDecidesTheReaders) {
+  for (const auto& [blocked, seeks] : {std::pair(0.0003, false), std::pair(0.004, true)}) {
+    PaceControl pace(0, 64);
+    pace.StartWalk(ReadPace::Measured, 1);
+    pace.NoteDevice(DeviceFacts{3, true, false});
+    double seconds = 0;
+    for (int listing = 0; listing < 100; ++listing) {
+      seconds += blocked + 0.0001;
+      pace.NoteRead({blocked + 0.0001, 0.0001, 0}, 1, true, seconds);
+    }
+    EXPECT_TRUE(pace.Now().waitsOnDevice);
+    EXPECT_EQ(pace.Now().inodeOrder, seeks) << blocked;
+    EXPECT_EQ(pace.Now().helpers, seeks ? tuning::kRotationalReaders : tuning::kDeviceReaders)
+        << blocked;
+  }
+}
+
 }  // namespace
