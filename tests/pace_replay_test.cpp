@@ -21,9 +21,10 @@ constexpr double kWindowsTick = 0.015625;
 // ticks as the thread's running total passes them.
 class Replay {
  public:
-  explicit Replay(double tick, DeviceFacts device = {}) : tick_(tick), pace_(tick, 64) {
+  explicit Replay(double tick, std::uint64_t device = 1, bool remote = false)
+      : tick_(tick), pace_(tick, 64) {
     pace_.StartWalk(ReadPace::Measured, 1);
-    pace_.NoteDevice(device);
+    pace_.NoteDevice(device, false, remote);
   }
 
   // `count` reads of `reads` entries each, each taking `wall` seconds of
@@ -34,10 +35,9 @@ class Replay {
     for (int i = 0; i < count; ++i) {
       const double before = Clock();
       trueCpu_ += cpu;
-      seconds_ += wall;
       const bool sampled = pace_.Sampled();
       const ReadCost cost{wall, sampled ? Clock() - before : -1, sampled ? 0.0 : -1.0};
-      pace_.NoteRead(cost, reads, i % 8 == 0, seconds_);
+      pace_.NoteRead(cost, reads, i % 8 == 0);
       walkerRead = walkerRead || pace_.Now().walkerReads;
       if (waited) *waited = *waited || pace_.Now().waitsOnDevice;
     }
@@ -53,7 +53,6 @@ class Replay {
   double tick_;
   PaceControl pace_;
   double trueCpu_ = 0.0001;  // a thread's clock starts anywhere within a tick
-  double seconds_ = 0;
 };
 
 struct Platform {
@@ -104,14 +103,13 @@ TEST_P(PaceReplay, AColdDiskWaitsUntilThePageCacheAnswers) {
   replay.Run(2000, 0.0015, 0.0009, 64, &waited);
   EXPECT_TRUE(waited);
   EXPECT_TRUE(replay.Now().waitsOnDevice);
-  // Its probe starts at 16 readers; more read no faster here, so it stays.
   EXPECT_EQ(replay.Now().helpers, tuning::kDeviceReaders);
   EXPECT_TRUE(replay.Run(8000, 0.0005, 0.00049));
   EXPECT_FALSE(replay.Now().waitsOnDevice);
 }
 
 TEST_P(PaceReplay, AShareStartsAsADeviceThatWaitsAndItsReadsStayOffTheWindowsThread) {
-  Replay replay(GetParam().tick, DeviceFacts{7, false, true});
+  Replay replay(GetParam().tick, 7, true);
   EXPECT_TRUE(replay.Now().waitsOnDevice);  // before any read
   EXPECT_FALSE(replay.Now().walkerReads);
   // Answered from the client's cache, its reads are CPU work, but any of them
@@ -121,11 +119,11 @@ TEST_P(PaceReplay, AShareStartsAsADeviceThatWaitsAndItsReadsStayOffTheWindowsThr
 }
 
 TEST_P(PaceReplay, AnotherDeviceIsMeasuredAnew) {
-  Replay replay(GetParam().tick, DeviceFacts{1});
+  Replay replay(GetParam().tick, 1);
   EXPECT_TRUE(replay.Run(4000, 0.0005, 0.00048));
-  replay.Control().NoteDevice(DeviceFacts{2});
+  replay.Control().NoteDevice(2, false, false);
   EXPECT_FALSE(replay.Now().walkerReads);  // its reads may wait: helpers first
-  replay.Control().NoteDevice(DeviceFacts{2});
+  replay.Control().NoteDevice(2, false, false);
   EXPECT_FALSE(replay.Now().walkerReads);
   EXPECT_TRUE(replay.Run(4000, 0.0005, 0.00048));
 }
@@ -157,12 +155,9 @@ TEST(PaceReplayRotational, TheSeekCheckDecidesTheReaders) {
   for (const auto& [blocked, seeks] : {std::pair(0.0003, false), std::pair(0.004, true)}) {
     PaceControl pace(0, 64);
     pace.StartWalk(ReadPace::Measured, 1);
-    pace.NoteDevice(DeviceFacts{3, true, false});
-    double seconds = 0;
-    for (int listing = 0; listing < 100; ++listing) {
-      seconds += blocked + 0.0001;
-      pace.NoteRead({blocked + 0.0001, 0.0001, 0}, 1, true, seconds);
-    }
+    pace.NoteDevice(3, true, false);
+    for (int listing = 0; listing < 100; ++listing)
+      pace.NoteRead({blocked + 0.0001, 0.0001, 0}, 1, true);
     EXPECT_TRUE(pace.Now().waitsOnDevice);
     EXPECT_EQ(pace.Now().inodeOrder, seeks) << blocked;
     EXPECT_EQ(pace.Now().helpers, seeks ? tuning::kRotationalReaders : tuning::kDeviceReaders)

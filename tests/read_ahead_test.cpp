@@ -156,8 +156,7 @@ TEST(ReadAhead, TheWaitHookKeepsBeingCalledOnAShareThatAnswersInSeconds) {
     // Stopped once the reads are seen to wait (the outermost folder alone
     // takes seconds), or after 20 s.
     abort = abort || now - begun > std::chrono::seconds(20) ||
-            (now - begun > std::chrono::seconds(1) &&
-             tallyroot::platform::CurrentReadPace().waitsOnDevice);
+            (now - begun > std::chrono::seconds(1) && tallyroot::platform::ReadsWaitOnDevice());
   });
   ScopedReadAhead on(true);
   FindFiles([] {}, nullptr, root, AllDeep, abort);

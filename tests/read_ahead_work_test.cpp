@@ -26,7 +26,7 @@ std::shared_ptr<Node> Listed(const std::vector<std::string>& names,
     node->names.append(name, 0, name.size() - (folder ? 1 : 0));
     AddEntry(*node, at, folder ? Kind::Folder : Kind::File, 0, 0);
   }
-  EndRead(*node, ReadEnd::Listed);
+  EndRead(*node, State::Listed);
   node->state = State::Listed;
   return node;
 }
@@ -37,7 +37,7 @@ void ListAs(const std::shared_ptr<Node>& child, const std::vector<std::string>& 
   child->entries = listed->entries;
   child->names = listed->names;
   child->children = listed->children;
-  EndRead(*child, ReadEnd::Listed);
+  EndRead(*child, State::Listed);
   child->state = State::Listed;
 }
 
@@ -65,7 +65,7 @@ class WorkTreeTest : public ::testing::Test {
   }
 
   WorkTree tree;
-  Dropped dropped;
+  std::vector<std::shared_ptr<Node>> dropped;
 };
 
 TEST_F(WorkTreeTest, ThePickFollowsWhatTheWalkNeedsFirst) {

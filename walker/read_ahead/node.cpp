@@ -58,15 +58,15 @@ void AddEntry(Node& node, std::size_t nameAt, Kind kind, std::uint64_t inode, st
   node.names.push_back('\0');
 }
 
-ReadEnd AfterBatch(Node& node, std::size_t maxBytes) {
-  if (node.cancelled.load()) return EndRead(node, ReadEnd::Dropped);
+State AfterBatch(Node& node, std::size_t maxBytes) {
+  if (node.cancelled.load()) return EndRead(node, State::Empty);
   Account(node);
-  if (!node.demanded.load() && BytesHeld() > maxBytes) return EndRead(node, ReadEnd::Abandoned);
-  return ReadEnd::Listed;
+  if (!node.demanded.load() && BytesHeld() > maxBytes) return EndRead(node, State::Waiting);
+  return State::Reading;
 }
 
-ReadEnd EndRead(Node& node, ReadEnd end, bool sizesListed) {
-  if (end != ReadEnd::Listed) {
+State EndRead(Node& node, State end, bool sizesListed) {
+  if (end != State::Listed) {
     Forget(node);
     return end;
   }
@@ -83,7 +83,7 @@ ReadEnd EndRead(Node& node, ReadEnd end, bool sizesListed) {
   childChain.push_back(node.id);
   node.childChain = std::make_shared<const Chain>(std::move(childChain));
   Account(node);
-  return ReadEnd::Listed;
+  return State::Listed;
 }
 
 std::size_t InodeOrder(const Node& node, std::size_t begin, std::size_t end, std::uint32_t* out) {

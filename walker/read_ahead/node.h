@@ -51,16 +51,11 @@ static_assert(sizeof(Entry) <= 24);
 // The identities of the folders open around a folder, outermost first.
 using Chain = std::vector<FolderId>;
 
+// Where a node's folder read stands. A read ends Listed (entries, names and
+// children filled in), Empty (it yields nothing: not openable, a cycle, a
+// pseudo file system, or dropped meanwhile) or Waiting again (not demanded
+// and over a bound: the node as before the read).
 enum class State : std::uint8_t { Waiting, Reading, Listed, Empty };
-
-// What the outermost folder of a walk says of the device it lives on, learnt
-// by the read of that folder (never by the walking thread, which must not
-// wait on the device).
-struct DeviceFacts {
-  std::uint64_t device = 0;  // as FolderId::device
-  bool rotational = false;   // a disk whose head may seek
-  bool remote = false;       // a network share: its reads wait, whatever they cost
-};
 
 struct Node {
   // A child folder `name` of the folder open as `parent`, with `chain` the
@@ -87,7 +82,10 @@ struct Node {
   std::size_t bytes = 0;                    // counted in BytesHeld(), also while being read
   std::size_t cycleAt = kNoCycle;           // for a cycle: where in `chain` it is open
   bool unread = false;                      // not openable, or its listing failed midway
-  DeviceFacts device;                       // for the outermost folder of a walk only
+  // The outermost folder's device (id.device), as the folder read learns it
+  // (never the walking thread, which must not wait on the device).
+  bool rotational = false;  // a disk whose head may seek
+  bool remote = false;      // a network share: its reads wait, whatever they cost
 
   // Under the scheduler's lock.
   State state = State::Waiting;
@@ -113,27 +111,19 @@ struct Node {
 // Bytes of all listings alive.
 std::size_t BytesHeld();
 
-enum class ReadEnd {
-  Listed,     // entries, names and children are filled in
-  Empty,      // yields nothing: not openable, a cycle (cycleAt), a pseudo file system
-  Abandoned,  // not demanded and over a bound: the node is as before the read
-  Dropped,    // cancelled meanwhile
-};
-
 // For the platforms' folder reads (platform.h):
 // Makes room for `entries` more entries and `nameBytes` more name bytes, in
 // one allocation each instead of a string of doublings for a large folder.
 void Reserve(Node& node, std::size_t entries, std::size_t nameBytes);
 // Adds the entry whose name was appended to `names` from `nameAt` on.
 void AddEntry(Node& node, std::size_t nameAt, Kind kind, std::uint64_t inode, std::uint64_t size);
-// After a batch of entries: Dropped when the node was cancelled meanwhile,
-// Abandoned when it is not demanded and over `maxBytes` (the node then is
-// as before the read), Listed to go on.
-ReadEnd AfterBatch(Node& node, std::size_t maxBytes);
+// After a batch of entries: Reading to go on, else how the read ended
+// (Empty when cancelled meanwhile, Waiting when over `maxBytes`).
+State AfterBatch(Node& node, std::size_t maxBytes);
 // Ends a read: Listed with every entry's ready flag set that needs no size
 // read (all of them where the listing gave the sizes, `sizesListed`), or,
 // for any other `end`, the node as before the read.
-ReadEnd EndRead(Node& node, ReadEnd end, bool sizesListed = false);
+State EndRead(Node& node, State end, bool sizesListed = false);
 
 // Reads the sizes (and missing types) of the entries [begin, end) of a listed
 // node, in entry order or, with `inodeOrder`, in inode order, and calls

@@ -1,6 +1,7 @@
 #include "walker/read_ahead/pace.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 
 #include "walker/read_ahead/platform.h"
@@ -8,6 +9,15 @@
 namespace tallyroot::platform::ahead {
 
 using namespace tuning;
+
+namespace {
+
+double SteadySeconds() {
+  using std::chrono::duration;
+  return duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
 
 ReadAheadSettings DefaultReadAhead() {
   const unsigned cpus = UsableCpus();
@@ -23,77 +33,61 @@ std::size_t DescriptorCap() {
   return std::clamp<std::size_t>(limit / kDescriptorShare, 1, kMaxDescriptorsAhead);
 }
 
-Pace PaceFor(const PaceInputs& in, const Pace& previous) {
-  const bool waiting = in.blockedShare
-                           ? *in.blockedShare > (previous.waitsOnDevice ? kCpuBelow : kWaitingAbove)
-                           : in.remote;
-  Pace pace;
-  pace.helpers = in.cpuHelpers;
-  if (!waiting) {
-    // The walking thread reads only where reads are known to be CPU work,
-    // and never on a share, where any read may wait for seconds.
-    pace.walkerReads = in.blockedShare.has_value() && !in.remote;
-    return pace;
+// The CPU time and the run delay are read outside the wall time, so that the
+// timer's own reads of them count as CPU time, never as time blocked (they
+// had made warm walks pass for waiting on the device).
+ReadCost ReadCost::Start(bool sampled) {
+  ReadCost start;
+  if (sampled) {
+    start.runDelaySeconds = ThreadRunDelaySeconds();
+    start.cpuSeconds = ThreadCpuSeconds();
   }
-  pace.waitsOnDevice = true;
-  if (in.rotational && in.readers <= kRotationalReaders) {
-    pace.helpers = std::min(kRotationalReaders, std::max(1u, in.readersAtOnce));
-    pace.inodeOrder = true;
-    return pace;
-  }
-  pace.helpers = std::clamp(in.readers, 1u, std::max(1u, in.readersAtOnce));
-  pace.window = kWaitingWindow;
-  pace.spread = in.foldersInTurn;
-  // Where the folders wait on the device but their entries' sizes come from
-  // memory (a cold local disk reads a block of inodes at once), sizes are
-  // read in larger items, so that handing them out costs less than reading.
-  const double entries = in.secondsPerSizeRead > 0 ? kItemSeconds / in.secondsPerSizeRead : 1;
-  pace.chunk = 1;
-  while (pace.chunk * 2 <= std::min(entries, double(kCpuChunk))) pace.chunk *= 2;
-  // The cost of a size read wanders around its typical value: a chunk one
-  // step off is kept, or every wobble would change the pace and wake every
-  // helper.
-  if (previous.waitsOnDevice &&
-      (previous.chunk == pace.chunk * 2 || previous.chunk * 2 == pace.chunk)) {
-    pace.chunk = previous.chunk;
-  }
-  return pace;
+  start.wallSeconds = SteadySeconds();
+  return start;
+}
+
+void ReadCost::Stop() {
+  wallSeconds = SteadySeconds() - wallSeconds;
+  const auto since = [](double start, double end) {
+    return start < 0 || end < 0 ? -1 : end - start;
+  };
+  if (cpuSeconds >= 0) cpuSeconds = since(cpuSeconds, ThreadCpuSeconds());
+  if (runDelaySeconds >= 0) runDelaySeconds = since(runDelaySeconds, ThreadRunDelaySeconds());
 }
 
 PaceControl::PaceControl(double cpuTick, unsigned readersAtOnce)
-    : cpuTick_(cpuTick), blocked_(cpuTick) {
-  kept_.readersAtOnce = readersAtOnce;
-}
+    : cpuTick_(cpuTick),
+      trustAfter_(std::max(kTrustAfterSeconds, kTicksToTrust * cpuTick)),
+      readersAtOnce_(std::max(1u, readersAtOnce)) {}
 
 bool PaceControl::StartWalk(ReadPace held, unsigned cpuHelpers) {
   held_ = held;
-  kept_.cpuHelpers = cpuHelpers;
+  cpuHelpers_ = cpuHelpers;
   sampleNext_ = true;  // the first read is timed in full to learn the cost soon
   // Names a walk has looked up are known to the kernel for the next one.
   spread_ = FolderSpread();
   return Decide();
 }
 
-bool PaceControl::NoteDevice(const DeviceFacts& facts) {
-  if (!deviceKnown_ || facts.device != device_.device || facts.remote != device_.remote) {
-    deviceKnown_ = true;
-    device_ = facts;
+bool PaceControl::NoteDevice(std::uint64_t device, bool rotational, bool remote) {
+  if (device_ != device || remote_ != remote) {
     // What another device's reads cost says nothing of this one's.
-    blocked_ = BlockedShare(cpuTick_);
+    device_ = device;
+    rotational_ = rotational;
+    remote_ = remote;
+    latencyBound_ = false;
+    wall_ = cpu_ = 0;
     seeks_ = SeekCheck();
-    probe_.Restart(device_.rotational ? kRotationalReaders : kDeviceReaders);
-    probeSeeded_ = false;
   }
   return Decide();
 }
 
 bool PaceControl::Sampled() {
-  return pace_.waitsOnDevice || sampleNext_ || !blocked_.Known() ||
+  return pace_.waitsOnDevice || sampleNext_ || !BlockedShare() ||
          ++unsampled_ % kUnsampledReads == 0;
 }
 
-bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing, double seconds,
-                           unsigned crowd) {
+bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing, unsigned crowd) {
   if (cost.cpuSeconds >= 0) {
     sampleNext_ = false;
   } else if (reads > 0 && cost.wallSeconds > kSlowReadSeconds * double(reads)) {
@@ -101,45 +95,71 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
   }
   // A rotational disk whose listings wait less than a head takes to seek is
   // read as any other device.
-  if (listing && device_.rotational && cost.cpuSeconds >= 0) {
+  if (listing && rotational_ && cost.cpuSeconds >= 0) {
     seeks_.Add(cost.BlockedSeconds());
-    if (seeks_.Seeks() == false) {
-      device_.rotational = false;
-      probe_.Restart(kDeviceReaders);
-    }
+    if (seeks_.Seeks() == false) rotational_ = false;
   }
   if (!listing && reads > 0) {
-    double& perRead = kept_.secondsPerSizeRead;
-    perRead += (cost.wallSeconds / double(reads) - perRead) * kSizeReadWeight;
+    secondsPerSizeRead_ +=
+        (cost.wallSeconds / double(reads) - secondsPerSizeRead_) * kSizeReadWeight;
     spread_.Add(cost.wallSeconds, reads, crowd);
   }
-  blocked_.Add(cost);
-  readsDone_ += reads;
-  if (pace_.waitsOnDevice) probe_.Note(readsDone_, idleSeconds_, seconds);
+  // CPU time is summed as measured, not cut at each read's wall time: with a
+  // ticking clock a read's CPU time is often more than its wall time, and as
+  // often 0, and only the sums are right. Older reads count for half once
+  // there are enough, so that the share follows what the walk meets now.
+  if (cost.cpuSeconds >= 0) {
+    if (wall_ > std::max(kHalveAfterSeconds, 2 * trustAfter_)) wall_ /= 2, cpu_ /= 2;
+    wall_ += std::max(0.0, cost.WallSeconds());
+    cpu_ += cost.cpuSeconds;
+  }
   return Decide();
 }
 
+std::optional<double> PaceControl::BlockedShare() const {
+  const double share = wall_ > 0 ? std::clamp(1 - cpu_ / wall_, 0.0, 1.0) : 0;
+  // An exact clock that shows plain CPU work is trusted sooner.
+  if (wall_ >= trustAfter_ ||
+      (cpuTick_ == 0 && wall_ >= kTrustCpuWorkAfterSeconds && share < kCpuBelow)) {
+    return share;
+  }
+  return std::nullopt;
+}
+
 bool PaceControl::Decide() {
-  PaceInputs in = kept_;
-  if (held_ == ReadPace::CpuBound) {
-    in.blockedShare = 0.0;
-  } else if (held_ == ReadPace::DeviceBound) {
-    in.blockedShare = 1.0;
+  const std::optional<double> share = held_ == ReadPace::CpuBound      ? 0.0
+                                      : held_ == ReadPace::DeviceBound ? 1.0
+                                                                       : BlockedShare();
+  const bool remote = held_ == ReadPace::Measured && remote_;
+  // Compared with the previous pace, so that it does not flap at a boundary.
+  const bool waiting = share ? *share > (pace_.waitsOnDevice ? kCpuBelow : kWaitingAbove) : remote;
+  latencyBound_ = latencyBound_ || remote || (share && *share > kLatencyBoundAbove);
+  Pace next;
+  next.helpers = cpuHelpers_;
+  if (!waiting) {
+    // The walking thread reads only where reads are known to be CPU work,
+    // and never on a share, where any read may wait for seconds.
+    next.walkerReads = share.has_value() && !remote;
+  } else if (rotational_) {
+    next.waitsOnDevice = true;
+    next.helpers = std::min(kRotationalReaders, readersAtOnce_);
+    next.inodeOrder = true;
   } else {
-    if (blocked_.Known()) in.blockedShare = blocked_.Share();
-    in.remote = device_.remote;
+    next.waitsOnDevice = true;
+    next.helpers = std::min(latencyBound_ ? kMaxHelpers : kDeviceReaders, readersAtOnce_);
+    next.window = kWaitingWindow;
+    next.spread = spread_.InTurn();
+    // Where the folders wait but their entries' sizes come from memory (a
+    // cold local disk reads a block of inodes at once), sizes are read in
+    // larger items, so that handing them out costs less than reading.
+    const double entries = std::min(kItemSeconds / secondsPerSizeRead_, double(kCpuChunk));
+    next.chunk = 1;
+    while (double(next.chunk * 2) <= entries) next.chunk *= 2;
+    // A size read's cost wanders around its typical value: a chunk one step
+    // off is kept, or every wobble would change the pace and wake every helper.
+    if (pace_.waitsOnDevice && (pace_.chunk == next.chunk * 2 || pace_.chunk * 2 == next.chunk))
+      next.chunk = pace_.chunk;
   }
-  // Reads that hardly touch the CPU (a share, a FUSE mount) wait on a far
-  // end that serves many at once: the probe starts with all the readers.
-  if (!probeSeeded_ && in.blockedShare && *in.blockedShare > kLatencyBoundAbove &&
-      !device_.rotational) {
-    probeSeeded_ = true;
-    probe_.Restart(kMaxHelpers);
-  }
-  in.rotational = device_.rotational;
-  in.readers = probe_.Readers();
-  in.foldersInTurn = spread_.InTurn();
-  const Pace next = PaceFor(in, pace_);
   if (next == pace_) return false;
   pace_ = next;
   return true;
@@ -164,72 +184,6 @@ void SeekCheck::Add(double blockedSeconds) {
   const auto median = waits_.begin() + static_cast<long>(waits_.size() / 2);
   std::nth_element(waits_.begin(), median, waits_.end());
   seeks_ = *median >= kSeekSeconds;
-}
-
-void ReaderProbe::Restart(unsigned readers) {
-  *this = ReaderProbe();
-  readers_ = readers;
-}
-
-unsigned ReaderProbe::Note(std::uint64_t done, double idleSeconds, double seconds) {
-  if (settled_) return readers_;
-  // Readers just started finish their first reads only a read's time later:
-  // a period starts once as many reads as readers have finished since.
-  if (periodStart_ < 0 || done < countFrom_) {
-    StartPeriod(done, idleSeconds, seconds);
-    return readers_;
-  }
-  const double period = kProbePeriodSeconds;
-  const double elapsed = seconds - periodStart_;
-  if (halfAt_ < 0 && elapsed >= period / 2) {
-    halfAt_ = seconds;
-    doneAtHalf_ = done;
-  }
-  if (elapsed < period || double(done - doneAtStart_) < kProbePeriodReads * readers_) {
-    return readers_;
-  }
-  // A walk reads faster as it widens, whatever the readers: early on, a
-  // period that read clearly faster in its second half than in its first
-  // says more of the walk than of the device, and decides nothing. (Taken
-  // as the rate before a doubling, it made 32 readers look a gain on a cold
-  // disk, where they read a fifth slower than 16 once the walk was wide.)
-  if (seconds > halfAt_ &&
-      double(done - doneAtHalf_) / (seconds - halfAt_) >
-          kProbeGain * double(doneAtHalf_ - doneAtStart_) / (halfAt_ - periodStart_)) {
-    StartPeriod(done, idleSeconds, seconds);
-    return readers_;
-  }
-  const double rate = double(done - doneAtStart_) / elapsed;
-  // Helpers that found nothing to read say how much work there is, not what
-  // the device serves. Before any rate is known (early in a walk) such a
-  // period decides nothing. After a doubling, the readers added found too
-  // little work, and go again: helpers that look for work and find none
-  // cost the others CPU time and the lock (a cold walk that kept 32 readers
-  // with some idle took 1.7 to 1.9 s, against 1.3 s at 16).
-  const bool idle = idleSeconds - idleAtStart_ > kProbeIdleShare * readers_ * elapsed;
-  if (!idle || rateBefore_ > 0) {
-    if (rateBefore_ > 0 && (idle || rate < kProbeGain * rateBefore_)) {
-      readers_ /= 2;
-      settled_ = true;
-      return readers_;
-    }
-    if (readers_ >= kMaxHelpers) {
-      settled_ = true;
-      return readers_;
-    }
-    rateBefore_ = rate;
-    readers_ *= 2;
-    countFrom_ = done + readers_;
-  }
-  StartPeriod(done, idleSeconds, seconds);
-  return readers_;
-}
-
-void ReaderProbe::StartPeriod(std::uint64_t done, double idleSeconds, double seconds) {
-  periodStart_ = seconds;
-  doneAtStart_ = done;
-  idleAtStart_ = idleSeconds;
-  halfAt_ = -1;
 }
 
 }  // namespace tallyroot::platform::ahead

@@ -1,30 +1,53 @@
 // How much the read-ahead does at once, and who reads: every decision on the
-// pace, and the state it is decided from. The scheduler (scheduler.h) only
-// tells PaceControl what each read cost and does what the Pace says.
+// pace, and what it is decided from. The scheduler (scheduler.h) tells
+// PaceControl what each read cost and does what the Pace says.
+//
+// The signal is the share of recent read time spent blocked: off the CPU
+// without waiting for one. Reads the page cache answers are CPU work, where
+// more threads than CPUs only add contention; reads that wait on the device
+// (a cold disk, a share, a FUSE mount) finish sooner the more are in flight.
+// Time spent preempted is not counted where the platform tells it, so that a
+// busy machine does not pass for a slow device.
 //
 // Contract:
-//  - PaceFor is a pure function of what was measured and of the device.
-//  - PaceControl is not thread-safe (the scheduler holds its lock). It
-//    learns from every read (ReadCost, cost.h), from the time helpers found
-//    no work, and from what the outermost folder of a walk says of its
-//    device; each of these returns whether the pace changed.
+//  - Not thread-safe: the scheduler holds its lock around every call. Each
+//    call that learns something returns whether the pace changed.
 //  - Until the reads' cost is known, at the start of a walk on a device not
 //    read before, the walking thread does not read: a first read of a slow
 //    device must not keep the window from its events.
 //  - Every number it decides with is in tuning.h.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 
-#include "walker/read_ahead/cost.h"
-#include "walker/read_ahead/node.h"
 #include "walker/read_ahead/read_ahead.h"
 #include "walker/read_ahead/tuning.h"
 
 namespace tallyroot::platform::ahead {
+
+// The cost of one read (or batch of reads) on the calling thread: its time,
+// the CPU time it took and the time it waited for a CPU; the last two -1
+// where not measured. Measuring them costs a few system calls, so only a
+// sample of reads is timed in full, and never a single entry.
+struct ReadCost {
+  double wallSeconds = 0;
+  double cpuSeconds = -1;
+  double runDelaySeconds = -1;
+
+  // Starts timing; only a `sampled` read learns CPU time and run delay.
+  static ReadCost Start(bool sampled);
+  // Turns the values Start took into the cost since then.
+  void Stop();
+
+  // The time less that spent waiting for a CPU, and of that the time not on
+  // a CPU: blocked in the kernel.
+  double WallSeconds() const { return wallSeconds - std::max(0.0, runDelaySeconds); }
+  double BlockedSeconds() const { return std::max(0.0, WallSeconds() - cpuSeconds); }
+};
 
 struct Pace {
   unsigned helpers = 1;                     // helper threads reading
@@ -38,30 +61,13 @@ struct Pace {
   bool operator==(const Pace&) const = default;
 };
 
-// What the pace is decided from.
-struct PaceInputs {
-  std::optional<double> blockedShare;            // none until enough read time was seen
-  unsigned cpuHelpers = 1;                       // helpers that suit CPU-bound reads
-  bool remote = false;                           // the walk's root is on a network share
-  bool rotational = false;                       // its disk's head seeks, as far as known
-  unsigned readers = tuning::kDeviceReaders;     // what ReaderProbe found it serves best
-  unsigned readersAtOnce = tuning::kMaxHelpers;  // what the system serves at once at most
-  double secondsPerSizeRead = 0.001;             // what one size read took of late
-  bool foldersInTurn = false;                    // a folder's reads were found to run in turn
-};
-
-// `previous` is the pace until now, so that it does not flap at a boundary.
-Pace PaceFor(const PaceInputs& in, const Pace& previous);
-
 // Whether a disk that calls itself rotational has a head that seeks (virtual
 // disks often call themselves rotational): told by the median wait of the
 // first folder listings that waited at all, so that a few answered from the
 // drive's own cache do not decide it.
 class SeekCheck {
  public:
-  // How long one folder listing was blocked.
-  void Add(double blockedSeconds);
-  // Unknown until enough listings have waited.
+  void Add(double blockedSeconds);  // how long one folder listing was blocked
   std::optional<bool> Seeks() const { return seeks_; }
 
  private:
@@ -85,80 +91,49 @@ class FolderSpread {
   bool inTurn_ = false;
 };
 
-// How many readers a device whose reads wait serves best: it doubles them,
-// one period of reading at a time, while the reads finished per second grow
-// by a clear margin; when a doubling gains too little, or the readers it
-// added find too little work, it goes back and stays there. A period in
-// which the walk itself still sped up (as it widens) decides nothing.
-class ReaderProbe {
- public:
-  void Restart(unsigned readers);
-  // `done` counts the reads finished so far, `idleSeconds` the time helpers
-  // spent finding no work during the walks, `seconds` is the time now.
-  // Returns the readers to use.
-  unsigned Note(std::uint64_t done, double idleSeconds, double seconds);
-  unsigned Readers() const { return readers_; }
-
- private:
-  void StartPeriod(std::uint64_t done, double idleSeconds, double seconds);
-
-  unsigned readers_ = tuning::kDeviceReaders;
-  bool settled_ = false;
-  double periodStart_ = -1;
-  std::uint64_t doneAtStart_ = 0;
-  double idleAtStart_ = 0;
-  double halfAt_ = -1;  // when the period was half over; -1 before
-  std::uint64_t doneAtHalf_ = 0;
-  std::uint64_t countFrom_ = 0;  // a period starts once this many reads are done
-  double rateBefore_ = 0;        // with half the readers; 0 before the first period
-};
-
 // The pace's state and decisions, for the one walk open at a time.
 class PaceControl {
  public:
-  // `cpuTick`: how coarsely this platform counts a thread's CPU time;
-  // `readersAtOnce`: how many reads it serves at once at most.
+  // `cpuTick`: how coarsely this platform counts a thread's CPU time (0 for
+  // an exact clock); `readersAtOnce`: how many reads it serves at once.
   PaceControl(double cpuTick, unsigned readersAtOnce);
 
   // A walk starts; `held` holds the pace for tests and benchmarks. What the
-  // last walk learnt of the reads' cost holds until this one's reads say
-  // otherwise.
+  // last walk learnt of the reads' cost holds until this one's say otherwise.
   bool StartWalk(ReadPace held, unsigned cpuHelpers);
-  // The outermost folder of a walk was read. A device not read before is
-  // measured anew: its share unknown, its readers probed from the start.
-  bool NoteDevice(const DeviceFacts& facts);
+  // The outermost folder of a walk was read, on `device`. A device not read
+  // before is measured anew.
+  bool NoteDevice(std::uint64_t device, bool rotational, bool remote);
   // Whether the next read is timed in full: every read until the share is
   // known and while they wait on the device, else a sample.
   bool Sampled();
-  // A read of `reads` entries (a folder read counts one) ended; `listing`
-  // for a folder read, else `crowd` size reads of its folder ran with it
-  // (itself included). `seconds` is the time now.
-  bool NoteRead(const ReadCost& cost, std::size_t reads, bool listing, double seconds,
-                unsigned crowd = 1);
-  // Helpers spent `seconds` finding no work while a walk was open.
-  void NoteIdle(double seconds) { idleSeconds_ += seconds; }
+  // A read of `reads` entries ended: a folder read (`listing`, one entry),
+  // else a size read that ran with `crowd` of its folder's (itself included).
+  bool NoteRead(const ReadCost& cost, std::size_t reads, bool listing, unsigned crowd = 1);
 
+  // The share of recent read time blocked, once enough was seen to trust it.
+  std::optional<double> BlockedShare() const;
   const Pace& Now() const { return pace_; }
 
  private:
   bool Decide();
 
-  double cpuTick_;
+  const double cpuTick_;
+  const double trustAfter_;  // read time summed before the share is trusted
+  const unsigned readersAtOnce_;
   ReadPace held_ = ReadPace::Measured;
-  DeviceFacts device_;
-  bool deviceKnown_ = false;
-  bool probeSeeded_ = false;  // the probe was started for reads that hardly touch the CPU
-  BlockedShare blocked_;
+  unsigned cpuHelpers_ = 1;
+  // The device of the walk, and what it says and was found to be.
+  std::optional<std::uint64_t> device_;
+  bool rotational_ = false;
+  bool remote_ = false;
+  bool latencyBound_ = false;  // its reads hardly touch the CPU: a far end serves many at once
+  double wall_ = 0, cpu_ = 0;  // recent read time, and the CPU time in it
   SeekCheck seeks_;
   FolderSpread spread_;
-  ReaderProbe probe_;
+  double secondsPerSizeRead_ = 0.001;  // of late
   unsigned unsampled_ = 0;
   bool sampleNext_ = true;
-  std::uint64_t readsDone_ = 0;
-  // What the pace is decided from that is not measured anew at each
-  // decision: the helpers for CPU work, the system's bound, a size read's cost.
-  PaceInputs kept_;
-  double idleSeconds_ = 0;
   Pace pace_;
 };
 

@@ -7,8 +7,8 @@
 //    on a node that only they touch (node.h says who writes what).
 //  - A platform whose listing gives every entry's size ends its folder reads
 //    with EndRead(node, end, true): no size read is ever claimed there.
-//  - The facts are cheap and never wait on a device, except DeviceFacts,
-//    which ReadFolder learns for the outermost folder of a walk.
+//  - The facts are cheap and never wait on a device, unlike what ReadFolder
+//    learns of the device of a walk's outermost folder.
 #pragma once
 
 #include <cstddef>
@@ -20,11 +20,12 @@ namespace tallyroot::platform::ahead {
 
 // ---- Reads ---------------------------------------------------------------
 
-// Opens the folder (unless the walking thread did), checks it against its
-// chain and lists it; for a node without a parent (the outermost folder of a
-// walk) it also fills `node.device`. A read that is not demanded gives up
-// when listings alive would pass `maxBytes`, or when no descriptor is left.
-ReadEnd ReadFolder(Node& node, std::size_t maxBytes);
+// Opens the folder, checks it against its chain and lists it; for a node
+// without a parent (the outermost folder of a walk) it also fills in what
+// its device is. A read that is not demanded gives up when listings alive
+// would pass `maxBytes`, or when no descriptor is left. Returns how the read
+// ended (node.h).
+State ReadFolder(Node& node, std::size_t maxBytes);
 
 // Reads the size (and, where the listing did not say, the kind) of one
 // entry of a listed node; false when it has vanished since it was listed

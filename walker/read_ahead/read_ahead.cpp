@@ -65,7 +65,7 @@ ReadAheadSettings GetReadAhead() { return Scheduler::Get().Settings(); }
 
 void SetReadAhead(const ReadAheadSettings& settings) { Scheduler::Get().SetSettings(settings); }
 
-ReadAheadPace CurrentReadPace() { return Scheduler::Get().CurrentPace(); }
+bool ReadsWaitOnDevice() { return Scheduler::Get().ReadsWaitOnDevice(); }
 
 void SetWaitHook(WaitHook hook) { Scheduler::Get().SetWaitHook(hook); }
 

@@ -58,11 +58,8 @@ struct ReadAheadSettings {
 ReadAheadSettings GetReadAhead();
 void SetReadAhead(const ReadAheadSettings& settings);
 
-// The pace the reads' cost has set, for tests and benchmarks to show.
-struct ReadAheadPace {
-  bool waitsOnDevice = false;  // reads were found to wait on the device
-};
-ReadAheadPace CurrentReadPace();
+// Whether the pace has found the reads to wait on the device, for tests.
+bool ReadsWaitOnDevice();
 
 // Called on the walking thread every few milliseconds while a read-ahead
 // listing waits for a read (never while it has something to give out).

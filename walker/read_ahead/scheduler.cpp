@@ -8,15 +8,8 @@
 #include "walker/read_ahead/platform.h"
 
 namespace tallyroot::platform::ahead {
-namespace {
 
 using std::chrono::duration;
-
-double Now() {
-  return duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace
 
 Scheduler& Scheduler::Get() {
   static Scheduler* const scheduler = new Scheduler;
@@ -33,7 +26,7 @@ void Scheduler::AfterForkInChild() {
   helpersStarted_ = 0;
   walkerWaiting_.store(false);
   awaited_.store(nullptr);
-  due_ = Due{};
+  wakeHelper_ = wakeWalker_ = false;
   new (&changed_) CondVar;
   new (&walkerWoken_) CondVar;
   new (&parked_) CondVar;
@@ -52,9 +45,9 @@ void Scheduler::SetSettings(const ReadAheadSettings& settings) {
   on_.store(settings.on);
 }
 
-ReadAheadPace Scheduler::CurrentPace() {
+bool Scheduler::ReadsWaitOnDevice() {
   Lock lock(*this);
-  return {pace_.Now().waitsOnDevice};
+  return pace_.Now().waitsOnDevice;
 }
 
 // ---- The walking thread ---------------------------------------------------
@@ -162,14 +155,14 @@ bool Scheduler::WaitForEntry(ReadAheadLevel& level, std::size_t at) {
 }
 
 void Scheduler::PassHanded(ReadAheadLevel& level) {
-  Dropped dropped;  // freed once the lock is let go
+  std::vector<std::shared_ptr<Node>> dropped;  // freed once the lock is let go
   Lock lock(*this);
   work_.PassHanded(*level.node_, std::exchange(level.handed_, ReadAheadLevel::kNone), dropped);
   WakeIfNewWork();
 }
 
 void Scheduler::Close(ReadAheadLevel& level) {
-  Dropped dropped;
+  std::vector<std::shared_ptr<Node>> dropped;
   Lock lock(*this);
   work_.Close(level.ended_, dropped);
   if (work_.Empty()) EndWalk();
@@ -179,7 +172,7 @@ void Scheduler::Close(ReadAheadLevel& level) {
 // ---- Work, on any thread ----------------------------------------------------
 
 void Scheduler::Wake() {
-  due_.helper = true;
+  wakeHelper_ = true;
   if (pace_.Now().walkerReads) WakeWalker();
 }
 
@@ -189,22 +182,17 @@ void Scheduler::Run(Work work, Lock& lock) {
     const bool sampled = pace_.Sampled();
     const std::size_t maxBytes = work_.MaxBytes();  // a later walk may change it meanwhile
     lock.unlock();
-    const ReadTimer timer(sampled);
-    const ReadEnd end = ReadFolder(node, maxBytes);
-    const ReadCost cost = timer.Stop();
+    ReadCost cost = ReadCost::Start(sampled);
+    const State end = ReadFolder(node, maxBytes);
+    cost.Stop();
     lock.lock();
     // The outermost folder of a walk (nothing open around it) says which
     // device the walk is on; its read is the first that device's pace learns.
-    if (end == ReadEnd::Listed && node.chain->empty()) Follow(pace_.NoteDevice(node.device));
-    Follow(pace_.NoteRead(cost, 1, true, Now()));
-    if (end == ReadEnd::Listed) {
-      node.state = State::Listed;
-    } else if (end == ReadEnd::Abandoned) {
-      node.state = State::Waiting;
-      node.onlyOnDemand = true;
-    } else {
-      node.state = State::Empty;
-    }
+    if (end == State::Listed && node.chain->empty())
+      Follow(pace_.NoteDevice(node.id.device, node.rotational, node.remote));
+    Follow(pace_.NoteRead(cost, 1, true));
+    node.state = end;
+    node.onlyOnDemand = end == State::Waiting;
     Wake();
     if (work.node == work_.Demanded()) WakeWalker();
     if (node.state != State::Listed || !WorkTree::Unclaimed(node)) return;
@@ -223,7 +211,7 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
   const bool perEntry = !pace_.Now().walkerReads;
   const unsigned crowd = node.sizing;  // size reads of this folder running, this one included
   lock.unlock();
-  const ReadTimer timer(sampled);
+  ReadCost cost = ReadCost::Start(sampled);
   duration<double> notifying{0};
   std::size_t stoppedAt = work.end;
   if (tWalking) {
@@ -259,7 +247,7 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
     ReadSizes(node, work.begin, work.end, inodeOrder, std::memory_order_release,
               [](std::size_t) { return true; });
   }
-  ReadCost cost = timer.Stop();
+  cost.Stop();
   cost.wallSeconds -= notifying.count();  // waits for the lock are not the device's
   lock.lock();
   --node.sizing;
@@ -268,7 +256,7 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
     work_.GiveBack(node, stoppedAt, work.end);
     Wake();
   }
-  Follow(pace_.NoteRead(cost, stoppedAt - work.begin, false, Now(), crowd));
+  Follow(pace_.NoteRead(cost, stoppedAt - work.begin, false, crowd));
 }
 
 // ---- The pace and the helpers -----------------------------------------------
@@ -315,20 +303,18 @@ void Scheduler::HelperMain(unsigned index) {
       continue;
     }
     if (!walking_ || index >= pace_.Now().helpers) {
-      if (woken) due_.helper = true;
+      if (woken) wakeHelper_ = true;
       woken = false;
       SendDue();
       parked_.wait(lock);  // only a walk or a faster pace wakes it
     } else if (Work work = work_.Pick(); work.node) {
       woken = false;
-      due_.helper = true;  // there may be more: the next helper looks
+      wakeHelper_ = true;  // there may be more: the next helper looks
       WakeIfNewWork();
       Run(std::move(work), lock);
     } else {
       SendDue();
-      const Clock::time_point idleSince = Clock::now();
       changed_.wait(lock);
-      if (walking_) pace_.NoteIdle(duration<double>(Clock::now() - idleSince).count());
       woken = true;
     }
   }

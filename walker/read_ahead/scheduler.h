@@ -41,7 +41,7 @@ class Scheduler {
 
   ReadAheadSettings Settings();
   void SetSettings(const ReadAheadSettings& settings);
-  ReadAheadPace CurrentPace();
+  bool ReadsWaitOnDevice();
   void SetWaitHook(WaitHook hook) { waitHook_.store(hook); }
   bool Wanted() const { return tWalking || on_.load(); }
 
@@ -73,28 +73,23 @@ class Scheduler {
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
     void unlock() {
-      const Due due = std::exchange(scheduler_.due_, Due{});
+      const bool helper = std::exchange(scheduler_.wakeHelper_, false);
+      const bool walker = std::exchange(scheduler_.wakeWalker_, false);
       unique_lock::unlock();
-      scheduler_.Send(due);
+      scheduler_.Send(helper, walker);
     }
 
    private:
     Scheduler& scheduler_;
   };
 
-  // Wake-ups to send when the lock is let go.
-  struct Due {
-    bool helper = false;
-    bool walker = false;
-  };
-
   Scheduler();
 
-  void Send(Due due) {
-    if (due.helper) changed_.notify_one();
-    if (due.walker) walkerWoken_.notify_one();
+  void Send(bool helper, bool walker) {
+    if (helper) changed_.notify_one();
+    if (walker) walkerWoken_.notify_one();
   }
-  void SendDue() { Send(std::exchange(due_, Due{})); }
+  void SendDue() { Send(std::exchange(wakeHelper_, false), std::exchange(wakeWalker_, false)); }
 
   // A child process has only the thread that forked: no helper, nobody
   // waiting. It starts helpers of its own when it walks.
@@ -127,7 +122,7 @@ class Scheduler {
   }
   // Wakes the walking thread if it waits, once the lock is let go.
   void WakeWalker() {
-    if (walkerWaiting_.load(std::memory_order_relaxed)) due_.walker = true;
+    if (walkerWaiting_.load(std::memory_order_relaxed)) wakeWalker_ = true;
   }
 
   // Runs `work` without the lock; a folder read goes on with its first sizes.
@@ -150,7 +145,8 @@ class Scheduler {
   std::atomic<bool> walkerWaiting_{false};
   // The ready flag of the entry the walking thread waits for, if any.
   std::atomic<const std::atomic<bool>*> awaited_{nullptr};
-  Due due_;
+  bool wakeHelper_ = false;  // wake-ups to send once the lock is let go
+  bool wakeWalker_ = false;
   std::atomic<WaitHook> waitHook_{nullptr};
   ReadAheadSettings settings_;
   std::atomic<bool> on_;

@@ -68,34 +68,23 @@ inline constexpr unsigned kCrowd = 4;
 inline constexpr double kCrowdedSlowdown = 1.5;
 inline constexpr unsigned kSpreadSamples = 16;
 
-// ---- How many readers a device that waits serves best (ReaderProbe) -----
-// A network or FUSE mount takes all 64; a virtual disk on two CPUs is read
-// fastest with 16, where each helper more costs CPU time in switches and in
-// looking for work (32 readers with some idle: cold walks of 1.7 to 1.9 s
-// against 1.3 s with 16). A rotational disk whose head seeks starts at two,
-// two helpers, each item in inode order.
+// ---- How many read at once where reads wait -----------------------------
+// A share or FUSE mount, whose reads hardly touch the CPU (blocked above
+// kLatencyBoundAbove: 0.95 and more; a cold local disk: a quarter to a
+// half), or a network root: kMaxHelpers, as a far end serves many at once.
+// A local disk: kDeviceReaders; this virtual disk on two CPUs reads fastest
+// with 16, as each helper more costs CPU time in switches and in looking
+// for work (cold walks took 1.7 to 1.9 s with 32 against 1.3 s with 16). A
+// rotational disk whose head seeks: two helpers, each item in inode order.
 inline constexpr unsigned kMaxHelpers = 64;
+inline constexpr unsigned kDeviceReaders = 16;
+inline constexpr unsigned kRotationalReaders = 2;
+inline constexpr double kLatencyBoundAbove = 0.9;
 // Under wine every file open waits for its one server, which the window
 // needs for every message: more readers only queue there (platform.h;
 // closing during a load of a 1 ms share: 45 s with 16 and more, 2.09 s with
 // two, 2.05 s with one).
 inline constexpr unsigned kReadersUnderWine = 1;
-inline constexpr unsigned kDeviceReaders = 16;
-inline constexpr unsigned kRotationalReaders = 2;
-// Above this share of read time blocked, reads hardly touch the CPU (a share,
-// a FUSE mount: 0.95 and more; a cold local disk: a quarter to a half), and
-// the probe starts with all kMaxHelpers readers rather than ramping up to
-// them period by period (0.2 s of a 0.6 s load of a 1 ms mount).
-inline constexpr double kLatencyBoundAbove = 0.9;
-// A probe period lasts at least this long and this many reads per reader. A
-// doubling of the readers is kept when it reads this much faster per second
-// (a virtual disk gains 12 to 29% from 8 to 16; a quarter, asked before,
-// left it at 8 in most walks, a few per cent slower), unless its helpers
-// idled this share of the period.
-inline constexpr double kProbePeriodSeconds = 0.1;
-inline constexpr double kProbePeriodReads = 8;
-inline constexpr double kProbeGain = 1.15;
-inline constexpr double kProbeIdleShare = 0.1;
 
 // ---- Whether a disk that calls itself rotational seeks (SeekCheck) ------
 // A listing blocked for less than this was answered from a cache. Of the

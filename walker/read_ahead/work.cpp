@@ -34,7 +34,8 @@ std::shared_ptr<Node> WorkTree::TakeHanded(Node& from, std::size_t handed) {
   return nullptr;
 }
 
-void WorkTree::PassHanded(Node& node, std::size_t handed, Dropped& dropped) {
+void WorkTree::PassHanded(Node& node, std::size_t handed,
+                          std::vector<std::shared_ptr<Node>>& dropped) {
   const std::size_t past = handed + 1;
   std::size_t passed = 0;
   while (node.windowStart + passed < past && passed < node.window.size()) {
@@ -47,7 +48,7 @@ void WorkTree::PassHanded(Node& node, std::size_t handed, Dropped& dropped) {
   TopUp(node);
 }
 
-void WorkTree::Close(bool ended, Dropped& dropped) {
+void WorkTree::Close(bool ended, std::vector<std::shared_ptr<Node>>& dropped) {
   Node& node = *levels_.back();  // listings nest: it is the innermost
   for (std::shared_ptr<Node>& child : node.window) Drop(child, dropped);
   node.window.clear();
@@ -144,7 +145,7 @@ void WorkTree::TopUp(Node& node) {
   if (node.window.size() != before) newWork_ = true;
 }
 
-void WorkTree::Drop(std::shared_ptr<Node>& child, Dropped& dropped) {
+void WorkTree::Drop(std::shared_ptr<Node>& child, std::vector<std::shared_ptr<Node>>& dropped) {
   if (!child) return;
   child->cancelled.store(true);
   for (std::shared_ptr<Node>& below : child->window) Drop(below, dropped);

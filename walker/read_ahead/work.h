@@ -44,8 +44,6 @@ struct Work {
   std::size_t end = 0;
 };
 
-using Dropped = std::vector<std::shared_ptr<Node>>;
-
 class WorkTree {
  public:
   // A walk starts, with these bounds for what it reads ahead.
@@ -65,10 +63,10 @@ class WorkTree {
   std::shared_ptr<Node> TakeHanded(Node& from, std::size_t handed);
   // The walk went on past `node`'s child `handed`: unless taken, it is
   // dropped, with those before it, and the next ones read ahead instead.
-  void PassHanded(Node& node, std::size_t handed, Dropped& dropped);
+  void PassHanded(Node& node, std::size_t handed, std::vector<std::shared_ptr<Node>>& dropped);
   // The innermost listing closes; `ended` when the walk stopped waiting for
   // it, so that reads of it stop too.
-  void Close(bool ended, Dropped& dropped);
+  void Close(bool ended, std::vector<std::shared_ptr<Node>>& dropped);
   bool Empty() const { return levels_.empty(); }
   bool TakeNewWork() { return std::exchange(newWork_, false); }
 
@@ -87,7 +85,7 @@ class WorkTree {
   Work WorkOn(const std::shared_ptr<Node>& node, bool demanded, unsigned sizing);
   bool MayReadAhead(const Node& node);
   void TopUp(Node& node);
-  static void Drop(std::shared_ptr<Node>& child, Dropped& dropped);
+  static void Drop(std::shared_ptr<Node>& child, std::vector<std::shared_ptr<Node>>& dropped);
 
   std::vector<std::shared_ptr<Node>> levels_;  // the walk's open listings, innermost last
   std::shared_ptr<Node> demanded_;             // read for the walk before it becomes a level

@@ -45,44 +45,40 @@ constexpr std::array<long, 5> kRemoteFileSystems = {NFS_SUPER_MAGIC, SMB_SUPER_M
                                                     0x00C36400 /* ceph */};
 
 // What the outermost folder of a walk, open as `fd`, says of its device.
-DeviceFacts FactsOf(int fd, const FolderId& id) {
-  DeviceFacts facts;
-  facts.device = id.device;
-  facts.rotational = posix::IsRotational(major(id.device), minor(id.device));
+void LearnDevice(Node& node, int fd) {
+  node.rotational = posix::IsRotational(major(node.id.device), minor(node.id.device));
   struct statfs system {};
-  if (fstatfs(fd, &system) == 0) {
-    facts.remote = std::find(kRemoteFileSystems.begin(), kRemoteFileSystems.end(),
-                             static_cast<long>(system.f_type)) != kRemoteFileSystems.end();
-  }
-  return facts;
+  node.remote = fstatfs(fd, &system) == 0 &&
+                std::find(kRemoteFileSystems.begin(), kRemoteFileSystems.end(),
+                          static_cast<long>(system.f_type)) != kRemoteFileSystems.end();
 }
 
 // Opens and checks a child folder. Links are not followed: what was listed
 // as a folder and is a link by now is no folder of this tree.
-ReadEnd Open(Node& node) {
+State Open(Node& node) {
   const int fd = node.parent ? openat(node.parent->get(), node.name.c_str(),
                                       posix::kFolderOpenFlags | O_NOFOLLOW)
                              : open(node.name.c_str(), posix::kFolderOpenFlags);
   if (fd < 0) {
     // A read ahead must not make a folder look empty for want of a
     // descriptor that the walk itself would have had.
-    if (OutOfDescriptors(errno) && !node.demanded.load()) return ReadEnd::Abandoned;
+    if (OutOfDescriptors(errno) && !node.demanded.load()) return State::Waiting;
     node.unread = true;
-    return ReadEnd::Empty;
+    return State::Empty;
   }
   auto folder = std::make_shared<const FolderHandle>(fd);
   struct stat self {};
   if (fstat(fd, &self) != 0) {
     node.unread = true;
-    return ReadEnd::Empty;
+    return State::Empty;
   }
   node.id = {self.st_dev, self.st_ino};
-  if (!node.parent) node.device = FactsOf(fd, node.id);
+  if (!node.parent) LearnDevice(node, fd);
   const auto idOf = [](const FolderId& id) { return id; };
   if (posix::Judge(fd, node.id, *node.chain, idOf, node.cycleAt) != posix::Verdict::List)
-    return ReadEnd::Empty;
+    return State::Empty;
   node.folder = std::move(folder);
-  return ReadEnd::Listed;
+  return State::Listed;
 }
 
 // Appends the entries of one getdents64 buffer.
@@ -116,8 +112,8 @@ FolderHandle::~FolderHandle() {
 
 std::size_t DescriptorsHeld() { return gDescriptorsHeld.load(std::memory_order_relaxed); }
 
-ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
-  if (const ReadEnd opened = Open(node); opened != ReadEnd::Listed) return EndRead(node, opened);
+State ReadFolder(Node& node, std::size_t maxBytes) {
+  if (const State opened = Open(node); opened != State::Listed) return EndRead(node, opened);
   char* buffer = ThreadBuffer();
   for (;;) {
     // A failure in the middle ends the listing, as it does without read-ahead.
@@ -125,9 +121,9 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
     node.unread = node.unread || got < 0;
     if (got <= 0) break;
     Append(node, buffer, got);
-    if (const ReadEnd end = AfterBatch(node, maxBytes); end != ReadEnd::Listed) return end;
+    if (const State end = AfterBatch(node, maxBytes); end != State::Reading) return end;
   }
-  return EndRead(node, ReadEnd::Listed);
+  return EndRead(node, State::Listed);
 }
 
 bool ReadSize(Node& node, std::size_t at) {

@@ -3,6 +3,7 @@
 // folder is complete once it is listed and no size is ever read.
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,21 +16,6 @@
 namespace tallyroot::platform::ahead {
 namespace {
 
-// A search, ended with the object.
-class Search {
- public:
-  explicit Search(HANDLE find) : find_(find) {}
-  ~Search() {
-    if (find_ != INVALID_HANDLE_VALUE) windows::FindEnd(find_);
-  }
-  Search(const Search&) = delete;
-  Search& operator=(const Search&) = delete;
-  HANDLE get() const { return find_; }
-
- private:
-  HANDLE find_;
-};
-
 // The long form of the node's folder: its parent's and its name, or, for
 // the outermost folder of a walk, its path made absolute.
 bool FolderPath(const Node& node, std::wstring& path) {
@@ -40,19 +26,14 @@ bool FolderPath(const Node& node, std::wstring& path) {
   return true;
 }
 
-// What the volume of the outermost folder of a walk (its long path, its
-// identity `id`) says: a share (a UNC path, or a drive letter mapped to one)
-// is read as a device that waits from the first read on. Asked by the
-// helper that reads the folder, as the answer may wait on the network.
-DeviceFacts FactsOf(const std::wstring& path, const FolderId& id) {
-  DeviceFacts facts;
-  facts.device = id.device;
-  facts.remote = std::wstring_view(path).starts_with(LR"(\\?\UNC\)");
+// Whether the outermost folder of a walk (its long path) is on a share: a
+// UNC path, or a drive letter mapped to one. Asked by the helper that reads
+// the folder, as the answer may wait on the network.
+bool IsRemote(const std::wstring& path) {
+  if (std::wstring_view(path).starts_with(LR"(\\?\UNC\)")) return true;
   wchar_t volume[MAX_PATH + 1];
-  if (!facts.remote && GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1)) {
-    facts.remote = GetDriveTypeW(volume) == DRIVE_REMOTE;
-  }
-  return facts;
+  return GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1) &&
+         GetDriveTypeW(volume) == DRIVE_REMOTE;
 }
 
 }  // namespace
@@ -64,34 +45,35 @@ std::size_t DescriptorsHeld() { return 0; }
 // for a size read.
 bool ReadSize(Node&, std::size_t) { return true; }
 
-ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
+State ReadFolder(Node& node, std::size_t maxBytes) {
   std::wstring path;
   if (!FolderPath(node, path)) {
     node.unread = true;
-    return EndRead(node, ReadEnd::Empty);
+    return EndRead(node, State::Empty);
   }
   if (windows::JudgeFolder(path, !node.parent, *node.chain, node.id, node.cycleAt) !=
       windows::Verdict::List) {
-    return EndRead(node, ReadEnd::Empty);
+    return EndRead(node, State::Empty);
   }
-  if (!node.parent) node.device = FactsOf(path, node.id);
+  if (!node.parent) node.remote = IsRemote(path);
   node.folder = std::make_shared<const FolderHandle>(std::move(path));
   std::wstring pattern = node.folder->get() + L'*';
   WIN32_FIND_DATAW data;
-  const Search search(windows::FindFirst(pattern.c_str(), data));
-  if (search.get() == INVALID_HANDLE_VALUE) {
+  const HANDLE find = windows::FindFirst(pattern.c_str(), data);
+  if (find == INVALID_HANDLE_VALUE) {
     // A drive root with nothing on it has no entry to match; anything else
     // that fails (missing, not a folder, no permission) could not be read.
     node.unread = GetLastError() != ERROR_FILE_NOT_FOUND;
-    return EndRead(node, ReadEnd::Empty);
+    return EndRead(node, State::Empty);
   }
+  const std::unique_ptr<void, void (*)(HANDLE)> search(find, windows::FindEnd);
   for (std::size_t listed = 1;; ++listed) {
     const windows::JudgedEntry judged = windows::JudgeFound(data);
     const std::size_t nameAt = node.names.size();
     windows::AppendWtf8(node.names, data.cFileName, wcsnlen(data.cFileName, MAX_PATH));
     AddEntry(node, nameAt, judged.isFolder ? Kind::Folder : Kind::File, 0, judged.size);
     if (listed % tuning::kEntriesPerCancelCheck == 0) {
-      if (const ReadEnd end = AfterBatch(node, maxBytes); end != ReadEnd::Listed) return end;
+      if (const State end = AfterBatch(node, maxBytes); end != State::Reading) return end;
     }
     if (!windows::FindNext(search.get(), data)) {
       // A failure in the middle ends the listing, as it does without read-ahead.
@@ -99,7 +81,7 @@ ReadEnd ReadFolder(Node& node, std::size_t maxBytes) {
       break;
     }
   }
-  return EndRead(node, ReadEnd::Listed, true);
+  return EndRead(node, State::Listed, true);
 }
 
 }  // namespace tallyroot::platform::ahead
