@@ -86,13 +86,4 @@ State EndRead(Node& node, State end, bool sizesListed) {
   return State::Listed;
 }
 
-std::size_t InodeOrder(const Node& node, std::size_t begin, std::size_t end, std::uint32_t* out) {
-  std::size_t count = 0;
-  for (std::size_t at = begin; at < end; ++at) out[count++] = static_cast<std::uint32_t>(at);
-  std::sort(out, out + count, [&](std::uint32_t a, std::uint32_t b) {
-    return node.entries[a].inode < node.entries[b].inode;
-  });
-  return count;
-}
-
 }  // namespace tallyroot::platform::ahead

@@ -1,19 +1,17 @@
 // One folder's listing as read ahead, and what the platforms' reads
-// (platform.h) use to fill it: the folder read (open, check, names and
-// types, and on Windows sizes) and the size reads of a range of its entries
-// (on POSIX). What a folder is held by is each platform's FolderHandle.
+// (platform.h) fill it with: the folder read (names, kinds, and on Windows
+// sizes), then the size reads of ranges of its entries (on POSIX).
 //
 // Contract:
-//  - A node is read without any lock: its folder read by one thread, then
-//    each range of entries by the one thread that claimed it. The scheduler
-//    publishes the end of a folder read under its own lock. An entry's size
-//    is published on its own, by its `ready` flag (release, read with
-//    acquire), so the walk can take an entry as soon as its size is known.
-//  - Once the folder read has ended with Listed, `entries`, `names` and
-//    `children` never change shape again; a size read writes only the kind
-//    and size of the entries in its own range.
+//  - A node is read without any lock: its folder by one thread, then each
+//    range of entries by the one thread that claimed it. The scheduler
+//    publishes the end of a folder read under its lock; an entry's size is
+//    published by its own `ready` flag (release, read with acquire), so the
+//    walk takes an entry as soon as its size is known.
+//  - Once Listed, `entries`, `names` and `children` never change shape; a
+//    size read writes only the kind and size of the entries in its range.
 //  - `cancelled` and `demanded` may be set by any thread at any time; the
-//    reads look at them between steps and give up early or not at all.
+//    reads look at them between steps.
 #pragma once
 
 #include <atomic>
@@ -124,48 +122,5 @@ State AfterBatch(Node& node, std::size_t maxBytes);
 // read (all of them where the listing gave the sizes, `sizesListed`), or,
 // for any other `end`, the node as before the read.
 State EndRead(Node& node, State end, bool sizesListed = false);
-
-// Reads the sizes (and missing types) of the entries [begin, end) of a listed
-// node, in entry order or, with `inodeOrder`, in inode order, and calls
-// `onReady(at)` after each entry's ready flag is set; stops early when that
-// returns false, or when the node is cancelled. Ready flags are stored with
-// `publish`: release, or seq_cst where `onReady` looks at a flag the walking
-// thread sets before it looks at the ready flag (see the scheduler).
-template <typename OnReady>
-void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder,
-               std::memory_order publish, OnReady onReady);
-
-// Reads the size of one entry (platform.h).
-bool ReadSize(Node& node, std::size_t at);
-
-// Entry positions of [begin, end) sorted by inode; at most kMaxSorted.
-inline constexpr std::size_t kMaxSorted = tuning::kCpuChunk;
-std::size_t InodeOrder(const Node& node, std::size_t begin, std::size_t end, std::uint32_t* out);
-
-template <typename OnReady>
-void ReadSizes(Node& node, std::size_t begin, std::size_t end, bool inodeOrder,
-               std::memory_order publish, OnReady onReady) {
-  const auto read = [&](std::size_t at, std::size_t done) {
-    // Nobody will look at the rest of a dropped listing.
-    if (done % tuning::kReadsPerCancelCheck == 0 && node.cancelled.load(std::memory_order_relaxed))
-      return false;
-    if (!node.ready[at].load(std::memory_order_relaxed)) {
-      ReadSize(node, at);
-      node.ready[at].store(true, publish);
-    }
-    return onReady(at);
-  };
-  if (inodeOrder && end - begin <= kMaxSorted) {
-    std::uint32_t order[kMaxSorted];
-    const std::size_t count = InodeOrder(node, begin, end, order);
-    for (std::size_t i = 0; i < count; ++i) {
-      if (!read(order[i], i)) return;
-    }
-    return;
-  }
-  for (std::size_t at = begin; at < end; ++at) {
-    if (!read(at, at - begin)) return;
-  }
-}
 
 }  // namespace tallyroot::platform::ahead

@@ -1,14 +1,15 @@
 #include "walker/read_ahead/scheduler.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
+#include <numeric>
 #include <thread>
 #include <utility>
 
 #include "walker/read_ahead/platform.h"
 
 namespace tallyroot::platform::ahead {
-
 using std::chrono::duration;
 
 Scheduler& Scheduler::Get() {
@@ -201,62 +202,70 @@ void Scheduler::Run(Work work, Lock& lock) {
   ReadSizesOf(work, lock);
 }
 
+// Reads the sizes (and missing types) of a range of a listed node's entries,
+// each published by its ready flag: release, or seq_cst while the walking
+// thread waits, as it sets `awaited_` before it looks at the flag.
 void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
   Node& node = *work.node;
   const bool sampled = pace_.Sampled();
-  const bool inodeOrder = pace_.Now().inodeOrder;
+  // The walking thread reads in entry order, so that it can hand back the rest.
+  const bool sorted = pace_.Now().inodeOrder && !tWalking;
   // While the walking thread reads itself, it takes a helper's entries when
   // their whole range is done; waking it for each would cost more than the
   // reads. While it only waits, each entry counts.
   const bool perEntry = !pace_.Now().walkerReads;
+  const std::memory_order publish =
+      perEntry ? std::memory_order_seq_cst : std::memory_order_release;
   const unsigned crowd = node.sizing;  // size reads of this folder running, this one included
   lock.unlock();
+  const std::size_t count = work.end - work.begin;
+  std::uint32_t order[tuning::kCpuChunk];  // no work item is larger
+  if (sorted) {
+    std::iota(order, order + count, static_cast<std::uint32_t>(work.begin));
+    std::sort(order, order + count, [&](std::uint32_t a, std::uint32_t b) {
+      return node.entries[a].inode < node.entries[b].inode;
+    });
+  }
   ReadCost cost = ReadCost::Start(sampled);
   duration<double> notifying{0};
-  std::size_t stoppedAt = work.end;
-  if (tWalking) {
-    // The walking thread reads while reads are CPU work. One that waits on
-    // the device instead ends its turn: the rest goes back to the helpers,
-    // and the walking thread back to letting window events through.
-    Clock::time_point last = Clock::now();
-    std::size_t unclocked = 0;
-    ReadSizes(node, work.begin, work.end, false, std::memory_order_release, [&](std::size_t at) {
-      if (++unclocked < tuning::kReadsPerClock) return true;
-      unclocked = 0;
+  Clock::time_point clocked = Clock::now();
+  std::size_t done = 0;
+  while (done < count) {
+    const std::size_t at = sorted ? order[done] : work.begin + done;
+    // Nobody will look at the rest of a dropped listing.
+    if (done % tuning::kReadsPerCancelCheck == 0 && node.cancelled.load(std::memory_order_relaxed))
+      break;
+    if (!node.ready[at].load(std::memory_order_relaxed)) {
+      ReadSize(node, at);
+      node.ready[at].store(true, publish);
+    }
+    ++done;
+    if (tWalking && done % tuning::kReadsPerClock == 0) {
+      // The walking thread reads while reads are CPU work. One that waits on
+      // the device ends its turn: the rest goes back to the helpers, and the
+      // walking thread back to letting window events through.
       const Clock::time_point now = Clock::now();
-      if (duration<double>(now - last).count() < tuning::kSlowReadSeconds) return last = now, true;
-      stoppedAt = at + 1;
-      return false;
-    });
-  } else if (perEntry) {
-    // The walking thread waits for one entry at a time: it is woken when
-    // that one is ready, and for no other.
-    ReadSizes(node, work.begin, work.end, inodeOrder, std::memory_order_seq_cst,
-              [&](std::size_t at) {
-                if (awaited_.load(std::memory_order_seq_cst) == &node.ready[at]) {
-                  const Clock::time_point now = Clock::now();
-                  // Taken and let go: the walking thread has either not yet looked at
-                  // the flag for the last time, or already waits.
-                  { const std::lock_guard<Mutex> handshake(mutex_); }
-                  walkerWoken_.notify_one();
-                  notifying += Clock::now() - now;
-                }
-                return true;
-              });
-  } else {
-    ReadSizes(node, work.begin, work.end, inodeOrder, std::memory_order_release,
-              [](std::size_t) { return true; });
+      if (duration<double>(now - clocked).count() >= tuning::kSlowReadSeconds) break;
+      clocked = now;
+    } else if (perEntry && awaited_.load(std::memory_order_seq_cst) == &node.ready[at]) {
+      const Clock::time_point now = Clock::now();
+      // Taken and let go: the walking thread has either not yet looked at the
+      // flag for the last time, or already waits.
+      { const std::lock_guard<Mutex> handshake(mutex_); }
+      walkerWoken_.notify_one();
+      notifying += Clock::now() - now;
+    }
   }
   cost.Stop();
   cost.wallSeconds -= notifying.count();  // waits for the lock are not the device's
   lock.lock();
   --node.sizing;
   if (!perEntry) WakeWalker();
-  if (stoppedAt < work.end) {
-    work_.GiveBack(node, stoppedAt, work.end);
+  if (done < count) {
+    work_.GiveBack(node, work.begin + done, work.end);
     Wake();
   }
-  Follow(pace_.NoteRead(cost, stoppedAt - work.begin, false, crowd));
+  Follow(pace_.NoteRead(cost, done, false, crowd));
 }
 
 // ---- The pace and the helpers -----------------------------------------------
