@@ -57,9 +57,8 @@ enum class State : std::uint8_t { Waiting, Reading, Listed, Empty };
 
 struct Node {
   // A child folder `name` of the folder open as `parent`, with `chain` the
-  // folders open around it (its parent's included).
-  // Without a parent, `name` is the path of the outermost folder of a walk,
-  // which may be a link to a folder.
+  // folders open around it; without a parent, `name` is the path of the
+  // outermost folder of a walk (which may be a link to a folder).
   Node(std::string name, std::shared_ptr<const FolderHandle> parent,
        std::shared_ptr<const Chain> chain);
   ~Node();
@@ -80,8 +79,7 @@ struct Node {
   std::size_t bytes = 0;                    // counted in BytesHeld(), also while being read
   std::size_t cycleAt = kNoCycle;           // for a cycle: where in `chain` it is open
   bool unread = false;                      // not openable, or its listing failed midway
-  // The outermost folder's device (id.device), as the folder read learns it
-  // (never the walking thread, which must not wait on the device).
+  // What the outermost folder's device (id.device) is.
   bool rotational = false;  // a disk whose head may seek
   bool remote = false;      // a network share: its reads wait, whatever they cost
 

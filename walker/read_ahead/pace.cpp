@@ -19,20 +19,6 @@ double SteadySeconds() {
 
 }  // namespace
 
-ReadAheadSettings DefaultReadAhead() {
-  const unsigned cpus = UsableCpus();
-  ReadAheadSettings settings;
-  settings.on = cpus > 1;
-  settings.helpers = cpus > 1 ? cpus - 1 : 1;
-  return settings;
-}
-
-std::size_t DescriptorCap() {
-  const std::size_t limit = OpenDescriptorLimit();
-  if (limit == SIZE_MAX) return kMaxDescriptorsAhead;
-  return std::clamp<std::size_t>(limit / kDescriptorShare, 1, kMaxDescriptorsAhead);
-}
-
 // The CPU time and the run delay are read outside the wall time, so that the
 // timer's own reads of them count as CPU time, never as time blocked (they
 // had made warm walks pass for waiting on the device).

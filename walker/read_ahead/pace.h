@@ -1,21 +1,17 @@
 // How much the read-ahead does at once, and who reads: every decision on the
-// pace, and what it is decided from. The scheduler (scheduler.h) tells
-// PaceControl what each read cost and does what the Pace says.
-//
-// The signal is the share of recent read time spent blocked: off the CPU
-// without waiting for one. Reads the page cache answers are CPU work, where
-// more threads than CPUs only add contention; reads that wait on the device
-// (a cold disk, a share, a FUSE mount) finish sooner the more are in flight.
-// Time spent preempted is not counted where the platform tells it, so that a
-// busy machine does not pass for a slow device.
+// pace, and what it is decided from, the share of recent read time spent
+// blocked (off the CPU, not waiting for one). Reads the page cache answers
+// are CPU work, where more threads than CPUs only add contention; reads that
+// wait on the device finish sooner the more are in flight. Time preempted is
+// not counted where the platform tells it: a busy machine is no slow device.
 //
 // Contract:
-//  - Not thread-safe: the scheduler holds its lock around every call. Each
-//    call that learns something returns whether the pace changed.
-//  - Until the reads' cost is known, at the start of a walk on a device not
-//    read before, the walking thread does not read: a first read of a slow
-//    device must not keep the window from its events.
-//  - Every number it decides with is in tuning.h.
+//  - Not thread-safe: the scheduler holds its lock around every call, tells
+//    PaceControl what each read cost and does what the Pace says. Each call
+//    that learns something returns whether the pace changed.
+//  - Until the reads' cost is known on a device not read before, the walking
+//    thread does not read: a first read of a slow device must not keep the
+//    window from its events.
 #pragma once
 
 #include <algorithm>
@@ -29,10 +25,9 @@
 
 namespace tallyroot::platform::ahead {
 
-// The cost of one read (or batch of reads) on the calling thread: its time,
-// the CPU time it took and the time it waited for a CPU; the last two -1
-// where not measured. Measuring them costs a few system calls, so only a
-// sample of reads is timed in full, and never a single entry.
+// The cost of one read (or batch) on the calling thread: its time, its CPU
+// time and its time waiting for a CPU; the last two -1 where not measured
+// (that costs system calls, so only a sample of reads is timed in full).
 struct ReadCost {
   double wallSeconds = 0;
   double cpuSeconds = -1;
@@ -43,8 +38,7 @@ struct ReadCost {
   // Turns the values Start took into the cost since then.
   void Stop();
 
-  // The time less that spent waiting for a CPU, and of that the time not on
-  // a CPU: blocked in the kernel.
+  // The time less that spent waiting for a CPU; of that, the time blocked.
   double WallSeconds() const { return wallSeconds - std::max(0.0, runDelaySeconds); }
   double BlockedSeconds() const { return std::max(0.0, WallSeconds() - cpuSeconds); }
 };
@@ -62,9 +56,8 @@ struct Pace {
 };
 
 // Whether a disk that calls itself rotational has a head that seeks (virtual
-// disks often call themselves rotational): told by the median wait of the
-// first folder listings that waited at all, so that a few answered from the
-// drive's own cache do not decide it.
+// disks often say so): told by the median wait of the first listings that
+// waited at all, so a few answered from the drive's cache do not decide it.
 class SeekCheck {
  public:
   void Add(double blockedSeconds);  // how long one folder listing was blocked
@@ -94,15 +87,13 @@ class FolderSpread {
 // The pace's state and decisions, for the one walk open at a time.
 class PaceControl {
  public:
-  // `cpuTick`: how coarsely this platform counts a thread's CPU time (0 for
-  // an exact clock); `readersAtOnce`: how many reads it serves at once.
+  // As platform.h's CpuClockTick and ReadersAtOnce say.
   PaceControl(double cpuTick, unsigned readersAtOnce);
 
   // A walk starts; `held` holds the pace for tests and benchmarks. What the
-  // last walk learnt of the reads' cost holds until this one's say otherwise.
+  // last walk learnt holds until this one's reads say otherwise.
   bool StartWalk(ReadPace held, unsigned cpuHelpers);
-  // The outermost folder of a walk was read, on `device`. A device not read
-  // before is measured anew.
+  // The outermost folder of a walk was read; another device is measured anew.
   bool NoteDevice(std::uint64_t device, bool rotational, bool remote);
   // Whether the next read is timed in full: every read until the share is
   // known and while they wait on the device, else a sample.
@@ -136,12 +127,5 @@ class PaceControl {
   bool sampleNext_ = true;
   Pace pace_;
 };
-
-// On when this process may use two CPUs or more, with one helper fewer than
-// the CPUs for CPU-bound reads.
-ReadAheadSettings DefaultReadAhead();
-
-// Descriptors that listings read ahead may hold.
-std::size_t DescriptorCap();
 
 }  // namespace tallyroot::platform::ahead

@@ -10,7 +10,27 @@
 #include "walker/read_ahead/platform.h"
 
 namespace tallyroot::platform::ahead {
+namespace {
+
 using std::chrono::duration;
+
+// On with two CPUs or more, with one helper fewer than the CPUs for CPU work.
+ReadAheadSettings DefaultReadAhead() {
+  const unsigned cpus = UsableCpus();
+  ReadAheadSettings settings;
+  settings.on = cpus > 1;
+  settings.helpers = cpus > 1 ? cpus - 1 : 1;
+  return settings;
+}
+
+// Descriptors that listings read ahead may hold.
+std::size_t DescriptorCap() {
+  const std::size_t limit = OpenDescriptorLimit();
+  if (limit == SIZE_MAX) return tuning::kMaxDescriptorsAhead;
+  return std::clamp<std::size_t>(limit / tuning::kDescriptorShare, 1, tuning::kMaxDescriptorsAhead);
+}
+
+}  // namespace
 
 Scheduler& Scheduler::Get() {
   static Scheduler* const scheduler = new Scheduler;
@@ -209,7 +229,8 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
   Node& node = *work.node;
   const bool sampled = pace_.Sampled();
   // The walking thread reads in entry order, so that it can hand back the rest.
-  const bool sorted = pace_.Now().inodeOrder && !tWalking;
+  const std::size_t count = work.end - work.begin;
+  const bool sorted = pace_.Now().inodeOrder && !tWalking && count <= tuning::kCpuChunk;
   // While the walking thread reads itself, it takes a helper's entries when
   // their whole range is done; waking it for each would cost more than the
   // reads. While it only waits, each entry counts.
@@ -218,8 +239,7 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
       perEntry ? std::memory_order_seq_cst : std::memory_order_release;
   const unsigned crowd = node.sizing;  // size reads of this folder running, this one included
   lock.unlock();
-  const std::size_t count = work.end - work.begin;
-  std::uint32_t order[tuning::kCpuChunk];  // no work item is larger
+  std::uint32_t order[tuning::kCpuChunk];
   if (sorted) {
     std::iota(order, order + count, static_cast<std::uint32_t>(work.begin));
     std::sort(order, order + count, [&](std::uint32_t a, std::uint32_t b) {

@@ -1,19 +1,16 @@
-// The read-ahead scheduler: the threads, the one lock, and the waits. Which
-// read runs next is the WorkTree's (work.h); how many read and who is the
-// PaceControl's (pace.h). One per process.
+// The read-ahead's threads, its one lock and its waits. Which read runs next
+// is the WorkTree's (work.h); how many read and who, the PaceControl's
+// (pace.h). One per process, never destroyed.
 //
 // Threads, and what each owns:
-//  - The walking thread (the one with read-ahead listings open) makes and
-//    closes the levels, takes children and waits for entries and listings,
-//    reading itself only while the pace says so, else calling the wait hook
-//    every few milliseconds with the lock let go.
+//  - The walking thread (with read-ahead listings open) makes and closes the
+//    levels, takes children and waits for entries and listings, reading
+//    itself only while the pace says so, else calling the wait hook every
+//    few milliseconds with the lock let go. It is woken for the one entry or
+//    listing it waits for, not for every read.
 //  - Helpers pick the most urgent work and run it without the lock. Started
 //    as the pace first needs them, they sleep between walks and are never
-//    joined: the scheduler is never destroyed, so a helper still blocked in
-//    a read when the program ends finds everything it uses in place.
-//  - Wake-ups decided under the lock are sent once it is let go (Lock); the
-//    walking thread, while it only waits, is woken for the one entry or
-//    listing it waits for, not for every read.
+//    joined: one still blocked in a read at exit finds all it uses in place.
 #pragma once
 
 #include <atomic>
@@ -58,12 +55,10 @@ class Scheduler {
  private:
   using Clock = std::chrono::steady_clock;
 
-  // The scheduler's lock. Wake-ups asked for while it is held are sent once
-  // it is let go: a thread woken by a holder only blocks on the lock again,
-  // and a holder that the thread it woke preempts keeps every other thread
-  // waiting for the lock (with dozens of helpers on two CPUs, a quarter of
-  // their time went to that). Before a thread waits on a condition it sends
-  // them itself (SendDue), still holding the lock, which it lets go at once.
+  // The lock. Wake-ups asked for while it is held are sent once it is let go
+  // (or by SendDue just before a wait lets it go): a thread woken by a holder
+  // only blocks on the lock, and a holder it preempts keeps every other
+  // waiting (a quarter of the helpers' time, with dozens on two CPUs).
   class Lock : public std::unique_lock<Mutex> {
    public:
     explicit Lock(Scheduler& scheduler) : unique_lock(scheduler.mutex_), scheduler_(scheduler) {}
@@ -91,26 +86,22 @@ class Scheduler {
   }
   void SendDue() { Send(std::exchange(wakeHelper_, false), std::exchange(wakeWalker_, false)); }
 
-  // A child process has only the thread that forked: no helper, nobody
-  // waiting. It starts helpers of its own when it walks.
+  // A forked child has no helper and nobody waiting; it starts its own.
   void AfterForkInChild();
 
   // False when another thread walks with read-ahead, or it is off.
   bool StartWalk();
   void EndWalk() { walking_ = tWalking = false; }
 
-  // Has `node` read (by a helper, or by the walking thread where the pace
-  // lets it) and, when it can be listed, opens it as the innermost level;
-  // `taken` learns where it is open further up when it was cut short as a
-  // cycle, and whether it could not be opened. A level whose wait was
-  // stopped by the hook yields nothing.
+  // Has `node` read and, when listed, opens it as the innermost level;
+  // `taken` learns of a cycle and of a folder that could not be opened. A
+  // level whose wait the hook stopped yields nothing.
   std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock, TakenChild* taken,
                                         bool walkerMayRead = true);
 
-  // Waits on the walking thread until `done`. Where the pace lets the
-  // walking thread read it runs the most urgent work meanwhile, else it
-  // sleeps; either way it calls the wait hook every few milliseconds. False
-  // when the hook asked to stop.
+  // Waits on the walking thread until `done`, running the most urgent work
+  // meanwhile where the pace lets it, and calling the wait hook every few
+  // milliseconds. False when the hook asked to stop.
   template <typename Done>
   bool WaitAsWalker(Lock& lock, Done done, bool mayRead = true);
 
@@ -136,8 +127,7 @@ class Scheduler {
   // A helper works while a walk is open and the pace counts it in.
   void HelperMain(unsigned index);
 
-  // Everything below is guarded by mutex_ except the atomics; a node's reads
-  // run without it (see node.h).
+  // Guarded by mutex_ but for the atomics; a node's reads run without it.
   Mutex mutex_;
   CondVar changed_;      // helpers that the pace counts in wait on it
   CondVar parked_;       // the others, and all between walks

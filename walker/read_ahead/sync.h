@@ -1,10 +1,9 @@
-// The one lock and the condition variables of the scheduler. On POSIX the
-// standard ones. On Windows the system's own slim lock and condition
-// variable: the standard ones of mingw-w64's thread library wait through
-// kernel objects, and under wine every such wait goes through its server,
-// which stands still while any thread opens a file on a slow share, so the
-// walking thread would miss its turns to let window events through. No
-// Windows header here: both system types are one pointer, kept as such.
+// The scheduler's lock and condition variables: the standard ones on POSIX,
+// the system's slim ones on Windows. mingw-w64's standard ones wait through
+// kernel objects, which under wine go through its server; that stands still
+// while any thread opens a file on a slow share, and the walking thread
+// would miss its turns to let window events through. Both system types are
+// one pointer, kept as such, so no Windows header is needed here.
 #pragma once
 
 #include <chrono>

@@ -1,30 +1,24 @@
 // Which read runs next, and what is read ahead at all: the tree of listings
-// below the walk's open folders, the order in which its reads are picked,
-// the children dropped when the walk passes them, and the bounds on what
-// is held. No threads and no lock of its own: the scheduler (scheduler.h)
-// holds its lock around every call.
+// below the walk's open folders, the order its reads are picked in, the
+// children dropped when the walk passes them, and the bounds. No threads and
+// no lock of its own: the scheduler holds its lock around every call.
 //
 // Contract:
-//  - Levels are opened and closed in strict nesting, as the walk's listings.
+//  - Levels open and close in strict nesting, as the walk's listings.
 //  - Pick gives the most urgent work: what the walk waits for (the node it
-//    demands, then the innermost open listing's own sizes), then, from the
-//    innermost open listing outwards, the folders read ahead below it in
-//    the order the walk will enter them, and their sizes. Spread, it first
-//    looks for sizes of folders that no size read runs in, and crowds a
-//    folder only when no other has work. It looks below
-//    the children of an open listing only while the walk goes down rather
-//    than passing folders over, so a listing whose subfolders are all
-//    skipped wastes one level of reads at most.
-//  - A child that a level handed out and that the walk passed over is
-//    cancelled, with everything read ahead below it; so is everything below
-//    a level when it closes. Cancelled nodes are handed to the caller, to be
-//    freed once the lock is let go.
-//  - A folder is read ahead only while the listings alive stay under the
-//    walk's byte bound and descriptors remain; one refused so is read only
-//    when the walk demands it. A demanded folder is read whatever the bounds.
-//  - TakeNewWork says whether the calls since it was last asked made work
-//    that a helper might take (children added below a listing, a read held
-//    back for want of room that may start now).
+//    demands, then the innermost listing's sizes), then, from the innermost
+//    listing outwards, the folders below it in walk order and their sizes.
+//    Spread, it first looks for sizes of folders no size read runs in. It
+//    looks below the children of a listing only while the walk goes down, so
+//    a listing whose subfolders are all skipped wastes one level of reads.
+//  - A child handed out and passed over is cancelled with all below it; so
+//    is all below a level when it closes. Cancelled nodes go to the caller,
+//    to be freed once the lock is let go.
+//  - A folder is read ahead only while listings alive stay under the byte
+//    bound and descriptors remain; one refused so is read only on demand,
+//    and a demanded folder whatever the bounds.
+//  - TakeNewWork says whether the calls since it was last asked made work a
+//    helper might take.
 #pragma once
 
 #include <cstddef>
@@ -48,8 +42,7 @@ class WorkTree {
  public:
   // A walk starts, with these bounds for what it reads ahead.
   void Start(std::size_t maxBytes, std::size_t maxDescriptors);
-  // Children read ahead below each open listing, sizes per work item, and
-  // whether size reads go one a folder while other folders have work.
+  // Children read ahead per open listing, sizes per item, and spreading.
   void Shape(std::size_t window, std::size_t chunk, bool spread);
 
   // The walk needs `node` now (or no longer, with none).
@@ -59,13 +52,13 @@ class WorkTree {
   // `node` opened as the innermost listing; its first children are read ahead.
   void Open(std::shared_ptr<Node> node);
   // The node read ahead for `from`'s child `handed` (an index into its
-  // children), which the walk enters now; none when it was not read ahead.
+  // children), which the walk enters now; none if not read ahead.
   std::shared_ptr<Node> TakeHanded(Node& from, std::size_t handed);
   // The walk went on past `node`'s child `handed`: unless taken, it is
   // dropped, with those before it, and the next ones read ahead instead.
   void PassHanded(Node& node, std::size_t handed, std::vector<std::shared_ptr<Node>>& dropped);
   // The innermost listing closes; `ended` when the walk stopped waiting for
-  // it, so that reads of it stop too.
+  // it, so its reads stop too.
   void Close(bool ended, std::vector<std::shared_ptr<Node>>& dropped);
   bool Empty() const { return levels_.empty(); }
   bool TakeNewWork() { return std::exchange(newWork_, false); }

@@ -1,6 +1,5 @@
-// What the read-ahead asks of a Linux system besides the reads (see
-// walker/read_ahead/platform.h): the thread's CPU clock and its scheduler
-// statistics, the affinity mask, the descriptor limit, sysfs, and niceness.
+// What the read-ahead asks of Linux besides the reads (platform.h): thread
+// clocks and scheduler statistics, affinity, descriptors, sysfs, niceness.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -23,12 +22,10 @@
 namespace tallyroot::platform {
 namespace {
 
-// A helper lives as long as the process and reads its scheduler statistics
-// for many sampled reads: it keeps them open and reads them again at offset
-// 0, since opening them each time cost more than all the rest of the timing.
-// Other threads open them for each reading, so that nothing stays open, or
-// registered for the thread's end, after they are gone. A helper never
-// forks, so a descriptor kept is always its own thread's.
+// A helper, which lives as long as the process and never forks, keeps its
+// scheduler statistics open: opening them for each sampled read cost more
+// than all the rest of the timing. Other threads open them for each reading,
+// so that nothing stays open after they are gone.
 thread_local bool tKeepsStatistics = false;
 thread_local int tStatistics = -1;
 
