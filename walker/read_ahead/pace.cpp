@@ -62,6 +62,7 @@ bool PaceControl::NoteDevice(std::uint64_t device, bool rotational, bool remote)
     rotational_ = rotational;
     remote_ = remote;
     latencyBound_ = false;
+    secondsPerSizeRead_.reset();
     wall_ = cpu_ = 0;
     seeks_ = SeekCheck();
   }
@@ -86,8 +87,9 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
     if (seeks_.Seeks() == false) rotational_ = false;
   }
   if (!listing && reads > 0) {
-    secondsPerSizeRead_ +=
-        (cost.wallSeconds / double(reads) - secondsPerSizeRead_) * kSizeReadWeight;
+    const double perRead = cost.wallSeconds / double(reads);
+    secondsPerSizeRead_ =
+        secondsPerSizeRead_.value_or(perRead) * (1 - kSizeReadWeight) + perRead * kSizeReadWeight;
     spread_.Add(cost.wallSeconds, reads, crowd);
   }
   // CPU time is summed as measured, not cut at each read's wall time: with a
@@ -119,7 +121,11 @@ bool PaceControl::Decide() {
   const bool remote = held_ == ReadPace::Measured && remote_;
   // Compared with the previous pace, so that it does not flap at a boundary.
   const bool waiting = share ? *share > (pace_.waitsOnDevice ? kCpuBelow : kWaitingAbove) : remote;
-  latencyBound_ = latencyBound_ || remote || (share && *share > kLatencyBoundAbove);
+  // Not while a disk may still seek, and not where sizes come quickly from
+  // blocks read with the folders: that is a cold local disk.
+  latencyBound_ = latencyBound_ || remote ||
+                  (!rotational_ && share && *share > kLatencyBoundAbove &&
+                   secondsPerSizeRead_.value_or(0) > kLatencySizeReadSeconds);
   Pace next;
   next.helpers = cpuHelpers_;
   if (!waiting) {
@@ -138,7 +144,8 @@ bool PaceControl::Decide() {
     // Where the folders wait but their entries' sizes come from memory (a
     // cold local disk reads a block of inodes at once), sizes are read in
     // larger items, so that handing them out costs less than reading.
-    const double entries = std::min(kItemSeconds / secondsPerSizeRead_, double(kCpuChunk));
+    const double entries =
+        std::min(kItemSeconds / secondsPerSizeRead_.value_or(0.001), double(kCpuChunk));
     next.chunk = 1;
     while (double(next.chunk * 2) <= entries) next.chunk *= 2;
     // A size read's cost wanders around its typical value: a chunk one step

@@ -122,7 +122,7 @@ class PaceControl {
   double wall_ = 0, cpu_ = 0;  // recent read time, and the CPU time in it
   SeekCheck seeks_;
   FolderSpread spread_;
-  double secondsPerSizeRead_ = 0.001;  // of late
+  std::optional<double> secondsPerSizeRead_;  // of late; none before the first
   unsigned unsampled_ = 0;
   bool sampleNext_ = true;
   Pace pace_;

@@ -2,7 +2,7 @@
 // walker/read_ahead/platform.h). A thread's CPU time comes from
 // GetThreadTimes, which counts in clock ticks (about 15.6 ms): far longer
 // than a read, so the blocked share sums it over many reads before it
-// decides (cost.h). The time a thread waited for a CPU is not told.
+// decides (pace.h). The time a thread waited for a CPU is not told.
 #include <windows.h>
 
 #include <bit>
