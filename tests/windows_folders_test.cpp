@@ -116,7 +116,7 @@ TEST(WindowsPaths, NamesEndingInADotOrASpaceListTheirOwnFolder) {
 
 // Linux symbolic links made through wine, which shows each as a plain folder,
 // as a Samba share shows a link it follows itself. Removed with the object,
-// before the fixture, which would follow them; none where not under wine.
+// before the fixture, which cannot remove them; none where not under wine.
 class ServerLinks {
  public:
   // A link `link` to `target`, both Windows paths; false if none was made.
