@@ -47,9 +47,9 @@ std::vector<std::string> Walk(const std::string& folder, int mode,
   return gSeen;
 }
 
-// What a mode must report, from the file system's own listing: a mode is
-// 3 * kind (files, folders, both) + scope (deep, here, below); folders whose
-// names begin with "." are never reported nor entered; links are files.
+// What a mode must report, from the file system's own listing: a mode is 3 *
+// kind (files, folders, both) + scope (deep, here, below); folders named ".*"
+// are never reported nor entered; links are files.
 void Expect(const std::string& folder, int mode, bool top, std::vector<std::string>& out) {
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
@@ -94,8 +94,7 @@ TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
                      FindFiles(OnEntry, nullptr, FoundEntry.FullPath, AllHere, gAbort);
                  }),
             deep);
-  // Whatever a callback walks in between (elsewhere, further down, its own
-  // folder), the entries after it read as without it.
+  // Whatever a callback walks in between, the entries after it read as without it.
   static std::string elsewhere;
   elsewhere = tree.Path("d3/d4");
   EXPECT_EQ(Walk(tree.Root(), AllDeep,
@@ -166,10 +165,8 @@ std::pair<std::uintptr_t, std::uintptr_t> ThreadStack() {
 #endif
 }
 
-// A chain deeper than the levels a walk takes on its thread's own stack: the
-// deeper ones run on the large stack, outside that thread's stack, and the
-// walk reaches the bottom. (A chain far deeper than any thread's stack, on
-// Linux: hostile_tree_test.)
+// Levels past those a walk takes on its thread's own stack run on the large
+// stack, and the walk reaches the bottom (far deeper, on Linux: hostile_tree_test).
 TEST(FindFiles, LevelsBeyondTheFirstHundredsRunOnTheLargeStack) {
   constexpr int kLevels = 600;  // a hundred past them: each costs wine a path lookup per level
   FixtureTree tree;
@@ -188,8 +185,8 @@ TEST(FindFiles, LevelsBeyondTheFirstHundredsRunOnTheLargeStack) {
 }
 
 #if !defined(_WIN32)
-// The deep chains' cycle check against a map, through growth and removals in
-// any order (which shift later slots back).
+// The deep chains' cycle check against a map, through adds and removals in any
+// order (which shift later slots back).
 TEST(FolderIdIndex, FindsWhatIsHeldThroughAddsAndRemovals) {
   using tallyroot::platform::posix::FolderId;
   using tallyroot::platform::posix::kNoCycle;

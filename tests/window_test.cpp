@@ -19,19 +19,19 @@ const QString kSepText(QChar(platform::kSeparator));
 // A name that is markup; Windows takes no "<" or ">" in names.
 const std::string kMarkupName = platform::kSeparator == '/' ? "<i>x</i>" : "&amp;x";
 
-// The example in twips, on the real window: at 96 dpi a pixel is 15 twips.
+// The layout's rules, in twips on the real window: at 96 dpi a pixel is 15 twips.
 TEST(Window, LaysOutItsControlsAndKeepsItsSizeWithinLimits) {
   Form1 form;
   form.show();
   ASSERT_EQ(form.logicalDpiX(), 96);
   const auto at = [&](const char* name) { return form.findChild<QWidget*>(name)->geometry(); };
-  EXPECT_EQ(form.size(), QSize(4380, 2625) / 15);
+  const QSize created = form.size();  // the least; twice the screen the most
+  EXPECT_EQ(created, QSize(4380, 2625) / 15);
   EXPECT_EQ(QList<int>({at("Label1").width(), at("Text1").width(), at("Command1").x(),
                         at("Command1").width(), at("ListView1").width(), at("ListView1").height(),
                         at("Command2").x(), at("Command2").height()}),
             QList<int>({4380 / 15, 3285 / 15, 3285 / 15, 1095 / 15, 4005 / 15, 2145 / 15, 4005 / 15,
                         2145 / 15}));
-  const QSize created = form.size();  // the least; twice the screen the most
   form.resize(created / 2);
   EXPECT_EQ(form.size(), created);
   form.resize(100000, 100000);
@@ -79,10 +79,9 @@ TEST(Window, LoadsTrimmedPathsGoesDownAndUpButNeverAboveTheRoot) {
   EXPECT_EQ(w.Where(), QStringList({root, "", ""}));
 }
 
-// What a screen reader hears through Qt's accessibility interface (which
-// AT-SPI and UI Automation read): a German name for every control, the root
-// label with its path, and each cell under its column header, sizes and
-// shares as numbers; the cells still show their fixed-width texts.
+// What a screen reader hears through Qt's accessibility interface: a German
+// name for every control, the root label with its path, and each cell under
+// its column header, sizes and shares as numbers.
 TEST(Window, ScreenReadersHearWhatEachControlIsAndNumbers) {
   FixtureTree tree;
   tree.File("a.txt", 1234), tree.File("Sub/b.bin", 100), tree.File("Sub/c", 7);
@@ -91,9 +90,9 @@ TEST(Window, ScreenReadersHearWhatEachControlIsAndNumbers) {
     const QAccessibleInterface* control = QAccessible::queryAccessibleInterface(object);
     return control ? control->text(QAccessible::Name) : QString("(none)");
   };
-  const QStringList unnamed = {name(w.path), name(w.load), name(w.view), name(w.up), name(w.root)};
-  EXPECT_EQ(unnamed, QStringList({"Pfad des Ordners", "Ordner laden", "Inhalt des Ordners",
-                                  "Zum übergeordneten Ordner", "Kein Ordner geladen"}));
+  EXPECT_EQ(QStringList({name(w.path), name(w.load), name(w.view), name(w.up), name(w.root)}),
+            QStringList({"Pfad des Ordners", "Ordner laden", "Inhalt des Ordners",
+                         "Zum übergeordneten Ordner", "Kein Ordner geladen"}));
   w.Load(tree.Root());
   EXPECT_EQ(name(w.root), "Geladener Ordner: " + NameToText(tree.Root()) + kSepText);
   QAccessibleTableInterface* const table =
@@ -128,9 +127,8 @@ TEST(Window, ScreenReadersHearWhatEachControlIsAndNumbers) {
                                             "Anteil von Root: 0,52 %"}));
 }
 
-// Up stops at the root, and a drive's root or a share is as high as a root
-// goes: "C:\" and "\\server\share\" have no parent to list. Written with
-// Windows' separator, and the same decisions with this platform's.
+// A drive's root or a share is as high as a root goes: "C:\" and
+// "\\server\share\" have no parent. With this platform's separator too.
 TEST(Window, UpStopsAtTheRootADriveRootAndAShare) {
   const auto p = [](QString windows) {
     return windows.replace(u'\\', QChar(platform::kSeparator));
@@ -149,8 +147,8 @@ TEST(Window, UpStopsAtTheRootADriveRootAndAShare) {
     EXPECT_EQ(UpTarget(p(path), p(root)), up) << path.toStdString();
 }
 
-// A click on a header during a listing takes effect at its end, a double-click
-// on a row none; a second click on a header sorts the other way.
+// A header click during a listing takes effect at its end, a double-click on a
+// row none; a second click on a header sorts the other way.
 TEST(Window, ClicksDuringAListing) {
   FixtureTree tree;  // folders only, and a listing long enough for events to arrive during it
   for (int i = 0; i < 3000; ++i) tree.File("big/f" + std::to_string(i), i);
@@ -180,10 +178,9 @@ TEST(Window, ClicksDuringAListing) {
   EXPECT_EQ(w.view->header()->sortIndicatorOrder(), Qt::AscendingOrder);
 }
 
-// Paths pasted into the path box that cannot be listed: no rows, the
-// controls come back, and the cache gains at most the "0" its rules call for.
-// Linux lists a relative path as it is; Windows makes it absolute against
-// the working folder when "load" is pressed ("\x" against its drive).
+// Paths that cannot be listed: no rows, the controls come back, the cache
+// gains at most the "0" its rules call for. Windows makes a relative path
+// absolute against the working folder when "load" is pressed ("\x": its drive).
 TEST(BadInput, ListsNothing) {
   FixtureTree tree;
   tree.File("real/file", 5);

@@ -1,8 +1,5 @@
-// The Windows listing's decisions over recorded entry data, on every platform:
-// names between UTF-16 and WTF-8, the long-path form, what an entry counts as,
-// which paths go to the system as they are, what a typed path becomes, which
-// folders of a WSL share count as empty, and the search form a volume takes.
-// Real folders on Windows: windows_folders_test.
+// The Windows listing's decisions over recorded data, on every platform: names,
+// paths, entries and search forms. Real folders: windows_folders_test.
 #include <gtest/gtest.h>
 
 #include <QString>
@@ -26,6 +23,7 @@ std::u16string Wide(std::string_view bytes) {
   AppendWide(out, bytes);
   return out;
 }
+std::string Ascii(std::u16string_view path) { return std::string(path.begin(), path.end()); }
 
 // Each name, its WTF-8 bytes and back; valid names read as their characters,
 // and every name comes back from the list's text as the same bytes.
@@ -56,54 +54,53 @@ TEST(WindowsNames, ConvertBothWaysAndKeepUnpairedSurrogates) {
   EXPECT_EQ(Wide("\xC0\xAF"), (std::u16string{char16_t(0xFFFD), char16_t(0xFFFD)}));
 }
 
-TEST(WindowsNames, LongPathFormOfDrivesSharesAndPathsAlreadyInIt) {
-  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
-      {u"C:\\", u"\\\\?\\C:\\"},
-      {u"C:\\Users\\x\\", u"\\\\?\\C:\\Users\\x\\"},
-      {u"\\\\server\\share\\", u"\\\\?\\UNC\\server\\share\\"},
-      {u"\\\\server\\share\\a\\b\\", u"\\\\?\\UNC\\server\\share\\a\\b\\"},
-      {u"\\\\?\\C:\\long\\", u"\\\\?\\C:\\long\\"},
-      {u"\\\\?\\UNC\\server\\share\\", u"\\\\?\\UNC\\server\\share\\"},
-      {u"\\\\.\\pipe\\", u"\\\\.\\pipe\\"},
-  };
-  for (const auto& [full, expected] : cases) EXPECT_EQ(LongPath(full), expected);
+// The long form of drives, shares and paths already in it; typed paths
+// without Explorer's quotes ("Copy as path") and with "\" for "/".
+TEST(WindowsPaths, LongFormsAndTypedPaths) {
+  for (const auto& [full, expected] : std::vector<std::pair<std::u16string, std::u16string>>{
+           {uR"(C:\)", uR"(\\?\C:\)"},
+           {uR"(\\server\share\a\)", uR"(\\?\UNC\server\share\a\)"},
+           {uR"(\\?\C:\long\)", uR"(\\?\C:\long\)"},
+           {uR"(\\?\UNC\server\share\)", uR"(\\?\UNC\server\share\)"},
+           {uR"(\\.\pipe\)", uR"(\\.\pipe\)"}})
+    EXPECT_EQ(LongPath(full), expected) << Ascii(full);
+  for (const auto& [typed, path] : std::vector<std::pair<std::u16string, std::u16string>>{
+           {uR"("C:\Program Files\x")", uR"(C:\Program Files\x)"},
+           {uR"("C:/x/")", uR"(C:\x\)"},
+           {uR"("")", u""},
+           {uR"(")", uR"(")"},  // not a pair: left to the system
+           {uR"("C:\x)", uR"("C:\x)"},
+           {uR"(//server/share)", uR"(\\server\share)"}})
+    EXPECT_EQ(UnquotedPath(typed), path) << Ascii(typed);
 }
 
 // Paths the program made (a root, then names the file system gave) go to the
 // system as they are, trailing dots and spaces of names included; any other
-// path is made absolute by the system first.
-TEST(WindowsPaths, OnlyFullyQualifiedPathsGoAsTheyAre) {
-  const auto as = [](std::u16string_view path) { return IsFullyQualified(path); };
+// path is made absolute by the system first. Of a WSL share, the kernel's
+// folders at its root count as empty.
+TEST(WindowsPaths, WhichPathsGoAsTheyAreAndWhichAreWslKernelFolders) {
   for (const std::u16string_view path :
-       {u"C:\\", u"c:\\x\\foo.\\", u"C:\\x\\baz..\\", u"C:\\x\\ y \\", u"C:\\x\\...\\",
-        u"\\\\server\\share\\", u"\\\\server\\share\\a.\\", u"\\\\?\\C:\\x\\.\\",
-        u"\\\\.\\pipe\\"}) {
-    EXPECT_TRUE(as(path)) << std::string(path.begin(), path.end());
-  }
+       {uR"(C:\)", uR"(c:\x\foo.\)", uR"(C:\x\baz..\)", uR"(C:\x\ y \)", uR"(C:\x\...\)",
+        uR"(\\server\share\)", uR"(\\server\share\a.\)", uR"(\\?\C:\x\.\)", uR"(\\.\pipe\)"})
+    EXPECT_TRUE(IsFullyQualified(path)) << Ascii(path);
   for (const std::u16string_view path :
-       {u"", u"x\\", u"C:x\\", u"\\x\\", u"C:/x/", u"C:\\x/y\\", u"C:\\x\\..\\y\\", u"C:\\x\\.\\",
-        u"C:\\x\\\\y\\", u"\\\\server\\", u"\\\\server\\\\x\\", u"1:\\x\\"}) {
-    EXPECT_FALSE(as(path)) << std::string(path.begin(), path.end());
-  }
+       {u"", uR"(x\)", uR"(C:x\)", uR"(\x\)", u"C:/x/", uR"(C:\x/y\)", uR"(C:\x\..\y\)",
+        uR"(C:\x\.\)", uR"(C:\x\\y\)", uR"(\\server\)", uR"(\\server\\x\)", uR"(1:\x\)"})
+    EXPECT_FALSE(IsFullyQualified(path)) << Ascii(path);
+  for (const std::u16string_view path :
+       {uR"(\\?\UNC\wsl.localhost\Ubuntu\proc\)", uR"(\\?\UNC\wsl$\Debian\sys\)",
+        uR"(\\?\UNC\WSL.LOCALHOST\Ubuntu\dev\)", uR"(\\?\UNC\Wsl$\x\proc)"})
+    EXPECT_TRUE(IsWslKernelFolder(path)) << Ascii(path);
+  for (const std::u16string_view path :
+       {uR"(\\?\UNC\wsl.localhost\Ubuntu\)", uR"(\\?\UNC\wsl.localhost\Ubuntu\home\proc\)",
+        uR"(\\?\UNC\wsl.localhost\Ubuntu\Proc\)", uR"(\\?\UNC\wsl.localhost\Ubuntu\procs\)",
+        uR"(\\?\UNC\server\share\proc\)", uR"(\\?\C:\proc\)", uR"(\\?\UNC\wsl$\proc\)"})
+    EXPECT_FALSE(IsWslKernelFolder(path)) << Ascii(path);
 }
 
-TEST(WindowsPaths, TypedPathsLoseTheirQuotesAndTakeSlashes) {
-  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
-      {u"\"C:\\Program Files\\x\"", u"C:\\Program Files\\x"},  // Explorer's "Copy as path"
-      {u"C:/x/y/", u"C:\\x\\y\\"},
-      {u"\"C:/x\"", u"C:\\x"},
-      {u"\"\"", u""},
-      {u"\"", u"\""},  // not a pair: left to the system
-      {u"\"C:\\x", u"\"C:\\x"},
-      {u"//server/share", u"\\\\server\\share"},
-  };
-  for (const auto& [typed, path] : cases) EXPECT_EQ(UnquotedPath(typed), path);
-}
-
-// A recorded file system: each folder's names, and whether it tells letter
-// case apart. Elsewhere names compare as NTFS compares them, one UTF-16 unit
-// at a time through a simple upper-case table (so "ß" is not "SS", and
-// "Maße" is not "MASSE"); an 8.3 short name finds its long name.
+// A recorded file system: each folder's names, and whether it tells case
+// apart; elsewhere names compare as NTFS does, unit by unit through a simple
+// upper-case table ("Maße" is not "MASSE"); an 8.3 short name finds its name.
 struct RecordedFolders {
   struct Folder {
     bool caseSensitive;
@@ -137,8 +134,7 @@ struct RecordedFolders {
 };
 
 // Typed paths take each folder's stored name, so that the size cache's exact
-// keys meet; a folder that tells case apart keeps "A" and "a" apart, and
-// names NTFS keeps apart stay as typed.
+// keys meet; names the file system keeps apart stay as typed.
 TEST(WindowsPaths, TypedPathsTakeTheCaseTheFileSystemStores) {
   RecordedFolders fs;
   fs.folders[u"\\\\?\\C:\\"] = {false, {u"Data", u"Program Files"}, {u"", u"PROGRA~1"}};
@@ -160,29 +156,13 @@ TEST(WindowsPaths, TypedPathsTakeTheCaseTheFileSystemStores) {
       {u"c:\\", u"C:\\"},
       {u"\\\\.\\pipe\\x\\", u"\\\\.\\pipe\\x\\"},
   };
-  for (const auto& [full, stored] : cases) {
-    EXPECT_EQ(StoredCase(full, std::ref(fs)), stored) << std::string(full.begin(), full.end());
-  }
-  // In the folder that tells case apart the typed "A" and "a" stay two
-  // folders, and either was looked up only there.
+  for (const auto& [full, stored] : cases)
+    EXPECT_EQ(StoredCase(full, std::ref(fs)), stored) << Ascii(full);
+  // Where case tells apart, "A" and "a" stay two folders, each looked up only there.
   fs.lookups = 0;
   EXPECT_NE(StoredCase(std::u16string(u"C:\\Data\\CS\\a\\"), std::ref(fs)),
             StoredCase(std::u16string(u"C:\\Data\\CS\\A\\"), std::ref(fs)));
   EXPECT_EQ(fs.lookups, 6);
-}
-
-TEST(WindowsPaths, KernelFoldersOfAWslShareAreEmpty) {
-  for (const std::u16string_view path :
-       {u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\proc\\", u"\\\\?\\UNC\\wsl$\\Debian\\sys\\",
-        u"\\\\?\\UNC\\WSL.LOCALHOST\\Ubuntu\\dev\\", u"\\\\?\\UNC\\Wsl$\\x\\proc"}) {
-    EXPECT_TRUE(IsWslKernelFolder(path)) << std::string(path.begin(), path.end());
-  }
-  for (const std::u16string_view path :
-       {u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\", u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\home\\proc\\",
-        u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\Proc\\", u"\\\\?\\UNC\\wsl.localhost\\Ubuntu\\procs\\",
-        u"\\\\?\\UNC\\server\\share\\proc\\", u"\\\\?\\C:\\proc\\", u"\\\\?\\UNC\\wsl$\\proc\\"}) {
-    EXPECT_FALSE(IsWslKernelFolder(path)) << std::string(path.begin(), path.end());
-  }
 }
 
 // A server that refuses the fast form of search with one of the errors that
@@ -192,8 +172,7 @@ TEST(WindowsSearch, AVolumeThatRefusesTheFastFormIsSearchedInThePlainForm) {
   PlainSearchVolumes<std::u16string> plain;
   std::vector<std::string> calls;  // "fast" or "plain", each call
   std::uint32_t error = 0;
-  // A server that refuses the fast form on `refusing` with `refusal`, and
-  // has no folder "missing".
+  // Refuses the fast form on `refusing` with `refusal`; has no folder "missing".
   const auto search = [&](std::u16string_view pattern, std::u16string_view refusing,
                           std::uint32_t refusal) {
     return OpenSearch<std::u16string>(
