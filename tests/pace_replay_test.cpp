@@ -148,20 +148,24 @@ TEST(FolderSpreadTest, FoldersWhoseReadsRunInTurnAreToldFromThoseThatRunSideBySi
   }
 }
 
-// A disk that calls itself rotational: a real head waits milliseconds for
-// each listing, and keeps two readers; a virtual disk's listings wait a
-// fraction of one, and it is read as any device from its 16th listing on.
+// A disk that calls itself rotational: a real head waits 4 to 12 ms for a
+// listing and keeps two readers in inode order; a virtual disk's listings
+// wait 0.15 to 0.6 ms, and it is read as any disk once 16 have waited. A
+// third of the listings come from a cache either way and decide nothing.
 TEST(PaceReplayRotational, TheSeekCheckDecidesTheReaders) {
-  for (const auto& [blocked, seeks] : {std::pair(0.0003, false), std::pair(0.004, true)}) {
+  for (const bool seeks : {false, true}) {
     PaceControl pace(0, 64);
     pace.StartWalk(ReadPace::Measured, 1);
     pace.NoteDevice(3, true, false);
-    for (int listing = 0; listing < 100; ++listing)
+    for (int i = 0; i < 100; ++i) {
+      const double blocked = i % 3 == 0 ? (seeks ? 0.0003 : 0.0)
+                             : seeks    ? 0.004 + 0.0005 * (i % 16)
+                                        : 0.00015 + 0.00003 * (i % 16);
       pace.NoteRead({blocked + 0.0001, 0.0001, 0}, 1, true);
+    }
     EXPECT_TRUE(pace.Now().waitsOnDevice);
-    EXPECT_EQ(pace.Now().inodeOrder, seeks) << blocked;
-    EXPECT_EQ(pace.Now().helpers, seeks ? tuning::kRotationalReaders : tuning::kDeviceReaders)
-        << blocked;
+    EXPECT_EQ(pace.Now().inodeOrder, seeks);
+    EXPECT_EQ(pace.Now().helpers, seeks ? tuning::kRotationalReaders : tuning::kDeviceReaders);
   }
 }
 

@@ -87,20 +87,6 @@ TEST(ReadPace, ReadsThatWaitOnTheDeviceGetMoreReadersAndTheWindowsThreadWaits) {
   EXPECT_EQ(Fed(false, false, 1).Reads(0.97, 0.002).helpers, 1u);
 }
 
-TEST(ReadPace, ARotationalDiskWhoseReadsWaitLessThanAHeadSeeksIsReadAsAny) {
-  const auto seeks = [](auto blocked) {
-    SeekCheck check;
-    for (int listing = 0; listing < 40; ++listing) check.Add(blocked(listing));
-    return check.Seeks();
-  };
-  // Listings answered from the page cache say nothing of the head.
-  EXPECT_FALSE(seeks([](int) { return 0.00001; }).has_value());
-  // A virtual disk: 0.15 to 0.6 ms, a third of them from the cache.
-  EXPECT_EQ(seeks([](int i) { return i % 3 == 0 ? 0.0 : 0.00015 + 0.00003 * (i % 16); }), false);
-  // A disk head: 4 to 12 ms, a third answered from the drive's own cache.
-  EXPECT_EQ(seeks([](int i) { return i % 3 == 0 ? 0.0003 : 0.004 + 0.0005 * (i % 16); }), true);
-}
-
 TEST(ReadPace, CountsTimeOffTheCpuAsBlockedButNotPreemption) {
   PaceControl pace(0, kMaxHelpers);
   const auto add = [&](int reads, ReadCost cost) {
