@@ -11,22 +11,25 @@
 # --warm-mount adds the figures after one walk of the floor through the
 # mount, which the kernel then knows (labelled so). --before BUILD adds
 # another build of Tallyroot (its build folder, window_bench built).
+# --no-other-tools leaves du, ncdu and gdu out at every delay.
 #   bench/fresh_share_bench.sh [--runs N] [--delays "1 5 20"]
 #                              [--shapes "8 20 40 200 flat"] [--all-tools]
-#                              [--warm-mount] [--before BUILD]
+#                              [--no-other-tools] [--warm-mount] [--before BUILD]
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${TALLYROOT_BENCH_BUILD:-$repo/build-bench}
-runs=3 delays="1 5 20" shapes="8 20 40 200 flat" allTools=false warmMount=false before=""
+runs=3 delays="1 5 20" shapes="8 20 40 200 flat" allTools=false otherTools=true warmMount=false
+before=""
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
     --delays) delays=$2; shift 2 ;;
     --shapes) shapes=$2; shift 2 ;;
     --all-tools) allTools=true; shift ;;
+    --no-other-tools) otherTools=false; shift ;;
     --warm-mount) warmMount=true; shift ;;
     --before) before=$(cd "$2" && pwd); shift 2 ;;
-    *) echo "usage: $0 [--runs N] [--delays LIST] [--shapes LIST] [--all-tools] [--warm-mount] [--before BUILD]" >&2
+    *) echo "usage: $0 [--runs N] [--delays LIST] [--shapes LIST] [--all-tools] [--no-other-tools] [--warm-mount] [--before BUILD]" >&2
        exit 2 ;;
   esac
 done
@@ -56,7 +59,7 @@ tools() {
   local delay=$1
   echo "Tallyroot first load|$bin/window_bench"
   [ -n "$before" ] && echo "Tallyroot before|$before/bench/window_bench"
-  if [ "$delay" = 1 ] || $allTools; then
+  if $otherTools && { [ "$delay" = 1 ] || $allTools; }; then
     echo "du -sb|du -sb"
     command -v ncdu >/dev/null && echo "ncdu -0 -o /dev/null|ncdu -0 -o /dev/null"
     command -v gdu >/dev/null && echo "gdu -n -p|gdu -n -p"
