@@ -86,6 +86,17 @@ TEST_F(WorkTreeTest, ThePickFollowsWhatTheWalkNeedsFirst) {
   EXPECT_EQ(Describe(tree.Pick()), "sizes 2..4");
 }
 
+// A walk stopped from the wait hook opens the level it waited for while a
+// helper may still be listing it: nothing is read ahead from the children
+// that helper is writing.
+TEST_F(WorkTreeTest, ALevelStillBeingReadHasNothingReadAheadBelowIt) {
+  const auto reading = Listed({"a/", "b/"});
+  reading->state = State::Reading;
+  tree.Open(reading);
+  EXPECT_TRUE(reading->window.empty());
+  EXPECT_FALSE(tree.TakeNewWork());
+}
+
 // Where a folder's reads run in turn, each folder gets one size read while
 // others have work; a folder is crowded only when none has.
 TEST_F(WorkTreeTest, SpreadSizeReadsGoOneAFolderFirst) {

@@ -134,6 +134,9 @@ bool WorkTree::MayReadAhead(const Node& node) {
 }
 
 void WorkTree::TopUp(Node& node) {
+  // A level whose wait the hook stopped may still be being read by a helper,
+  // which writes its children meanwhile.
+  if (node.state != State::Listed) return;
   const std::size_t before = node.window.size();
   while (node.window.size() < window_ &&
          node.windowStart + node.window.size() < node.children.size()) {
