@@ -230,7 +230,8 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
   const bool sampled = pace_.Sampled();
   // The walking thread reads in entry order, so that it can hand back the rest.
   const std::size_t count = work.end - work.begin;
-  const bool sorted = pace_.Now().inodeOrder && !tWalking && count <= tuning::kCpuChunk;
+  const bool walker = tWalking;  // read once, not for every entry
+  const bool sorted = pace_.Now().inodeOrder && !walker && count <= tuning::kCpuChunk;
   // While the walking thread reads itself, it takes a helper's entries when
   // their whole range is done; waking it for each would cost more than the
   // reads. While it only waits, each entry counts.
@@ -260,7 +261,7 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
       node.ready[at].store(true, publish);
     }
     ++done;
-    if (tWalking && done % tuning::kReadsPerClock == 0) {
+    if (walker && done % tuning::kReadsPerClock == 0) {
       // The walking thread reads while reads are CPU work. One that waits on
       // the device ends its turn: the rest goes back to the helpers, and the
       // walking thread back to letting window events through.
