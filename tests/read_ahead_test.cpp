@@ -13,6 +13,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/support/fixture_tree.h"
@@ -37,6 +38,8 @@ WalkTrace Plain(const std::string& root, const WalkWay& way) {
   ScopedReadAhead off(false);
   return TraceWalk(root, way);
 }
+
+using Clock = std::chrono::steady_clock;
 
 ReadAheadSettings On(unsigned helpers = 2) { return {true, helpers, std::size_t{32} << 20}; }
 
@@ -143,7 +146,6 @@ TEST(ReadAhead, TheWaitHookKeepsBeingCalledOnAShareThatAnswersInSeconds) {
   if (!slow.Skipped().empty()) GTEST_SKIP() << slow.Skipped();
   const std::string root = slow.Root();
 #endif
-  using Clock = std::chrono::steady_clock;
   static Clock::time_point begun, last;
   static Clock::duration longest;
   static bool abort;
@@ -189,7 +191,8 @@ TEST(ReadAhead, WalksTheSameOverSlowStorage) {
 // On a share just mounted the kernel serves a folder's first lookups largely
 // in turn, and the reads in flight spread over folders; the walk is the same
 // all the same, nested as the size analysis walks and by the walker's own
-// descent, each on a mount the kernel knows nothing of.
+// descent, each on a mount the kernel knows nothing of. Its entries each wait
+// a moment, and the wait hook is still called every few milliseconds.
 TEST(ReadAhead, WalksTheSameOnAShareJustMounted) {
   FixtureTree tree;
   for (int folder = 0; folder < 40; ++folder) {
@@ -204,7 +207,14 @@ TEST(ReadAhead, WalksTheSameOnAShareJustMounted) {
     slow.Remount();
     ASSERT_EQ(slow.Skipped(), "");
     ScopedReadAhead on(true);
+    static Clock::time_point last;
+    static Clock::duration longest;
+    last = Clock::now(), longest = {};
+    SetWaitHook(
+        [] { longest = std::max(longest, Clock::now() - std::exchange(last, Clock::now())); });
     EXPECT_EQ(TraceWalk(slow.Root(), {.nested = nested}), plain) << "nested: " << nested;
+    SetWaitHook(nullptr);
+    EXPECT_LT(std::max(longest, Clock::now() - last), std::chrono::milliseconds(50));
     slow.Remount();
   }
 }
@@ -254,7 +264,6 @@ TEST(ReadAhead, AStoppedWalkAndTheProgramEndWithoutWaitingForBlockedReads) {
   Build(tree, 10, 20);
   const SlowMount slow(tree.Root(), 1000);
   if (!slow.Skipped().empty()) GTEST_SKIP() << slow.Skipped();
-  using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
   const std::string report = RunInChild({.seconds = 30}, [&] {
     static Clock::time_point begun;

@@ -14,6 +14,12 @@ namespace {
 
 using std::chrono::duration;
 
+std::chrono::steady_clock::time_point HookDue() {
+  return std::chrono::steady_clock::now() +
+         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+             duration<double>(tuning::kHookIntervalSeconds));
+}
+
 // On with two CPUs or more, with one helper fewer than the CPUs for CPU work.
 ReadAheadSettings DefaultReadAhead() {
   const unsigned cpus = UsableCpus();
@@ -76,6 +82,7 @@ bool Scheduler::ReadsWaitOnDevice() {
 bool Scheduler::StartWalk() {
   if (walking_ || !settings_.on) return false;
   walking_ = tWalking = true;
+  hookDue_ = HookDue();
   work_.Start(settings_.maxBytesAhead, DescriptorCap());
   Follow(pace_.StartWalk(settings_.pace, settings_.helpers));
   StartHelpers();
@@ -136,10 +143,11 @@ std::unique_ptr<ReadAheadLevel> Scheduler::Enter(std::shared_ptr<Node> node, Loc
   return level;
 }
 
+// The hook falls due over all the waits of a walk, not each wait's own: on a
+// share just mounted, where every entry waited a millisecond or two, it was
+// not called for up to 50 ms at a time.
 template <typename Done>
 bool Scheduler::WaitAsWalker(Lock& lock, Done done, bool mayRead) {
-  const auto interval = duration<double>(tuning::kHookIntervalSeconds);
-  Clock::time_point hookDue = Clock::now() + std::chrono::duration_cast<Clock::duration>(interval);
   while (!done()) {
     Work work;
     if (mayRead && pace_.Now().walkerReads) work = work_.Pick();
@@ -149,16 +157,16 @@ bool Scheduler::WaitAsWalker(Lock& lock, Done done, bool mayRead) {
     } else {
       walkerWaiting_.store(true, std::memory_order_seq_cst);
       SendDue();
-      if (!done()) walkerWoken_.wait_until(lock, hookDue);
+      if (!done()) walkerWoken_.wait_until(lock, hookDue_);
       walkerWaiting_.store(false, std::memory_order_relaxed);
     }
     const WaitHook hook = waitHook_.load();
-    if (hook && Clock::now() >= hookDue) {
+    if (hook && Clock::now() >= hookDue_) {
       lock.unlock();
       const bool stop = hook();
       lock.lock();
       if (stop) return done();
-      hookDue = Clock::now() + std::chrono::duration_cast<Clock::duration>(interval);
+      hookDue_ = HookDue();
     }
   }
   return true;

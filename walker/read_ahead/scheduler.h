@@ -138,6 +138,7 @@ class Scheduler {
   bool wakeHelper_ = false;  // wake-ups to send once the lock is let go
   bool wakeWalker_ = false;
   std::atomic<WaitHook> waitHook_{nullptr};
+  Clock::time_point hookDue_;  // the walking thread's alone
   ReadAheadSettings settings_;
   std::atomic<bool> on_;
   bool walking_ = false;  // a thread has read-ahead listings open
