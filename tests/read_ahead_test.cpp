@@ -22,7 +22,6 @@
 #include "walker/read_ahead/node.h"
 
 #if !defined(_WIN32)
-#include "tests/support/child_process.h"
 #include "tests/support/slow_mount.h"
 #endif
 
@@ -254,30 +253,6 @@ TEST(ReadAhead, StopsWhereTheWalkStopsAndHoldsNothingAfterwards) {
     if (threads == SIZE_MAX) threads = Count("task", SIZE_MAX);
     EXPECT_EQ(Count("task", threads), threads);
   }
-}
-
-// A mount whose every request takes a second (a failing share): a walk stopped
-// from its wait hook 100 ms in returns at once, and the program ends waiting
-// only for the one request each helper has in the kernel.
-TEST(ReadAhead, AStoppedWalkAndTheProgramEndWithoutWaitingForBlockedReads) {
-  FixtureTree tree;
-  Build(tree, 10, 20);
-  const SlowMount slow(tree.Root(), 1000);
-  if (!slow.Skipped().empty()) GTEST_SKIP() << slow.Skipped();
-  const Clock::time_point start = Clock::now();
-  const std::string report = RunInChild({.seconds = 30}, [&] {
-    static Clock::time_point begun;
-    static bool abort = false;
-    begun = Clock::now();
-    SetWaitHook([] { abort = abort || Clock::now() - begun > std::chrono::milliseconds(100); });
-    ScopedReadAhead on(On(1));
-    FindFiles([] {}, nullptr, slow.Root(), AllHere, abort);
-    const bool atOnce = Clock::now() - begun < std::chrono::milliseconds(400);
-    std::exit(abort && atOnce ? 0 : 1);  // as a program ends, static destructors included
-    return std::string();
-  });
-  EXPECT_EQ(report, "");
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
 }
 
 #endif
