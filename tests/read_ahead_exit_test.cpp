@@ -25,7 +25,8 @@ using Clock = std::chrono::steady_clock;
 
 TEST(ReadAheadExit, AStoppedWalkAndTheProgramEndWithoutWaitingForBlockedReads) {
   FixtureTree tree;
-  for (int i = 0; i < 20; ++i) tree.File("d" + std::to_string(i % 10) + "/f" + std::to_string(i), i);
+  for (int i = 0; i < 20; ++i)
+    tree.File("d" + std::to_string(i % 10) + "/f" + std::to_string(i), i);
   const SlowMount slow(tree.Root(), 1000);
   if (!slow.Skipped().empty()) GTEST_SKIP() << slow.Skipped();
   const Clock::time_point start = Clock::now();
