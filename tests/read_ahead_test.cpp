@@ -213,7 +213,12 @@ TEST(ReadAhead, WalksTheSameOnAShareJustMounted) {
         [] { longest = std::max(longest, Clock::now() - std::exchange(last, Clock::now())); });
     EXPECT_EQ(TraceWalk(slow.Root(), {.nested = nested}), plain) << "nested: " << nested;
     SetWaitHook(nullptr);
+#if !defined(__SANITIZE_THREAD__)
+    // Under ThreadSanitizer the walking thread's own work between waits and
+    // its takes of the lock, each slowed behind 64 instrumented helpers, went
+    // on for 50 to 120 ms without a wait, and so without a call of the hook.
     EXPECT_LT(std::max(longest, Clock::now() - last), std::chrono::milliseconds(50));
+#endif
     slow.Remount();
   }
 }
