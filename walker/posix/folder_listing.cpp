@@ -166,13 +166,11 @@ int OpenListable(const std::string& folderPath, posix::FolderId& id, std::size_t
   const int fd = OpenFolderAt(folderPath);
   unread = fd < 0;
   if (fd < 0) return -1;
-  struct stat self {};
-  if (fstat(fd, &self) != 0) {
+  if (!posix::ReadFolderId(fd, id)) {
     unread = true;
     close(fd);
     return -1;
   }
-  id = {self.st_dev, self.st_ino};
   const auto idOf = [](const OpenFolder& open) { return open.id; };
   const std::span<const OpenFolder> scanned(tOpenFolders.data(),
                                             std::min(tOpenFolders.size(), kScannedLevels));
@@ -199,9 +197,9 @@ constexpr std::size_t kOpenLevels = 1024;
 // another folder.
 int Reopen(const OpenFolder& parent, int childFd, off_t at) {
   const auto same = [&](int fd) {
-    struct stat info {};
-    if (fd >= 0 && fstat(fd, &info) == 0 && info.st_dev == parent.id.device &&
-        info.st_ino == parent.id.inode && lseek(fd, at, SEEK_SET) == at) {
+    posix::FolderId id{};
+    if (fd >= 0 && posix::ReadFolderId(fd, id) && id.device == parent.id.device &&
+        id.inode == parent.id.inode && lseek(fd, at, SEEK_SET) == at) {
       return true;
     }
     if (fd >= 0) close(fd);

@@ -2,6 +2,7 @@
 
 #include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 
 #include <array>
@@ -34,6 +35,21 @@ constexpr std::array<unsigned long, 16> kPseudoFileSystems = {PROC_SUPER_MAGIC,
 std::atomic<bool> gHaveStatx{true};
 
 }  // namespace
+
+bool ReadFolderId(int fd, FolderId& id) {
+  if (gHaveStatx.load(std::memory_order_relaxed)) {
+    struct statx info {};
+    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO, &info) == 0) {
+      id = {makedev(info.stx_dev_major, info.stx_dev_minor), info.stx_ino};
+      return true;
+    }
+    if (errno == ENOSYS) gHaveStatx.store(false, std::memory_order_relaxed);
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return false;
+  id = {info.st_dev, info.st_ino};
+  return true;
+}
 
 bool IsPseudoFileSystem(int fd) {
   struct statfs info {};

@@ -67,12 +67,10 @@ State Open(Node& node) {
     return State::Empty;
   }
   auto folder = std::make_shared<const FolderHandle>(fd);
-  struct stat self {};
-  if (fstat(fd, &self) != 0) {
+  if (!posix::ReadFolderId(fd, node.id)) {
     node.unread = true;
     return State::Empty;
   }
-  node.id = {self.st_dev, self.st_ino};
   if (!node.parent) LearnDevice(node, fd);
   const auto idOf = [](const FolderId& id) { return id; };
   if (posix::Judge(fd, node.id, *node.chain, idOf, node.cycleAt) != posix::Verdict::List)
