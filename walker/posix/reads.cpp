@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 
 namespace tallyroot::platform::posix {
 namespace {
@@ -34,20 +35,30 @@ constexpr std::array<unsigned long, 16> kPseudoFileSystems = {PROC_SUPER_MAGIC,
 // Cleared for good the first time the kernel says it has no statx.
 std::atomic<bool> gHaveStatx{true};
 
+// statx, or where the kernel has none fstatat, whose answer fills the same
+// fields (those the callers read); errno tells why it failed.
+bool StatAt(int dirFd, const char* name, int flags, unsigned mask, struct statx& info) {
+  if (gHaveStatx.load(std::memory_order_relaxed)) {
+    if (statx(dirFd, name, flags, mask, &info) == 0) return true;
+    if (errno != ENOSYS) return false;
+    gHaveStatx.store(false, std::memory_order_relaxed);
+  }
+  struct stat old {};
+  if (fstatat(dirFd, name, &old, flags & ~AT_STATX_SYNC_TYPE) != 0) return false;
+  info.stx_mode = static_cast<std::uint16_t>(old.st_mode);
+  info.stx_size = static_cast<std::uint64_t>(old.st_size);
+  info.stx_ino = old.st_ino;
+  info.stx_dev_major = major(old.st_dev);
+  info.stx_dev_minor = minor(old.st_dev);
+  return true;
+}
+
 }  // namespace
 
 bool ReadFolderId(int fd, FolderId& id) {
-  if (gHaveStatx.load(std::memory_order_relaxed)) {
-    struct statx info {};
-    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO, &info) == 0) {
-      id = {makedev(info.stx_dev_major, info.stx_dev_minor), info.stx_ino};
-      return true;
-    }
-    if (errno == ENOSYS) gHaveStatx.store(false, std::memory_order_relaxed);
-  }
-  struct stat info {};
-  if (fstat(fd, &info) != 0) return false;
-  id = {info.st_dev, info.st_ino};
+  struct statx info {};
+  if (!StatAt(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO, info)) return false;
+  id = {makedev(info.stx_dev_major, info.stx_dev_minor), info.stx_ino};
   return true;
 }
 
@@ -61,24 +72,12 @@ bool IsPseudoFileSystem(int fd) {
 }
 
 EntryRead ReadEntry(int dirFd, const char* name, bool typeKnown, ListedEntry& entry) {
-  constexpr int kFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT;
-  if (gHaveStatx.load(std::memory_order_relaxed)) {
-    struct statx info {};
-    const unsigned mask = typeKnown ? STATX_SIZE : (STATX_SIZE | STATX_TYPE);
-    if (statx(dirFd, name, kFlags, mask, &info) == 0) {
-      if (!typeKnown) entry.isFolder = S_ISDIR(info.stx_mode);
-      entry.size = entry.isFolder ? 0 : info.stx_size;
-      return EntryRead::Read;
-    }
-    if (errno == ENOSYS) gHaveStatx.store(false, std::memory_order_relaxed);
-  }
-  if (!gHaveStatx.load(std::memory_order_relaxed)) {
-    struct stat info {};
-    if (fstatat(dirFd, name, &info, kFlags) == 0) {
-      if (!typeKnown) entry.isFolder = S_ISDIR(info.st_mode);
-      entry.size = entry.isFolder ? 0 : static_cast<std::uint64_t>(info.st_size);
-      return EntryRead::Read;
-    }
+  struct statx info {};
+  const unsigned mask = typeKnown ? STATX_SIZE : (STATX_SIZE | STATX_TYPE);
+  if (StatAt(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, mask, info)) {
+    if (!typeKnown) entry.isFolder = S_ISDIR(info.stx_mode);
+    entry.size = entry.isFolder ? 0 : info.stx_size;
+    return EntryRead::Read;
   }
   if (errno == ENOENT) return EntryRead::Vanished;
   entry.size = 0;

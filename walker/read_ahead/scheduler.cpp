@@ -145,7 +145,7 @@ std::unique_ptr<ReadAheadLevel> Scheduler::Enter(std::shared_ptr<Node> node, Loc
 
 // The hook falls due over all the waits of a walk, not each wait's own: on a
 // share just mounted, where every entry waited a millisecond or two, it was
-// not called for up to 50 ms at a time.
+// not called for up to 95 ms at a time.
 template <typename Done>
 bool Scheduler::WaitAsWalker(Lock& lock, Done done, bool mayRead) {
   while (!done()) {
