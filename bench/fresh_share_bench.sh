@@ -4,7 +4,8 @@
 # tool, so that the kernel knows none of its names. Against the floor (an
 # unordered walk with 64 threads, one folder per thread), du, ncdu and gdu,
 # in one run; each figure is the median of the runs and its ratio to the
-# floor's. Trees of 10,000 files with 8, 20, 40 and 200 files a folder, and
+# floor's, and the median of each run's ratio to the floor in that run
+# (paired). Trees of 10,000 files with 8, 20, 40 and 200 files a folder, and
 # one flat folder of 2,000 files, behind mounts that answer every request
 # after 1, 5 and 20 ms. du, ncdu and gdu read one name at a time and take
 # minutes at 5 and 20 ms: they run at 1 ms only, unless --all-tools.
@@ -105,11 +106,14 @@ row() {
   else
     echo "== $delay ms, $shape files a folder, warm mount (after one floor walk) =="
   fi
-  printf '  %-24s %10s %8s   %s\n' tool median "/ floor" runs
+  local floorTimes=${times[$((${#names[@]} - 1))]:-}
+  printf '  %-24s %10s %8s %8s   %s\n' tool median "/ floor" paired runs
   for i in "${!names[@]}"; do
     m=$(median <<<"${times[$i]:-}")
     if [ -z "$m" ]; then printf '  %-24s failed\n' "${names[i]}"; continue; fi
-    printf '  %-24s %8.3f s %8.2f   (%s )\n' "${names[i]}" "$m" "$(ratio "$m" "$floor")" "${times[$i]}"
+    printf '  %-24s %8.3f s %8.2f %8s   (%s )\n' "${names[i]}" "$m" "$(ratio "$m" "$floor")" \
+      "$(pairedRatio "${times[$i]}" "$floorTimes")" \
+      "${times[$i]}"
   done
   printf '  Tallyroot: longest stretch without event handling %.1f ms (worst run), ' \
     "$(awk -v s="$(highest <<<"$stretches")" 'BEGIN { print s * 1000 }')"

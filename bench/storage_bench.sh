@@ -2,7 +2,7 @@
 # Tallyroot's first load against the bare loop, du, ncdu, gdu and the floor (an
 # unordered walk with many threads) on storage that makes people wait, in one
 # run; each figure is the median of the runs, with its ratio to du and to the
-# floor.
+# floor, and the median of each run's ratio to the floor in that run (paired).
 #   cold   the default tree (500,000 files in 20,000 folders), the page cache
 #          dropped before every timed run of every tool (root only)
 #   fuse   10,000 files in 500 folders behind a slowfs mount that answers
@@ -96,13 +96,16 @@ row() {
   floor=$(median <<<"${times[$((${#names[@]} - 1))]:-}")
   echo
   echo "== $title =="
-  printf '  %-24s %10s %8s %8s   %s\n' tool median "/ du" "/ floor" runs
+  local floorTimes=${times[$((${#names[@]} - 1))]:-}
+  printf '  %-24s %10s %8s %8s %8s   %s\n' tool median "/ du" "/ floor" paired runs
   for i in "${!names[@]}"; do
     local m
     m=$(median <<<"${times[$i]:-}")
     if [ -z "$m" ]; then printf '  %-24s failed\n' "${names[i]}"; continue; fi
-    printf '  %-24s %8.3f s %8.2f %8.2f   (%s )\n' "${names[i]}" "$m" \
-      "$(ratio "$m" "$du")" "$(ratio "$m" "$floor")" "${times[$i]}"
+    printf '  %-24s %8.3f s %8.2f %8.2f %8s   (%s )\n' "${names[i]}" "$m" \
+      "$(ratio "$m" "$du")" "$(ratio "$m" "$floor")" \
+      "$(pairedRatio "${times[$i]}" "$floorTimes")" \
+      "${times[$i]}"
   done
   if ! command -v ncdu >/dev/null; then echo "  ncdu: not available"; fi
   if ! command -v gdu >/dev/null; then echo "  gdu: not available"; fi

@@ -7,6 +7,17 @@ median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END {
   if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { print (b > 0 ? a / b : 0) }'; }
 highest() { tr ' ' '\n' | grep . | sort -g | tail -1; }
+# pairedRatio TIMES FLOOR_TIMES: the median of each run's time over the
+# floor's in the same run. Tools run in turns, so this cancels the drift of
+# a machine whose speed wanders over a run; "-" when a run failed.
+pairedRatio() {
+  local -a a b
+  read -ra a <<<"$1"
+  read -ra b <<<"$2"
+  if [ "${#a[@]}" -eq 0 ] || [ "${#a[@]}" -ne "${#b[@]}" ]; then echo -; return; fi
+  paste -d' ' <(printf '%s\n' "${a[@]}") <(printf '%s\n' "${b[@]}") |
+    awk '$2 > 0 { printf "%s ", $1 / $2 }' | median | awk '{ printf "%.2f\n", $1 }'
+}
 
 # mountSlow DELAY_MS SOURCE: a slowfs mirror of SOURCE at $mounted, a mount
 # the kernel knows nothing of yet; unmount (also on exit) ends it.
