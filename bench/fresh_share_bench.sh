@@ -75,7 +75,7 @@ row() {
   source=$(treeOf "$shape")
   local -a names commands
   local -A times
-  local stretches="" peaks=""
+  local stretches="" stalls="" peaks=""
   while IFS='|' read -r name command; do names+=("$name") commands+=("$command"); done \
     < <(tools "$delay")
   $fresh || { mountSlow "$delay" "$source" && "$bin/floor_walk" --threads 64 "$mounted" >/dev/null; }
@@ -86,7 +86,7 @@ row() {
         out=$("${commands[i]}" "$mounted" --once 2>/dev/null | grep '^first load') ||
           { echo "${names[i]} failed"; continue; }
         times[$i]+=" $(loadSeconds "$out")"
-        if [ "$i" -eq 0 ]; then stretches+=" $(loadStretch "$out")" peaks+=" $(loadPeak "$out")"; fi
+        if [ "$i" -eq 0 ]; then stretches+=" $(loadStretch "$out")" stalls+=" $(loadStall "$out")" peaks+=" $(loadPeak "$out")"; fi
       else
         start=$(now)
         if ${commands[i]} "$mounted" >/dev/null 2>&1; then
@@ -115,8 +115,8 @@ row() {
       "$(pairedRatio "${times[$i]}" "$floorTimes")" \
       "${times[$i]}"
   done
-  printf '  Tallyroot: longest stretch without event handling %.1f ms (worst run), ' \
-    "$(awk -v s="$(highest <<<"$stretches")" 'BEGIN { print s * 1000 }')"
+  printf '  Tallyroot: longest stretch without event handling %s, ' \
+    "$(worstStretch "$stretches" "$stalls")"
   printf 'peak resident memory %.1f MB (highest run)\n' \
     "$(awk -v k="$(highest <<<"$peaks")" 'BEGIN { print k / 1024 }')"
 }

@@ -71,7 +71,7 @@ row() {
   shift 2
   local -a names commands
   local -A times
-  local stretches="" peaks="" name command start out
+  local stretches="" stalls="" peaks="" name command start out
   while IFS='|' read -r name command; do names+=("$name") commands+=("$command"); done \
     < <(tools "$root" "$@")
   for ((run = 0; run < runs; run++)); do
@@ -80,7 +80,7 @@ row() {
       if [[ "${commands[i]}" == */window_bench ]]; then
         out=$("${commands[i]}" "$root" --once 2>/dev/null | grep '^first load') || { echo "${names[i]} failed"; continue; }
         times[$i]+=" $(loadSeconds "$out")"
-        if [ "$i" -eq 0 ]; then stretches+=" $(loadStretch "$out")" peaks+=" $(loadPeak "$out")"; fi
+        if [ "$i" -eq 0 ]; then stretches+=" $(loadStretch "$out")" stalls+=" $(loadStall "$out")" peaks+=" $(loadPeak "$out")"; fi
       else
         start=$(now)
         if ${commands[i]} >/dev/null 2>&1; then
@@ -110,8 +110,8 @@ row() {
   if ! command -v ncdu >/dev/null; then echo "  ncdu: not available"; fi
   if ! command -v gdu >/dev/null; then echo "  gdu: not available"; fi
   if [ -n "$stretches" ]; then
-    printf '  Tallyroot: longest stretch without event handling %.1f ms (worst run), ' \
-      "$(awk -v s="$(highest <<<"$stretches")" 'BEGIN { print s * 1000 }')"
+    printf '  Tallyroot: longest stretch without event handling %s, ' \
+      "$(worstStretch "$stretches" "$stalls")"
     printf 'peak resident memory %.1f MB (highest run)\n' \
       "$(awk -v k="$(highest <<<"$peaks")" 'BEGIN { print k / 1024 }')"
   fi

@@ -48,3 +48,13 @@ mountSlow() {
 loadSeconds() { awk '{ printf "%.3f", $3 }' <<<"$1"; }
 loadStretch() { awk -F'; ' '{ split($2, w, " "); print w[6] }' <<<"$1"; }
 loadPeak() { awk -F'; ' '{ split($3, w, " "); print w[4] }' <<<"$1"; }
+loadStall() { awk -F'; ' '{ split($4, w, " "); print (w[6] == "" ? -1 : w[6]) }' <<<"$1"; }
+# worstStretch STRETCHES STALLS: the longest stretch of the runs, and how
+# long the whole machine stood still in that run (machine_stalls.h), so that
+# a stretch the machine caused is told from one the program caused.
+worstStretch() {
+  paste -d' ' <(tr ' ' '\n' <<<"$1" | grep .) <(tr ' ' '\n' <<<"$2" | grep .) | sort -g | tail -1 |
+    awk '{ printf "%.1f ms (worst run; ", $1 * 1000
+           if ($2 < 0 || $2 == "") print "the machine'"'"'s stalls unknown)"
+           else printf "in it the machine stood still for up to %.1f ms)\n", $2 * 1000 }'
+}

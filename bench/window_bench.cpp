@@ -16,7 +16,8 @@
 // window_bench ROOT --profile: six first loads and nothing else, for perf,
 // callgrind or heaptrack. --no-read-ahead turns read-ahead off throughout.
 // window_bench ROOT --once: one first load and nothing else (no warm-up, so
-// a cold cache stays cold); prints its time, longest stretch and peak.
+// a cold cache stays cold); prints its time, longest stretch, peak and the
+// longest time the whole machine stood still meanwhile (machine_stalls.h).
 // window_bench ROOT --close-after-ms M: starts a first load, closes the
 // window M ms into it and ends as the program does; prints the wall clock
 // time the close was asked for and how late the window took it, so that a
@@ -39,6 +40,7 @@
 #include "analysis/size_text.h"
 #include "bench/bench_support.h"
 #include "bench/event_gaps.h"
+#include "bench/machine_stalls.h"
 #include "tests/support/headless_app.h"
 #include "tests/support/scoped_read_ahead.h"
 #include "tests/support/window_input.h"
@@ -100,8 +102,9 @@ int LargestFolder(const tallyroot::FolderList& list) {
 
 // What one first load showed besides its time.
 struct LoadFigures {
-  double longestGap = 0;  // seconds without event handling
-  long peakKiB = 0;       // peak resident memory during the load
+  double longestGap = 0;     // seconds without event handling
+  long peakKiB = 0;          // peak resident memory during the load
+  double longestStall = -1;  // seconds the whole machine stood still; -1 unknown
 };
 
 // The process's peak resident memory, kept across the resets that give each
@@ -178,14 +181,16 @@ int main(int argc, char** argv) {
   const bool readAhead = bench::ReadAheadByDefault();
   Peaks peaks;
   bench::EventGaps gaps;
+  bench::MachineStalls stalls;
   const auto firstLoad = [&](bench::Series& series, bool withReadAhead) {
     const tallyroot::testing::ScopedReadAhead scope(withReadAhead && readAhead);
     TallyrootModule::CacheCreate();
     peaks.StartLoad();
+    stalls.Start();
     gaps.Start();
     load(series);
     const double longestGap = gaps.Stop();
-    return LoadFigures{longestGap, peaks.EndLoad()};
+    return LoadFigures{longestGap, peaks.EndLoad(), stalls.Stop()};
   };
   const auto listed = [&] {
     return label1->text() == rootText && w.list.Count() > 0 && !w.form.IsBusy();
@@ -198,8 +203,8 @@ int main(int argc, char** argv) {
     const LoadFigures figures = firstLoad(once, true);
     std::printf(
         "first load %.6f s; longest stretch without event handling %.6f s; peak resident "
-        "memory %ld KiB\n",
-        once.Wall(), figures.longestGap, figures.peakKiB);
+        "memory %ld KiB; longest stall of the machine %.6f s\n",
+        once.Wall(), figures.longestGap, figures.peakKiB, figures.longestStall);
     return listed() ? 0 : 1;
   }
   if (bench::HasFlag(argc, argv, "--profile")) {
@@ -278,9 +283,13 @@ int main(int argc, char** argv) {
     const std::string name = alone ? "first load, no read-ahead" : firstName;
     const std::vector<LoadFigures>& figures = alone ? aloneFigures : firstFigures;
     for (std::size_t at = 0; at < figures.size(); ++at) {
-      std::printf("%s, round %zu: %s, longest stretch without event handling %s, peak %.1f MB\n",
-                  name.c_str(), at + 1, bench::Duration(mine.wall[at]).c_str(),
-                  bench::Duration(figures[at].longestGap).c_str(), figures[at].peakKiB / 1024.0);
+      std::printf(
+          "%s, round %zu: %s, longest stretch without event handling %s, peak %.1f MB, machine "
+          "stalled up to %s\n",
+          name.c_str(), at + 1, bench::Duration(mine.wall[at]).c_str(),
+          bench::Duration(figures[at].longestGap).c_str(), figures[at].peakKiB / 1024.0,
+          figures[at].longestStall < 0 ? "(unknown)"
+                                       : bench::Duration(figures[at].longestStall).c_str());
     }
     bench::PrintRatio((name + " / bare loop").c_str(), mine, bare, 1.15, "<= 1.15");
     for (const Tool& tool : tools) {
