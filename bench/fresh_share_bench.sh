@@ -86,7 +86,7 @@ row() {
         out=$("${commands[i]}" "$mounted" --once 2>/dev/null | grep '^first load') ||
           { echo "${names[i]} failed"; continue; }
         times[$i]+=" $(loadSeconds "$out")"
-        if [ "$i" -eq 0 ]; then stretches+=" $(loadStretch "$out")" stalls+=" $(loadStall "$out")" peaks+=" $(loadPeak "$out")"; fi
+        if [ "$i" -eq 0 ]; then noteLoad "$out"; fi
       else
         start=$(now)
         if ${commands[i]} "$mounted" >/dev/null 2>&1; then
@@ -99,14 +99,14 @@ row() {
   done
   unmount
   local floor m
-  floor=$(median <<<"${times[$((${#names[@]} - 1))]:-}")
+  local floorTimes=${times[$((${#names[@]} - 1))]:-}
+  floor=$(median <<<"$floorTimes")
   echo
   if $fresh; then
     echo "== $delay ms, $shape files a folder$([ "$shape" = flat ] && echo ' (one folder of 2,000)'), a fresh mount for every run =="
   else
     echo "== $delay ms, $shape files a folder, warm mount (after one floor walk) =="
   fi
-  local floorTimes=${times[$((${#names[@]} - 1))]:-}
   printf '  %-24s %10s %8s %8s   %s\n' tool median "/ floor" paired runs
   for i in "${!names[@]}"; do
     m=$(median <<<"${times[$i]:-}")
@@ -115,10 +115,7 @@ row() {
       "$(pairedRatio "${times[$i]}" "$floorTimes")" \
       "${times[$i]}"
   done
-  printf '  Tallyroot: longest stretch without event handling %s, ' \
-    "$(worstStretch "$stretches" "$stalls")"
-  printf 'peak resident memory %.1f MB (highest run)\n' \
-    "$(awk -v k="$(highest <<<"$peaks")" 'BEGIN { print k / 1024 }')"
+  loadsLine
 }
 
 for delay in $delays; do

@@ -80,7 +80,7 @@ row() {
       if [[ "${commands[i]}" == */window_bench ]]; then
         out=$("${commands[i]}" "$root" --once 2>/dev/null | grep '^first load') || { echo "${names[i]} failed"; continue; }
         times[$i]+=" $(loadSeconds "$out")"
-        if [ "$i" -eq 0 ]; then stretches+=" $(loadStretch "$out")" stalls+=" $(loadStall "$out")" peaks+=" $(loadPeak "$out")"; fi
+        if [ "$i" -eq 0 ]; then noteLoad "$out"; fi
       else
         start=$(now)
         if ${commands[i]} >/dev/null 2>&1; then
@@ -93,10 +93,10 @@ row() {
   done
   local du floor at
   for at in "${!names[@]}"; do [ "${names[at]}" = "du -sb" ] && du=$(median <<<"${times[$at]:-}"); done
-  floor=$(median <<<"${times[$((${#names[@]} - 1))]:-}")
+  local floorTimes=${times[$((${#names[@]} - 1))]:-}
+  floor=$(median <<<"$floorTimes")
   echo
   echo "== $title =="
-  local floorTimes=${times[$((${#names[@]} - 1))]:-}
   printf '  %-24s %10s %8s %8s %8s   %s\n' tool median "/ du" "/ floor" paired runs
   for i in "${!names[@]}"; do
     local m
@@ -110,10 +110,7 @@ row() {
   if ! command -v ncdu >/dev/null; then echo "  ncdu: not available"; fi
   if ! command -v gdu >/dev/null; then echo "  gdu: not available"; fi
   if [ -n "$stretches" ]; then
-    printf '  Tallyroot: longest stretch without event handling %s, ' \
-      "$(worstStretch "$stretches" "$stalls")"
-    printf 'peak resident memory %.1f MB (highest run)\n' \
-      "$(awk -v k="$(highest <<<"$peaks")" 'BEGIN { print k / 1024 }')"
+    loadsLine
   fi
 }
 

@@ -49,9 +49,20 @@ loadSeconds() { awk '{ printf "%.3f", $3 }' <<<"$1"; }
 loadStretch() { awk -F'; ' '{ split($2, w, " "); print w[6] }' <<<"$1"; }
 loadPeak() { awk -F'; ' '{ split($3, w, " "); print w[4] }' <<<"$1"; }
 loadStall() { awk -F'; ' '{ split($4, w, " "); print (w[6] == "" ? -1 : w[6]) }' <<<"$1"; }
-# worstStretch STRETCHES STALLS: the longest stretch of the runs, and how
-# long the whole machine stood still in that run (machine_stalls.h), so that
-# a stretch the machine caused is told from one the program caused.
+# noteLoad LINE: adds one window_bench first load's stretch, machine stall
+# and peak to the caller's $stretches, $stalls and $peaks.
+noteLoad() {
+  stretches+=" $(loadStretch "$1")" stalls+=" $(loadStall "$1")" peaks+=" $(loadPeak "$1")"
+}
+# loadsLine: the worst stretch of the loads noted, with how long the whole
+# machine stood still in that run (machine_stalls.h), so that a stretch the
+# machine caused is told from one the program caused, and the highest peak.
+loadsLine() {
+  printf '  Tallyroot: longest stretch without event handling %s, ' \
+    "$(worstStretch "$stretches" "$stalls")"
+  printf 'peak resident memory %.1f MB (highest run)\n' \
+    "$(awk -v k="$(highest <<<"$peaks")" 'BEGIN { print k / 1024 }')"
+}
 worstStretch() {
   paste -d' ' <(tr ' ' '\n' <<<"$1" | grep .) <(tr ' ' '\n' <<<"$2" | grep .) | sort -g | tail -1 |
     awk '{ printf "%.1f ms (worst run; ", $1 * 1000
