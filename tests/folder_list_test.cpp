@@ -1,5 +1,4 @@
-// The folder list's store under Qt's model checker: rows appended while
-// unsorted, views told at a flush, the order of every column.
+// The folder list's store under Qt's model checker: views told at a flush, every column's order.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
@@ -14,8 +13,8 @@ struct FolderListTest : ::testing::Test {
   FolderListTest() {
     for (int column = 1; column <= 5; ++column) list.AddColumn(column, QString::number(column));
   }
-  // A row as a listing leaves it: name, kind, size, share; its tag is its number.
-  void Row(const char* name, std::string_view size, std::string_view share = "000,00%") {
+  void Row(  // as a listing leaves it; its tag is its number
+      const char* name, std::string_view size, std::string_view share = "000,00%") {
     const int row = list.Add(QString::fromUtf8(name));
     list.AddSubItem(row, 1, "Datei"), list.AddSubItem(row, 2, size), list.AddSubItem(row, 3, share);
     list.SetTag(row, QString::number(row));
@@ -37,10 +36,9 @@ TEST_F(FolderListTest, AppendsWhileUnsortedAndTellsViewsOnlyAtFlush) {
   EXPECT_EQ(Column(), "b a");
   EXPECT_EQ(list.rowCount(), 0);  // views know of no row yet
   list.Flush();
-  list.SetSizeCell(2, "000000000100"), list.SetSizeCell(2, "000000000150"),
-      Row("c", "0");  // the last row grows
+  list.SetSizeCell(2, "000000000100"), list.SetSizeCell(2, "000000000150"), Row("c", "0");
   EXPECT_EQ(changed.count(), 0);
-  list.Flush();  // and views hear of it once
+  list.Flush();  // the last row grew: views hear of it once
   EXPECT_EQ(changed.count(), 1);
   EXPECT_EQ(list.index(1, 2).data().toString(), "000000000150");
   EXPECT_EQ(list.rowCount(), 3);
@@ -67,9 +65,7 @@ TEST_F(FolderListTest, OrdersNumbersByValueAndKeepsEqualKeysInOrder) {
   }
   list.SetSortKey(2);  // still descending
   EXPECT_EQ(Column(true), (sevens + fives).join(" ").toStdString());
-  list.SetSortOrder(0);
-  EXPECT_EQ(Column(true), (fives + sevens).join(" ").toStdString());
-  list.SetSortKey(0);  // by name: all equal
+  list.SetSortOrder(0), list.SetSortKey(0);  // ascending, then by name: all equal
   EXPECT_EQ(Column(true), (fives + sevens).join(" ").toStdString());
 }
 

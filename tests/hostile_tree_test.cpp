@@ -1,5 +1,4 @@
-// Folder trees made to get in the way, listed through the real window, and
-// every figure it shows held against a plain count made here (Count).
+// Trees made to get in the way, listed by the real window; every figure held against Count.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <linux/magic.h>
@@ -22,20 +21,21 @@ namespace tallyroot {
 namespace {
 
 using namespace testing;
-using Chain = std::vector<std::pair<dev_t, ino_t>>;  // the folders open further up
 struct Counted {
   std::uint64_t bytes = 0;
   std::uint32_t unread = 0;  // folders at or below that could not be read
 };
 
-std::map<std::string, Counted> Count(int fd, Chain open, Counted& total) {  // closes `fd`
+// The plain count: skips proc and any folder already open above (`open`); closes `fd`.
+std::map<std::string, Counted> Count(int fd, std::vector<std::pair<dev_t, ino_t>> open,
+                                     Counted& total) {
   std::map<std::string, Counted> rows;
   struct stat self {};
   struct statfs system {};
   DIR* dir = nullptr;
   if (fd < 0 || fstat(fd, &self) || fstatfs(fd, &system) || !(dir = fdopendir(fd)))
     return total.unread += 1, close(fd), rows;
-  if (system.f_type == PROC_SUPER_MAGIC || system.f_type == SYSFS_MAGIC ||
+  if (system.f_type == PROC_SUPER_MAGIC ||
       std::count(open.begin(), open.end(), std::pair(self.st_dev, self.st_ino)))
     return closedir(dir), rows;
   open.emplace_back(self.st_dev, self.st_ino);
@@ -46,9 +46,8 @@ std::map<std::string, Counted> Count(int fd, Chain open, Counted& total) {  // c
     const bool known = fstatat(dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
     const bool folder =
         entry->d_type == DT_DIR || (entry->d_type == DT_UNKNOWN && known && S_ISDIR(info.st_mode));
-    if (name == "." || name == ".." || (!known && errno == ENOENT) || (folder && name[0] == '.'))
-      continue;
-    unsized = unsized || (!known && !folder);  // there, but its size is not to be had
+    if (name == "." || name == ".." || (!known && errno == ENOENT)) continue;
+    unsized = unsized || (!known && !folder);  // listed, but its size is not to be had
     Counted& row = rows[name];
     row.bytes = known && !folder ? info.st_size : 0;
     if (folder)
@@ -60,41 +59,35 @@ std::map<std::string, Counted> Count(int fd, Chain open, Counted& total) {  // c
   return closedir(dir), rows;
 }
 
-std::map<std::string, Counted> CountAt(const std::string& folder, Counted& total) {
-  return Count(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), {}, total);
-}
-
 std::string Digits(std::uint64_t value, int width = 12) {
   return QString::number(value).rightJustified(width, '0').toStdString();
 }
 
-// "name size" of the rows shown ("!n": n folders not read), then each row whose
-// figures differ from the count (`root`: the loaded folder if not the listed
-// one), " busy" if the controls did not come back; first "unreadable" if so.
+// "name size" per row ("!n": n folders not read), then ";" and each row whose figures differ
+// from the count (`root`: the loaded folder, if not the listed one); "unreadable" first if so.
 std::string Shown(const WindowDriver& w, const std::string& root = {}) {
+  const auto count = [](const std::string& folder, Counted& total) {
+    return Count(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), {}, total);
+  };
+  const auto marked = [](std::uint32_t n) { return n ? "!" + std::to_string(n) : ""; };
   Counted total, rootTotal;
-  const auto counted = CountAt(TextToName(w.path->text()), total);
-  root.empty() ? void(rootTotal = total) : void(CountAt(root, rootTotal));
+  const auto counted = count(TextToName(w.path->text()), total);
+  root.empty() ? void(rootTotal = total) : void(count(root, rootTotal));
   std::string out, wrong = w.list.Count() == int(counted.size()) ? "" : " rows";
   for (int row = 1; row <= w.list.Count(); ++row) {
     const std::string name = TextToName(w.list.Text(row));
     const Counted bytes = counted.count(name) ? counted.at(name) : Counted{~0ull, 0};
-    std::string wanted =
-        Digits(bytes.bytes) + (bytes.unread ? "!" + std::to_string(bytes.unread) : "");
+    std::string wanted = Digits(bytes.bytes) + marked(bytes.unread) + " ";
     for (std::uint64_t of : {total.bytes, rootTotal.bytes}) {
       const std::uint64_t share = of ? bytes.bytes * 10000 / of : 0;  // exact while it fits
-      wanted += " " + Digits(share / 100, 3) + "," + Digits(share % 100, 2) + "%";
+      wanted += Digits(share / 100, 3) + "," + Digits(share % 100, 2) + "% ";
     }
-    // Marked: the count beside the size, and a warning icon where it is not 0.
-    const std::uint32_t unread = w.list.Unread(row);
+    // "?" unless a warning icon shows exactly where the count is not 0.
     const bool icon = !w.list.index(row - 1, 0).data(Qt::DecorationRole).value<QIcon>().isNull();
-    const std::string shown = std::string(w.list.SizeCell(row)) +
-                              (unread ? "!" + std::to_string(unread) : "") +
-                              (icon == !!unread ? "" : "?");
+    const std::string shown = std::string(w.list.SizeCell(row)) + marked(w.list.Unread(row)) +
+                              (icon == !!w.list.Unread(row) ? "" : "?");
     out += name + " " + shown + " ";
-    const std::string all = shown + " " + std::string(w.list.SubItem(row, 3)) + " " +
-                            std::string(w.list.SubItem(row, 4));
-    if (all != wanted) wrong += "\n" + name + ": shown " + all + ", counted " + wanted;
+    if (shown + " " + w.Cells(name, 3, 4) != wanted) wrong += "\n" + name + ": " + shown;
   }
   const bool unreadable = w.form.windowTitle().contains(w.path->text() + " konnte nicht");
   if (unreadable != (total.unread > 0 && counted.empty()))  // the listed folder itself
@@ -102,9 +95,8 @@ std::string Shown(const WindowDriver& w, const std::string& root = {}) {
   return (unreadable ? "unreadable " : "") + out + ";" + wrong + (w.Idle() ? "" : " busy");
 }
 
-// As nobody, without and with read-ahead: bind mounts of an ancestor (a/loop,
-// a/c/up) and proc add nothing; totals that differ by starting point are not
-// kept, so a loaded after a/c counts once; marks come back from the cache.
+// As nobody, without and with read-ahead: bind mounts of an ancestor and proc add nothing; a
+// total that depends on the starting point is not kept; marks come back from the cache.
 TEST(HostileTree, MountsAndUnreadableFoldersCountEachFileOnceAndKeepTheirMarks) {
   FixtureTree tree;
   for (const char* file :
@@ -127,22 +119,20 @@ TEST(HostileTree, MountsAndUnreadableFoldersCountEachFileOnceAndKeepTheirMarks) 
       const auto check = [&](const std::string& root = {}) {
         const std::string shown = Shown(w, root);
         if (!shown.ends_with(";")) wrong += TextToName(w.path->text()) + ": " + shown + "\n";
-        return shown;
+        return shown + "\n";
       };
       TallyrootModule::CacheCreate();  // the root first
-      w.Load(tree.Root()), report += check() + "\n";
+      w.Load(tree.Root()), report += check();
       for (const char* folder : {"a/loop", "p/proc", "locked"})
-        w.Load(tree.Path(folder)), report += check() + "\n";
-      TallyrootModule::CacheCreate();         // below it first
-      w.Load(tree.Path("part/in")), check();  // the listed folder's own total keeps its mark
-      w.Load(tree.Path("part")), check();
-      w.Load(tree.Path("a/c")), report += check() + "\n";  // a root whose total is not kept
+        w.Load(tree.Path(folder)), report += check();
+      TallyrootModule::CacheCreate();  // below first: the listed folder's own total keeps its mark
+      w.Load(tree.Path("part/in")), check(), w.Load(tree.Path("part")), check();
+      w.Load(tree.Path("a/c")), report += check();
       w.Open("up"), check(tree.Path("a/c")), w.Up(), check();
-      w.Load(tree.Root()), report += check() + "\n";
+      w.Load(tree.Root()), report += check();
       for (const char* row : {"a", "c", "up", "c", "up"}) w.Open(row), check(tree.Root());
       for (int i = 0; i < 5; ++i) w.Up(), check(tree.Root());
-      w.Load(tree.Root()), check();
-      w.Open("a"), w.Open("loop"), check(tree.Root());
+      w.Load(tree.Root()), check(), w.Open("a"), w.Open("loop"), check(tree.Root());
       w.Up(), w.Up(), w.Open("part"), w.Open("in"), w.Up(), w.Up(), check();
       report += wrong + "---\n";
     }
@@ -157,8 +147,8 @@ TEST(HostileTree, MountsAndUnreadableFoldersCountEachFileOnceAndKeepTheirMarks) 
   EXPECT_EQ(report, once + once);
 }
 
-// Links are files of their own size; FIFOs, sockets and devices are never
-// opened; odd names, UTF-8 or not, survive the trip to the row and back.
+// Links are files of their own size; FIFOs, sockets and devices are never opened; odd
+// names, UTF-8 or not, survive the trip to the row and back.
 TEST(HostileTree, LinksSpecialFilesHugeFilesAndOddNames) {
   FixtureTree tree;
   tree.File("x/f", 10), tree.File("y/g", 20), tree.Link("x/up", ".."), tree.Link("x/to-y", "../y");
@@ -172,7 +162,7 @@ TEST(HostileTree, LinksSpecialFilesHugeFilesAndOddNames) {
   std::vector<std::string> odd = {
       "new\nline", "tab\there",    "  spaced  ",       std::string(255, 'n'), "bad\xff\xfe", "\xc3",
       "\xc0\xaf",  "\xed\xa0\x80", "\xf4\x90\x80\x80", "caf\xc3\xa9",         "-",           ""};
-  for (int i = 0; i < 85; ++i) odd.back() += "\xe2\x82\xac";  // 85 three-byte characters: 255 bytes
+  for (int i = 0; i < 85; ++i) odd.back() += "\xe2\x82\xac";  // 255 bytes of UTF-8
   for (std::size_t i = 0; i < odd.size(); ++i) tree.File("odd/" + odd[i] + "/in", 100 + i);
   WindowDriver w;
   w.Load(tree.Root());
@@ -180,22 +170,20 @@ TEST(HostileTree, LinksSpecialFilesHugeFilesAndOddNames) {
   w.Open("huge");
   EXPECT_EQ(Shown(w, tree.Root()), "4g 004294967296 5g 005368709120 tera 1000000000005 ;");
   w.Up(), w.Open("odd");
-  for (std::size_t i = 0; i < odd.size(); ++i) {
+  for (std::size_t i = 0; i < odd.size(); ++i, w.Up()) {
     w.Open(odd[i]);
     EXPECT_EQ(Shown(w, tree.Root()) + TextToName(w.path->text()),
               "in " + Digits(100 + i) + " ;" + tree.Path("odd/" + odd[i] + "/"));
-    w.Up();
   }
   w.Load(tree.Path("y/to-x"));  // a loaded link is followed, once
   EXPECT_EQ(Shown(w), "f 000000000010 to-y 000000000004 up 000000000002 ;");
   for (const char* other : {"self", "dangling", "fifo", "sock", "null", "loop", "huge/tera"}) {
-    w.Load(tree.Path(other));  // not a folder: no rows, and said so
+    w.Load(tree.Path(other));
     EXPECT_EQ(Shown(w), "unreadable ;") << other;
   }
 }
 
-// 18000 levels: deeper than the stack held nested walks (the program ended at
-// 17000) and than the descriptors a process may open (the walk ended there).
+// 18000 levels: deeper than nested walks on the stack held, and than the descriptor limit.
 TEST(HostileTree, ChainDeeperThanTheStackAndTheDescriptorLimitHold) {
   constexpr int kLevels = 18000;
   struct HeldLimit {
@@ -206,26 +194,23 @@ TEST(HostileTree, ChainDeeperThanTheStackAndTheDescriptorLimitHold) {
   const rlimit lowered{std::min<rlim_t>(held.kept.rlim_cur, 2048), held.kept.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
   FixtureTree tree(std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp");
-  int made = 0;
-  for (int dir = open(tree.Root().c_str(), O_RDONLY | O_CLOEXEC); dir >= 0; ++made) {
+  for (int level = 1, dir = open(tree.Root().c_str(), O_RDONLY | O_CLOEXEC); dir >= 0; ++level) {
     const int file = openat(dir, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    const bool sized = file >= 0 && write(file, "x", 1) == 1;
-    const int next = made + 1 < kLevels && sized && mkdirat(dir, "d", 0755) == 0
+    ASSERT_EQ(write(file, "x", 1), 1) << level;
+    const int next = level < kLevels && mkdirat(dir, "d", 0755) == 0
                          ? openat(dir, "d", O_RDONLY | O_CLOEXEC)
                          : -1;
     close(file), close(dir), dir = next;
   }
-  ASSERT_EQ(made, kLevels);
   WindowDriver w;
   w.Load(tree.Root());
-  // Counted as made: the recursive count would need the deep stack itself.
-  EXPECT_EQ(w.Cells("d", 2, 4) + w.Cells("f", 2, 4),
+  // Against the levels made: a recursive count would need the deep stack itself.
+  EXPECT_EQ(w.Cells("d", 2, 4) + w.Cells("f", 2, 4) + (w.Idle() ? "" : "busy"),
             Digits(kLevels - 1) + " 099,99% 099,99% 000000000001 000,00% 000,00% ");
-  EXPECT_TRUE(w.Idle());
 }
 
-// Files created, deleted and grown while the tree is walked: the walk ends,
-// no share is above 100%, the two columns agree, the total is their sum.
+// Files made, deleted and grown during the walk: it ends, no share is above 100%, both
+// share columns agree, and the kept total is the rows' sum.
 TEST(HostileTree, TreeThatChangesWhileItIsWalked) {
   FixtureTree tree;
   for (int i = 0; i < 1200; ++i)
@@ -250,12 +235,10 @@ TEST(HostileTree, TreeThatChangesWhileItIsWalked) {
     for (int row = 1; row <= w.list.Count(); ++row) {
       sum += std::strtoull(std::string(w.list.SizeCell(row)).c_str(), nullptr, 10);
       const std::string share(w.list.SubItem(row, 3));
-      if (share.size() != 7 || share > "100,00%" || w.list.SubItem(row, 4) != share)
-        bad += share + " ";
+      if (share.size() != 7 || share > "100,00%" || w.list.SubItem(row, 4) != share) bad += share;
     }
     const std::int32_t cached = TallyrootModule::CacheFind(tree.Root() + "/");
-    if (!w.Idle() || !cached || TallyrootModule::CacheSize(cached) != Digits(sum))
-      bad += "busy or not the sum ";
+    if (!w.Idle() || !cached || TallyrootModule::CacheSize(cached) != Digits(sum)) bad += " sum ";
   }
   stop = true;
   changer.join();

@@ -1,5 +1,4 @@
-// The folder walker over real trees: what each mode reports and enters, in
-// which order, with which paths and sizes; how walks nest and stop.
+// The folder walker over real trees: what each mode reports, in which order; nesting; stopping.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -25,10 +24,10 @@ namespace fs = std::filesystem;
 // Links on Windows need a privilege wine lacks (their entries: windows_listing_test).
 constexpr bool kLinks = tallyroot::platform::kSeparator == '/';
 
-// Each OnEntry as FoundEntry stood: "folder|name|full|size" (size "/" for a folder).
+// Each OnEntry as "folder|name|full|size" (size "/" for a folder); "done" for OnDone.
 std::vector<std::string> gSeen;
 bool gAbort = false;
-std::function<void()> gAfterEntry;  // run by OnEntry once it has recorded
+std::function<void()> gAfterEntry;
 std::string Seen(const std::string& folder, const std::string& name, bool isFolder,
                  std::uint64_t size) {
   return folder + "|" + name + "|" + folder + name + "|" + (isFolder ? "/" : std::to_string(size));
@@ -39,28 +38,26 @@ void OnEntry() {
       (FoundEntry.Attributes & kFolderAttribute ? "/" : std::to_string(FoundEntry.Size)));
   if (const auto after = gAfterEntry) after();
 }
+void OnDone() { gSeen.push_back("done"); }
 std::vector<std::string> Walk(const std::string& folder, int mode,
-                              std::function<void()> afterEntry = {}) {
-  gSeen.clear(), gAfterEntry = std::move(afterEntry);
-  FindFiles(
-      OnEntry, [] { gSeen.push_back("done"); }, folder, WalkMode(mode), gAbort);
+                              std::function<void()> after = {}) {
+  gSeen.clear(), gAfterEntry = std::move(after);
+  FindFiles(OnEntry, OnDone, folder, WalkMode(mode), gAbort);
   return gSeen;
 }
 
-// What a mode must report, from the file system's own listing: a mode is 3 *
-// kind (files, folders, both) + scope (deep, here, below); folders named ".*"
-// are never reported nor entered; links are files.
+// From the file system's own listing, before `out`'s last: a mode is 3 * kind (files, folders,
+// both) + scope (deep, here, below); folders ".*" are never reported nor entered; links are files.
 void Expect(const std::string& folder, int mode, bool top, std::vector<std::string>& out) {
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
     const bool isFolder = entry.is_directory() && !entry.is_symlink();
     if (isFolder && name[0] == '.') continue;
-    if ((mode % 3 == 0 || (mode % 3 == 1) == top) && mode / 3 != (isFolder ? 0 : 1)) {
-      out.push_back(Seen(folder + kSep, name, isFolder,
-                         isFolder             ? 0
-                         : entry.is_symlink() ? fs::read_symlink(entry).string().size()
-                                              : entry.file_size()));
-    }
+    const std::uint64_t size = isFolder             ? 0
+                               : entry.is_symlink() ? fs::read_symlink(entry).string().size()
+                                                    : entry.file_size();
+    if ((mode % 3 == 0 || (mode % 3 == 1) == top) && mode / 3 != (isFolder ? 0 : 1))
+      out.insert(out.end() - 1, Seen(folder + kSep, name, isFolder, size));
     if (isFolder && mode % 3 != 1) Expect(folder + kSep + name, mode, false, out);
   }
 }
@@ -81,24 +78,21 @@ struct Tree : FixtureTree {
 TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
   Tree tree;
   for (int mode = 0; mode <= 8; ++mode) {
-    std::vector<std::string> expected;
+    std::vector<std::string> expected = {"done"};
     Expect(tree.Root(), mode, true, expected);
-    expected.push_back("done");  // OnDone last
     EXPECT_EQ(Walk(tree.Root(), mode), expected) << "mode " << mode;
   }
   const std::vector<std::string> deep = Walk(tree.Root(), AllDeep);
-  // Walks nest, as the size analysis nests them: each folder walked from its callback.
+  // Walks nest as the size analysis nests them, each folder walked from its callback.
   EXPECT_EQ(Walk(tree.Root(), AllHere,
                  [] {
                    if (gSeen.back().ends_with("|/"))
                      FindFiles(OnEntry, nullptr, FoundEntry.FullPath, AllHere, gAbort);
                  }),
             deep);
-  // Whatever a callback walks in between, the entries after it read as without it.
-  static std::string elsewhere;
-  elsewhere = tree.Path("d3/d4");
+  // Walks run from a callback, of this very folder too, leave the entries after it as they were.
   EXPECT_EQ(Walk(tree.Root(), AllDeep,
-                 [] {
+                 [elsewhere = tree.Path("d3/d4")] {
                    const std::string folder = FoundEntry.FolderPath;
                    for (const std::string& other : {elsewhere, folder + "d1/d2", folder})
                      FindFiles([] {}, nullptr, other, AllDeep, gAbort);
@@ -129,7 +123,7 @@ TEST(FindFiles, AbortStopsEveryLevelAtOnceAndIsClearedByTheNextWalk) {
   EXPECT_EQ(Walk(tree.Root(), AllHere, [] { gAbort = gSeen.size() == 3; }),
             std::vector(flat.begin(), flat.begin() + 3));
   for (int mode : {FilesDeep, FilesBelow, FoldersBelow, AllDeep, AllBelow}) {
-    // Stopped at the deepest entry that some entry outside its folder follows.
+    // Cut at the deepest entry that an entry outside its folder follows, so that all levels stop.
     const std::vector<std::string> whole = Walk(tree.Root(), mode);
     const auto folder = [&](std::size_t at) { return whole[at].substr(0, whole[at].find('|')); };
     const auto depth = [&](std::size_t at) {
@@ -144,7 +138,7 @@ TEST(FindFiles, AbortStopsEveryLevelAtOnceAndIsClearedByTheNextWalk) {
         << "mode " << mode;
     EXPECT_TRUE(gAbort);  // left set for every enclosing walk
   }
-  EXPECT_EQ(Walk(tree.Root(), AllHere), flat);  // a flag left set does not stop the next walk
+  EXPECT_EQ(Walk(tree.Root(), AllHere), flat);
   EXPECT_FALSE(gAbort);
 }
 
@@ -165,44 +159,40 @@ std::pair<std::uintptr_t, std::uintptr_t> ThreadStack() {
 #endif
 }
 
-// Levels past those a walk takes on its thread's own stack run on the large
-// stack, and the walk reaches the bottom (far deeper, on Linux: hostile_tree_test).
+// Past the levels a walk takes on its thread's own stack it goes on on the large one.
 TEST(FindFiles, LevelsBeyondTheFirstHundredsRunOnTheLargeStack) {
-  constexpr int kLevels = 600;  // a hundred past them: each costs wine a path lookup per level
+  constexpr int kLevels = 600;  // a hundred past them: wine costs a path lookup per level
   FixtureTree tree;
   std::string chain;
   for (int level = 0; level < kLevels; ++level) tree.Folder(chain += "d/");
   tree.File(chain + "f", 1);
-  const auto [first, end] = ThreadStack();
-  ASSERT_LT(first, end);
   std::uintptr_t bottom = 0;
-  Walk(tree.Root(), FilesDeep, [&] {
-    const char here = 0;
-    bottom = reinterpret_cast<std::uintptr_t>(&here);
-  });
-  EXPECT_EQ(gSeen, std::vector<std::string>({Seen(tree.Path(chain), "f", false, 1), "done"}));
-  EXPECT_TRUE(bottom < first || bottom >= end) << end - bottom << " bytes below the stack's top";
+  EXPECT_EQ(Walk(tree.Root(), FilesDeep,
+                 [&] {
+                   const char here = 0;
+                   bottom = reinterpret_cast<std::uintptr_t>(&here);
+                 }),
+            std::vector<std::string>({Seen(tree.Path(chain), "f", false, 1), "done"}));
+  const auto [first, end] = ThreadStack();
+  EXPECT_TRUE(first < end && (bottom < first || bottom >= end)) << end - bottom << " bytes in";
 }
 
 #if !defined(_WIN32)
-// The deep chains' cycle check against a map, through adds and removals in any
-// order (which shift later slots back).
+// The deep chains' cycle check against a map, through adds and removals that shift slots back.
 TEST(FolderIdIndex, FindsWhatIsHeldThroughAddsAndRemovals) {
-  using tallyroot::platform::posix::FolderId;
-  using tallyroot::platform::posix::kNoCycle;
-  tallyroot::platform::posix::FolderIdIndex index;
+  using namespace tallyroot::platform::posix;
+  FolderIdIndex index;
   std::map<std::pair<dev_t, ino_t>, std::size_t> held;
   std::mt19937 next(12345);
+  // Few devices and nearby inodes, so that runs of neighbouring slots form.
+  const auto any = [&] { return FolderId{dev_t(next() % 3), ino_t(next() % 3000)}; };
   for (std::size_t step = 0; step < 200000; ++step) {
-    // Few devices and nearby inodes, so that runs of neighbouring slots form.
-    const FolderId id{dev_t(next() % 3), ino_t(next() % 3000)};
-    if (next() % 5 < (step < 100000 ? 3u : 2u)) {  // first grow, then shrink
-      index.Add(id, step);
-      held.emplace(std::pair(id.device, id.inode), step);  // a held id keeps its position
-    } else {
+    const FolderId id = any();
+    if (next() % 5 < (step < 100000 ? 3u : 2u))  // first grow, then shrink
+      index.Add(id, step), held.emplace(std::pair(id.device, id.inode), step);  // keeps its place
+    else
       index.Remove(id), held.erase({id.device, id.inode});
-    }
-    const FolderId probe{dev_t(next() % 3), ino_t(next() % 3000)};
+    const FolderId probe = any();
     const auto found = held.find({probe.device, probe.inode});
     ASSERT_EQ(index.Find(probe), found == held.end() ? kNoCycle : found->second) << "step " << step;
   }
