@@ -1,10 +1,6 @@
-// A mount whose every request takes a second (a failing share): a walk
-// stopped from its wait hook 100 ms in returns at once, and the program ends
-// waiting only for the one request each helper has in the kernel.
-//
-// A program of its own, so that no earlier test's helpers are in a read when
-// it forks: the child has none of their threads, and LeakSanitizer there
-// takes what they hold for leaked.
+// Every request takes a second (a failing share): a stopped walk returns at once, and the
+// program ends waiting only for each helper's one request in the kernel. A program of its
+// own: a fork amid earlier tests' helper reads would make LeakSanitizer report their memory.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -31,14 +27,13 @@ TEST(ReadAheadExit, AStoppedWalkAndTheProgramEndWithoutWaitingForBlockedReads) {
   if (!slow.Skipped().empty()) GTEST_SKIP() << slow.Skipped();
   const Clock::time_point start = Clock::now();
   const std::string report = RunInChild({.seconds = 30}, [&] {
-    static Clock::time_point begun;
+    static const Clock::time_point begun = Clock::now();
     static bool abort = false;
-    begun = Clock::now();
     SetWaitHook([] { abort = abort || Clock::now() - begun > std::chrono::milliseconds(100); });
     ScopedReadAhead on({true, 1, std::size_t{32} << 20});
     FindFiles([] {}, nullptr, slow.Root(), AllHere, abort);
-    const bool atOnce = Clock::now() - begun < std::chrono::milliseconds(400);
-    std::exit(abort && atOnce ? 0 : 1);  // as a program ends, static destructors included
+    // As a program ends, static destructors included.
+    std::exit(abort && Clock::now() - begun < std::chrono::milliseconds(400) ? 0 : 1);
     return std::string();
   });
   EXPECT_EQ(report, "");

@@ -1,6 +1,5 @@
-// The program only reads: after loads, moves, sorting and a close during a
-// listing, the tree is as it was. read_only_strace.sh runs this under strace;
-// the two paths that cannot exist mark where the program's own work lies.
+// After loads, moves, sorting and a close amid a listing the tree is unchanged. Under
+// read_only_strace.sh the two paths that cannot exist mark where the program's work lies.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -34,12 +33,9 @@ TEST(ReadOnly, LoadingAndMovingAroundChangeNothing) {
     testing::WindowDriver w;
     w.Load(tree.Root());
     ASSERT_EQ(w.list.Count(), 7);
-    w.Open("Sub"), w.Open("Deep"), w.Up(), w.Up(), w.Open("odd \xff name"), w.Up(),
-        w.ClickHeader(2);
+    w.Open("Sub"), w.Up(), w.Open("odd \xff name"), w.Up(), w.ClickHeader(2);
     for (const char* other : {"Sub", "a.txt", "missing", "fifo"}) w.Load(tree.Path(other));
-    EXPECT_EQ(w.list.Count(), 0);
     w.LoadWhile(tree.Path("Wide"), [&] { w.form.close(); });  // amid 3000 files: it stops there
-    EXPECT_TRUE(w.form.IsBusy());  // the controls stay off: the window is going
   }
   Mark("/nonexistent-tallyroot-mark/end");
   EXPECT_EQ(Snapshot(tree.Root()), before);

@@ -33,50 +33,41 @@ TEST(Window, KeepsItsSizeWithinLimits) {
   EXPECT_EQ(std::tuple(c.state, c.width, c.height), std::tuple(WindowState::Normal, 20000, 15000));
 }
 
-QString Spoken(QObject* object) {
-  const QAccessibleInterface* control = QAccessible::queryAccessibleInterface(object);
-  return control ? control->text(QAccessible::Name) : QString("(none)");
-}
-
 TEST(Window, LoadsGoesDownAndUpNeverAboveTheRootAndTellsScreenReaders) {
   FixtureTree tree;
   tree.File("a.txt", 1234), tree.File("Sub/b.bin", 100), tree.File("Sub/Deep/c", 7);
   tree.Folder("Sub/Deep/" + kMarkupName);
   WindowDriver w;
+  const auto spoken = [](QObject* control) {
+    return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+  };
   EXPECT_EQ(
-      QStringList({Spoken(w.path), Spoken(w.load), Spoken(w.view), Spoken(w.up), Spoken(w.root)}),
+      QStringList({spoken(w.path), spoken(w.load), spoken(w.view), spoken(w.up), spoken(w.root)}),
       QStringList({"Pfad des Ordners", "Ordner laden", "Inhalt des Ordners",
                    "Zum übergeordneten Ordner", "Kein Ordner geladen"}));
   const QString root = NameToText(tree.Root()) + kSepText, sub = root + "Sub" + kSepText;
   w.Load("  " + NameToText(tree.Root()) + "  ");  // trimmed, separator appended
   EXPECT_EQ(w.Where(), QStringList({root, root, "a.txt Sub"}));
-  EXPECT_EQ(Spoken(w.root), "Geladener Ordner: " + root);
+  EXPECT_EQ(spoken(w.root), "Geladener Ordner: " + root);
   EXPECT_EQ(w.Cells("a.txt", 1, 4), "Datei 000000001234 092,02% 092,02% ");
-  QAccessibleTableInterface* const table =
-      QAccessible::queryAccessibleInterface(w.view)->tableInterface();
-  ASSERT_NE(table, nullptr);
-  const auto heard = [&](const std::string& row) {  // "header: cell" for each column, as read
-    QApplication::processEvents();  // the view lays its rows out, as before a reader asks
-    QStringList cells;
-    for (int column = 0; column < 5; ++column) {
-      QAccessibleInterface* const cell = table->cellAt(w.Row(row) - 1, column);
-      if (!cell || !cell->tableCellInterface()) return QStringList{"(no cell)"};
-      for (QAccessibleInterface* header : cell->tableCellInterface()->columnHeaderCells()) {
-        cells << header->text(QAccessible::Name) + ": " + cell->text(QAccessible::Name);
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(header));  // made afresh
-      }
-    }
-    return cells;
-  };
-  EXPECT_EQ(heard("a.txt"),
-            QStringList({"Dateiname: a.txt", "Typ: Datei", "Größe: 1234",
-                         "Anteil des Verzeichnisses: 92,02 %", "Anteil von Root: 92,02 %"}));
   w.Load(root), w.Open("a.txt");  // no second separator; a file row: nothing
   EXPECT_EQ(w.Where(), QStringList({root, root, "a.txt Sub"}));
   w.Open("Sub");
   EXPECT_EQ(w.Where(), QStringList({sub, root, "b.bin Deep"}));
-  EXPECT_EQ(w.Cells("b.bin", 3, 4), "093,45% 007,45% ");  // of 107 and of 1341
-  EXPECT_EQ(heard("Deep"),
+  QAccessibleTableInterface* const table =
+      QAccessible::queryAccessibleInterface(w.view)->tableInterface();
+  ASSERT_NE(table, nullptr);
+  QApplication::processEvents();  // the view lays its rows out, as before a reader asks
+  QStringList heard;              // "header: cell" for each column of Deep's row
+  for (int column = 0; column < 5; ++column) {
+    QAccessibleInterface* const cell = table->cellAt(w.Row("Deep") - 1, column);
+    ASSERT_TRUE(cell && cell->tableCellInterface()) << column;
+    for (QAccessibleInterface* header : cell->tableCellInterface()->columnHeaderCells()) {
+      heard << header->text(QAccessible::Name) + ": " + cell->text(QAccessible::Name);
+      QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(header));  // made afresh
+    }
+  }
+  EXPECT_EQ(heard,  // shares of 107 and of 1341
             QStringList({"Dateiname: Deep", "Typ: Ordner", "Größe: 7",
                          "Anteil des Verzeichnisses: 6,54 %", "Anteil von Root: 0,52 %"}));
   w.Open("Deep"), w.Up();
@@ -104,11 +95,8 @@ TEST(Window, UpStopsAtTheRootADriveRootAndAShare) {
   const auto p = [](QString path) { return path.replace(u'\\', QChar(platform::kSeparator)); };
   for (const auto& [path, root, up] : std::vector<std::array<QString, 3>>{
            {R"(\\server\share\a\b\)", R"(\\server\share\)", R"(\\server\share\a\)"},
-           {R"(\\server\share\a\)", R"(\\server\share\)", R"(\\server\share\)"},
            {R"(\\server\share\)", R"(\\server\share\)", "-"},
-           {R"(\\server\share\a\)", R"(\\server\share\a\)", "-"},
-           {R"(C:\a\)", R"(C:\)", R"(C:\)"},
-           {R"(C:\)", R"(C:\)", "-"}})
+           {R"(C:\a\)", R"(C:\)", R"(C:\)"}})
     EXPECT_EQ(UpTarget(p(path), p(root)).value_or("-"), p(up)) << path.toStdString();
 }
 
@@ -116,8 +104,8 @@ TEST(Window, ClicksDuringAListing) {
   FixtureTree tree;  // long enough a listing for events to arrive during it
   for (int i = 0; i < 3000; ++i) tree.File("big/f" + std::to_string(i), i);
   QStringList bySize = {"big"};
-  for (int i = 0; i < 20; ++i) tree.File("n" + std::to_string(i) + "/f", 100 - i);
-  for (int i = 0; i < 20; ++i) bySize << "n" + QString::number(i);
+  for (int i = 0; i < 20; ++i)
+    tree.File("n" + std::to_string(i) + "/f", 100 - i), bySize << "n" + QString::number(i);
   WindowDriver w;
   bool sawUnsorted = false;
   std::function<void()> during = [&] {  // from the first event pass that shows a row
@@ -151,7 +139,7 @@ TEST(BadInput, ListsNothing) {
     const QString working = QDir::toNativeSeparators(QDir::currentPath());
     return (path.startsWith('\\') ? working.left(2) : working + '\\') + path + kSepText;
   };
-  std::vector<std::pair<QString, QString>> cases = {
+  const std::vector<std::pair<QString, QString>> cases = {
       {NameToText(tree.Path("missing")), NameToText(tree.Path("missing/"))},
       {NameToText(tree.Path("real/file")), NameToText(tree.Path("real/file/"))},
       {"relative/name", relative("relative/name")},
@@ -159,10 +147,8 @@ TEST(BadInput, ListsNothing) {
       {tab + real + tab, relative(tab + real + tab)},  // only spaces are trimmed
       {"  " + tooLong + "  ", relative(tooLong)},
       {"    ", ""},
-      {"", ""},
       {real + QChar(0) + "elsewhere",
        real + QChar(0) + "elsewhere" + kSepText}};  // not the folder before the NUL
-  if (platform::kSeparator == '/') cases.push_back({"/proc", "/proc/"});  // counts as empty
   for (const auto& [pasted, loaded] : cases) {
     w.Load(real);  // rows to be replaced
     ASSERT_EQ(w.list.Count(), 1);

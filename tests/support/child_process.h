@@ -1,6 +1,4 @@
-// Runs part of a test in a forked child that first gets mounts of its own and
-// drops root, as asked; it has `seconds`, leaves by _exit only (the parent's
-// fixtures stay) and sends back what `body` returned, or "refused: " and why.
+// Runs `body` in a forked child with mounts of its own, as asked; _exit keeps parent fixtures.
 #pragma once
 
 #include <grp.h>
@@ -17,9 +15,8 @@
 namespace tallyroot::testing {
 
 struct ChildSetup {
-  // {source, target} binds, {source, target, type} mounts.
-  std::vector<std::vector<std::string>> mounts = {};
-  bool asNobody = false;  // root becomes nobody, whom mode 000 keeps out
+  std::vector<std::vector<std::string>> mounts = {};  // {source, target[, type]}; bind if no type
+  bool asNobody = false;                              // whom mode 000 keeps out
   unsigned seconds = 60;
 };
 

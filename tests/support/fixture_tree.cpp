@@ -1,7 +1,5 @@
 #include "tests/support/fixture_tree.h"
 
-#include "walker/typed_path.h"
-
 #if defined(_WIN32)
 #include <windows.h>
 
@@ -15,9 +13,7 @@ namespace tallyroot::testing {
 #if defined(_WIN32)
 namespace {
 
-// std::filesystem lists no folder whose path passes 260 characters with
-// mingw-w64's runtime, so a deep tree would stay; the system's own calls
-// take any length in the long-path form ("\\?\C:\...").
+// mingw's std::filesystem lists no folder past 260 characters.
 void RemoveBelow(const std::wstring& folder) {
   WIN32_FIND_DATAW entry;
   const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
@@ -36,17 +32,6 @@ void RemoveBelow(const std::wstring& folder) {
   FindClose(find);
 }
 
-}  // namespace
-
-void RemoveTree(const std::string& root) {
-  const std::wstring folder = L"\\\\?\\" + std::filesystem::absolute(root).wstring();
-  RemoveBelow(folder);
-  RemoveDirectoryW(folder.c_str());
-}
-
-namespace {
-
-// `path` (absolute, made of a fixture's root and names) in the long form.
 std::wstring LongForm(const std::string& path) {
   std::wstring wide = L"\\\\?\\";
   platform::windows::AppendWide(wide, path);
@@ -55,42 +40,43 @@ std::wstring LongForm(const std::string& path) {
 
 }  // namespace
 
+void RemoveTree(const std::string& root) {
+  const std::wstring folder = L"\\\\?\\" + std::filesystem::absolute(root).wstring();
+  RemoveBelow(folder);
+  RemoveDirectoryW(folder.c_str());
+}
+
 void MakeFolders(const std::string& path) {
   const std::wstring folder = LongForm(path);
   // Every leading part past "\\?\C:\", then the folder itself.
-  for (std::size_t end = folder.find(L'\\', 7); end != std::wstring::npos;
-       end = folder.find(L'\\', end + 1)) {
+  for (std::size_t end = folder.find(L'\\', 7);; end = folder.find(L'\\', end + 1)) {
     CreateDirectoryW(folder.substr(0, end).c_str(), nullptr);
+    if (end == std::wstring::npos) break;
   }
-  CreateDirectoryW(folder.c_str(), nullptr);
 }
 
 bool MakeFile(const std::string& path, std::uint64_t size) {
   const HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER end;
-  end.QuadPart = static_cast<LONGLONG>(size);
+  const LARGE_INTEGER end{.QuadPart = static_cast<LONGLONG>(size)};
   const bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
   CloseHandle(file);
   return sized;
 }
 #else
-void RemoveTree(const std::string& root) {
-  // By tools that reopen unreadable folders and take trees deeper than any path.
+void RemoveTree(const std::string& root) {  // also unreadable and deeper than any path
   (void)!std::system(("chmod -R u+rwx '" + root + "' 2>/dev/null; rm -rf '" + root + "'").c_str());
 }
 
 void MakeFolders(const std::string& path) { std::filesystem::create_directories(path); }
 
 bool MakeFile(const std::string& path, std::uint64_t size) {
-  std::error_code error;  // also when it could not be created
+  std::error_code error;
   std::ofstream(path, std::ios::binary | std::ios::trunc).close();
   std::filesystem::resize_file(path, size, error);
   return !error;
 }
 #endif
-
-std::string AsLoaded(const std::string& path) { return platform::TypedFolderPath(path); }
 
 }  // namespace tallyroot::testing

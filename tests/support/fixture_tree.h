@@ -1,7 +1,4 @@
-// Real folder trees in a fresh temporary folder, removed again (RAII). Paths
-// are relative to the root, with "/" on every platform; missing parents are
-// made. Files are sparse where the file system allows; link targets verbatim.
-// The root is given as the program shows it once loaded.
+// Real folder trees in a fresh temporary folder, removed again; relative paths use "/".
 #pragma once
 
 #include <algorithm>
@@ -12,26 +9,19 @@
 #include <string>
 
 #include "walker/folder_listing.h"
+#include "walker/typed_path.h"
 
 namespace tallyroot::testing {
 
-// The separator of the walker's paths, as text to join them with.
 inline const std::string kSep(1, platform::kSeparator);
 
-// Removes the folder `root` and all below it, however deep; errors are ignored.
+// Windows: by the long-path form, which takes any length and every name ("foo." too).
 void RemoveTree(const std::string& root);
-// Makes the folder `path` and its missing parents, and the file `path` of
-// `size` bytes (false when it cannot). On Windows through the long-path
-// form, which takes every name as it is ("foo." too) and any length.
 void MakeFolders(const std::string& path);
-bool MakeFile(const std::string& path, std::uint64_t size);
-// The path of a folder made here as the program shows it once loaded (on
-// Windows: each name in its stored case).
-std::string AsLoaded(const std::string& path);
+bool MakeFile(const std::string& path, std::uint64_t size);  // sparse where it can be
 
 class FixtureTree {
  public:
-  // In the temporary folder, or in `base` (in memory, say, for a deep tree).
   explicit FixtureTree(const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
     std::random_device seed;
     for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
@@ -39,7 +29,7 @@ class FixtureTree {
       if (std::filesystem::create_directory(root)) root_ = root.string();
     }
     if (root_.empty()) throw std::runtime_error("cannot make a temporary folder");
-    root_ = AsLoaded(root_);
+    root_ = platform::TypedFolderPath(root_);  // as the program shows it once loaded
     if (root_.ends_with(kSep)) root_.pop_back();
   }
   ~FixtureTree() { RemoveTree(root_); }

@@ -1,5 +1,4 @@
-// The application tests and benchmarks run the window in: headless unless
-// QT_QPA_PLATFORM names a platform, set up with the system as the program is.
+// Headless unless QT_QPA_PLATFORM names a platform; the system set up as the program does.
 #pragma once
 
 #include <QApplication>
@@ -10,16 +9,15 @@
 namespace tallyroot::testing {
 
 class HeadlessApplication : public QApplication {
- public:
-  HeadlessApplication(int& argc, char** argv) : QApplication(Prepared(argc), argv) {}
-
- private:
   static int& Prepared(int& argc) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     platform::RaiseOpenFileLimit();
     platform::QuietCriticalErrors();
     return argc;
   }
+
+ public:
+  HeadlessApplication(int& argc, char** argv) : QApplication(Prepared(argc), argv) {}
 };
 
 }  // namespace tallyroot::testing

@@ -1,5 +1,4 @@
-// Sets the walker's read-ahead for walks whose outermost listing opens within
-// the scope, and puts back the settings found at its end.
+// The walker's read-ahead for walks begun within the scope; the old settings come back after.
 #pragma once
 
 #include "walker/read_ahead/read_ahead.h"
@@ -11,15 +10,11 @@ class ScopedReadAhead {
   explicit ScopedReadAhead(const platform::ReadAheadSettings& settings) {
     platform::SetReadAhead(settings);
   }
-  // Only turns it on or off; helpers and bound stay as they are.
-  explicit ScopedReadAhead(bool on) {
-    platform::ReadAheadSettings settings = saved_;
-    settings.on = on;
-    platform::SetReadAhead(settings);
+  explicit ScopedReadAhead(bool on) {  // the rest stays
+    platform::SetReadAhead({on, saved_.helpers, saved_.maxBytesAhead, saved_.pace});
   }
   ~ScopedReadAhead() { platform::SetReadAhead(saved_); }
   ScopedReadAhead(const ScopedReadAhead&) = delete;
-  ScopedReadAhead& operator=(const ScopedReadAhead&) = delete;
 
  private:
   const platform::ReadAheadSettings saved_ = platform::GetReadAhead();

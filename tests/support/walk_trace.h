@@ -1,7 +1,4 @@
-// What a walk showed its caller, to hold one walk against another: an
-// order-sensitive hash of every (FolderPath, Name, folder bit, Size) and the
-// number of each callback, by the walker's own descent or nested as the size
-// analysis walks (an AllHere walk per folder met, from the callback).
+// What a walk showed its caller (ordered hash of each entry, callback counts), to compare walks.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +12,7 @@ namespace tallyroot::testing {
 
 struct WalkTrace {
   std::uint64_t hash = 14695981039346656037u;  // FNV-1a
-  std::uint64_t entries = 0;
-  std::uint64_t dones = 0;
+  std::uint64_t entries = 0, dones = 0;
   bool stopped = false;  // AbortScan was left set
   bool operator==(const WalkTrace&) const = default;
 };
@@ -59,7 +55,7 @@ inline bool Record() {
 
 inline void Done() { ++gTrace.dones; }
 inline void Entry() { Record(); }
-inline void NestedEntry() {
+inline void NestedEntry() {  // as the size analysis walks
   if (!Record() || gAbort) return;
   if (gWay.skipEvery != 0 && ++gFoldersMet % gWay.skipEvery == 0) return;
   FindFilesModule::FindFiles(
@@ -69,8 +65,7 @@ inline void NestedEntry() {
 
 }  // namespace trace_detail
 
-// One walk of `root` at a time per process: the trace lives in globals, as
-// the walker's callbacks take no arguments.
+// One walk at a time per process: the callbacks take no arguments, so the trace is global.
 inline WalkTrace TraceWalk(const std::string& root, const WalkWay& way = {}) {
   using namespace trace_detail;
   gTrace = {};

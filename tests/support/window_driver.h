@@ -1,5 +1,4 @@
-// The main window driven by a test as a person would drive it: pasting into
-// the path box, clicking buttons and headers, double-clicking rows by name.
+// The main window driven as a person would: pasting paths, clicking buttons, opening rows by name.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,17 +6,12 @@
 #include "list/name_text.h"
 #include "tests/support/window_input.h"
 
-// Failures show texts as text.
-inline void PrintTo(const QString& text, std::ostream* out) {
-  *out << '"' << text.toStdString() << '"';
-}
+inline void PrintTo(const QString& s, std::ostream* out) { *out << '"' << s.toStdString() << '"'; }
 
 namespace tallyroot::testing {
 
 struct WindowDriver : WindowInput {
-  // Message boxes shown, each dismissed at once so that one not expected fails
-  // the test instead of hanging it; a test that expects one takes it from here.
-  QStringList dialogs;
+  QStringList dialogs;  // boxes dismissed at once, so an unexpected one fails instead of hanging
   QTimer dismiss;
 
   WindowDriver() : WindowInput(QSize(900, 600)) {
@@ -28,15 +22,12 @@ struct WindowDriver : WindowInput {
     dismiss.start(5);
   }
   ~WindowDriver() { EXPECT_EQ(dialogs.join(", "), "") << "message boxes nobody expected"; }
-  // Replaces the path box's text, as a paste would, and clicks "load".
-  void Load(const QString& text) { path->setText(text), Click(load); }
+  void Load(const QString& text) { path->setText(text), Click(load); }  // as a paste would
   void Load(const std::string& folder) { Load(NameToText(folder)); }
-  // Loads, and runs `during` from the listing's first event pass (after a time slice).
+  // Runs `during` from the listing's first event pass (after a time slice).
   void LoadWhile(const std::string& folder, const std::function<void()>& during) {
-    path->setText(NameToText(folder));
-    QTest::qWait(20);
-    QTimer::singleShot(0, &form, during);
-    Click(load);
+    path->setText(NameToText(folder)), QTest::qWait(20);
+    QTimer::singleShot(0, &form, during), Click(load);
   }
   void Up() { Click(up); }
   int Row(const std::string& name) const {  // 0 when not shown
@@ -53,7 +44,6 @@ struct WindowDriver : WindowInput {
     for (int row = 1; row <= list.rowCount(); ++row) names << list.Text(row);
     return names.join(" ");
   }
-  // Where the window stands: the path box, the root label and the names shown.
   QStringList Where() const { return {path->text(), root->text(), Names()}; }
   std::string Cells(const std::string& name, int first, int last) const {  // sub-items first..last
     std::string cells;

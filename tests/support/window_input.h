@@ -1,6 +1,4 @@
-// The main window shown, its controls found by their names, and input as a
-// person gives it (clicks on buttons, headers and rows); for the tests and
-// the benchmarks alike.
+// The main window shown, its controls found by name, and clicks as a person gives them.
 #pragma once
 
 #include <QtTest>
@@ -19,7 +17,6 @@ struct WindowInput {
   QTreeView* const view = form.findChild<QTreeView*>("ListView1");
   QPushButton* const up = form.findChild<QPushButton*>("Command2");
 
-  // Shown at `size`, or at the size the window gives itself.
   explicit WindowInput(QSize size = {}) {
     if (!root || !path || !load || !view || !up) qFatal("a control of Form1 has another name");
     if (size.isValid()) form.resize(size);
@@ -28,8 +25,7 @@ struct WindowInput {
   }
 
   void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-  // A click on the row (1-based, as the list store counts), then a double-click.
-  void DoubleClick(int row) {
+  void DoubleClick(int row) {  // 1-based as the list counts; a click first, as a person does
     const QModelIndex index = list.index(row - 1, 0);
     view->scrollTo(index);
     const QPoint at = view->visualRect(index).center();
