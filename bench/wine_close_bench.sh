@@ -2,7 +2,8 @@
 # The Windows program closed during a load, as a user would close it: under
 # wine on an X display (Xvfb), the path typed into the path box, "load"
 # pressed, and Alt+F4 after a few seconds; the time from the key until the
-# process has ended. Run on a local tree and on slowfs mounts of it (wine
+# window is gone from the screen, and until the process has ended (which
+# under wine waits for any thread's file request in flight). Run on a local tree and on slowfs mounts of it (wine
 # sees them under Z:), which answer each request after the delays given.
 #   bench/wine_close_bench.sh EXE [--runs N] [--delays "1 5000"] [--after-ms M]
 # EXE is a tallyroot.exe (scripts/windows.sh builds one); the wine prefix is
@@ -42,7 +43,8 @@ cleanup() { kill "$xvfb" 2>/dev/null || true; wineserver -k 2>/dev/null || true;
 trap cleanup EXIT
 sleep 1
 
-# closeOnce FOLDER: seconds from Alt+F4 to the end of the process.
+# closeOnce FOLDER: seconds from Alt+F4 until no window shows, and until the
+# process has ended ("gone/ended").
 closeOnce() {
   local folder=$1 window pid start
   wine "$exe" >/dev/null 2>&1 &
@@ -64,14 +66,24 @@ closeOnce() {
   sleep "$(awk -v ms="$afterMs" 'BEGIN { print ms / 1000 }')"
   start=$(now)
   xdotool key alt+F4
+  local gone=""
+  while [ -z "$gone" ] && kill -0 "$pid" 2>/dev/null; do
+    xdotool search --onlyvisible --name '^Tallyroot$' >/dev/null 2>&1 || gone=$(($(now) - start))
+    sleep 0.02
+  done
   wait "$pid" || true
-  seconds $(($(now) - start))
+  local ended=$(($(now) - start))
+  echo "$(seconds "${gone:-$ended}")/$(seconds "$ended")"
 }
 
 row() {
   local label=$1 folder=$2 times=""
   for ((run = 0; run < runs; run++)); do times+=" $(closeOnce "$folder")"; done
-  printf '  %-28s exit %.3f s after Alt+F4 (median; runs:%s)\n' "$label" "$(median <<<"$times")" "$times"
+  local gone ended
+  gone=$(tr ' ' '\n' <<<"$times" | cut -d/ -f1 | median)
+  ended=$(tr ' ' '\n' <<<"$times" | cut -d/ -f2 | median)
+  printf '  %-28s window gone %.3f s, process ended %.3f s after Alt+F4 (medians; runs gone/ended:%s)\n' \
+    "$label" "$gone" "$ended" "$times"
 }
 
 echo "== $(basename "$exe"): Alt+F4 $afterMs ms into a load of $small =="

@@ -3,16 +3,20 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "analysis/folder_cache.h"
+#include "analysis/tallyroot_module.h"
 #include "tests/support/fixture_tree.h"
 #include "tests/support/scoped_read_ahead.h"
 #include "tests/support/window_driver.h"
 #include "walker/find_files.h"
+#include "walker/typed_path.h"
 #include "walker/windows/listing_calls.h"
 #include "walker/windows/wide_names.h"
 
@@ -171,6 +175,46 @@ TEST_P(WindowsListing, TypedPathsAsWindowsUsersWriteThem) {
   EXPECT_EQ(CacheCount(), cached);
   w.Open("Deep");
   EXPECT_EQ(w.Where(), QStringList({sub + "Deep\\", sub, "x"}));
+}
+
+// A share slow to answer: the typed path's letter case is asked while the window's events go on,
+// and a close meanwhile ends the load before any listing.
+TEST(WindowsTypedPaths, AreAskedWhileTheWindowAnswersAndAClosedWindowListsNothing) {
+  using Clock = std::chrono::steady_clock;
+  FixtureTree tree;
+  tree.File("Sub/x", 5);
+  SetSearchOpener([](const wchar_t* pattern, FINDEX_INFO_LEVELS level, WIN32_FIND_DATAW* data,
+                     DWORD flags) -> HANDLE {
+    Sleep(60);
+    return FindFirstFileExW(pattern, level, data, FindExSearchNameMatch, nullptr, flags);
+  });
+  static Clock::time_point last, stopped;
+  static Clock::duration longest;
+  static bool stop;
+  static int calls;
+  last = Clock::now(), longest = {}, stop = false, calls = 0;
+  SetWaitHook([] {
+    longest = std::max(longest, Clock::now() - std::exchange(last, Clock::now()));
+    ++calls;
+  });
+  const std::string sub = tree.Root() + "\\Sub";
+  std::string typed = sub;
+  std::ranges::transform(typed, typed.begin(), [](char c) { return char(std::tolower(c)); });
+  EXPECT_EQ(platform::TypedFolderPath(typed, stop), sub + "\\");
+  EXPECT_GT(calls, 10);
+  EXPECT_LT(longest, std::chrono::milliseconds(50));
+
+  calls = 0;
+  SetWaitHook([] { stop = ++calls == 4, stopped = Clock::now(); });
+  EXPECT_EQ(platform::TypedFolderPath(typed, stop), std::nullopt);
+  EXPECT_LT(Clock::now() - stopped, std::chrono::milliseconds(20));
+  SetWaitHook(nullptr);
+
+  WindowDriver w;
+  w.LoadWhile(sub, [&] { w.form.close(); });
+  EXPECT_EQ(w.Names(), "");
+  EXPECT_TRUE(AbortScan);
+  SetSearchOpener(nullptr);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "walker/large_stack.h"
 #include "walker/read_ahead/read_ahead.h"
+#include "walker/wait_hook.h"
 
 namespace FindFilesModule {
 
@@ -215,3 +216,7 @@ void FindFiles(WalkCallback OnEntry, WalkCallback OnDone, const std::string& Fol
 }
 
 }  // namespace FindFilesModule
+
+void tallyroot::platform::CallWaitHook() {
+  if (FindFilesModule::gWaitHook) FindFilesModule::gWaitHook();
+}

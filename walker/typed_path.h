@@ -2,6 +2,7 @@
 // platform's own (walker/posix/typed_path.cpp, walker/windows/typed_path.cpp).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,12 @@ namespace tallyroot::platform {
 // for paths that differ only in how they were typed. A text holding a NUL
 // stays as it is, as it never names a folder. Elsewhere `typed` itself.
 // The result need not end with the separator.
-std::string TypedFolderPath(std::string_view typed);
+//
+// On Windows the file system is asked on a thread of its own, as a share
+// may take seconds to answer and the caller is the window's thread: the
+// caller meanwhile calls the wait hook (FindFilesModule::SetWaitHook) every
+// few milliseconds. Once `stop` is found set after a call, it returns
+// nothing at once, and the asking thread ends by itself.
+std::optional<std::string> TypedFolderPath(std::string_view typed, const bool& stop);
 
 }  // namespace tallyroot::platform

@@ -204,11 +204,17 @@ void Form1::Command1_Click() {
   QString path = TrimSpaces(Text1->text());
   // Only a typed path is made the program's own (on Windows: quotes, "/",
   // absolute once, stored letter case); every other path it lists is
-  // made from this one and from names the file system gave.
+  // made from this one and from names the file system gave. Asking the file
+  // system lets the window's events through, as a listing does.
   if (!path.isEmpty()) {
     const std::string typed = TextToName(path);
-    if (const std::string own = platform::TypedFolderPath(typed); own != typed)
-      path = NameToText(own);
+    SetIdle(false);
+    TallyrootModule::AbortScan = false;  // as every walk clears it when it starts
+    const std::optional<std::string> own =
+        platform::TypedFolderPath(typed, TallyrootModule::AbortScan);
+    if (!own) return;  // the window is closing
+    SetIdle(true);
+    if (*own != typed) path = NameToText(*own);
   }
   if (path.isEmpty()) {
     SetPathText(path);

@@ -3,8 +3,9 @@
 // turn user actions into listings, always through ShowFolder and always with
 // the path that the path box holds at that moment.
 //
-// Re-entry during a listing (whose event passes let the window's events
-// through) is kept out by plain flags: the path box and both buttons are
+// Re-entry during a listing, or while the file system is asked for a typed
+// path's letter case (whose event passes let the window's events through),
+// is kept out by plain flags: the path box and both buttons are
 // disabled, Busy makes double-clicks inert, SuppressPathChange tells the
 // program's own writes to the path box from user edits, and closing the
 // window sets AbortScan, which stops every walk at its next test.

@@ -29,7 +29,7 @@ class FixtureTree {
       if (std::filesystem::create_directory(root)) root_ = root.string();
     }
     if (root_.empty()) throw std::runtime_error("cannot make a temporary folder");
-    root_ = platform::TypedFolderPath(root_);  // as the program shows it once loaded
+    root_ = *platform::TypedFolderPath(root_, false);  // as the program shows it once loaded
     if (root_.ends_with(kSep)) root_.pop_back();
   }
   ~FixtureTree() { RemoveTree(root_); }

@@ -5,6 +5,8 @@
 
 namespace tallyroot::platform {
 
-std::string TypedFolderPath(std::string_view typed) { return std::string(typed); }
+std::optional<std::string> TypedFolderPath(std::string_view typed, const bool&) {
+  return std::string(typed);
+}
 
 }  // namespace tallyroot::platform
