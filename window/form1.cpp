@@ -210,8 +210,11 @@ void Form1::Command1_Click() {
     const std::string typed = TextToName(path);
     SetIdle(false);
     TallyrootModule::AbortScan = false;  // as every walk clears it when it starts
-    const std::optional<std::string> own =
-        platform::TypedFolderPath(typed, TallyrootModule::AbortScan);
+    std::optional<std::string> own;
+    {
+      BusyCursor cursor;
+      own = platform::TypedFolderPath(typed, TallyrootModule::AbortScan);
+    }
     if (!own) return;  // the window is closing
     SetIdle(true);
     if (*own != typed) path = NameToText(*own);
