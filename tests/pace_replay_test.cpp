@@ -52,10 +52,13 @@ TEST_P(PaceReplay, AWarmTreeIsReadAsCpuWorkOnceItsCostIsKnownAndNeverBefore) {
   // Trusted after 2 ms of plain CPU work on an exact clock, 16 ticks on a ticking one.
   const int before = static_cast<int>((GetParam() > 0 ? 16 * GetParam() : 0.002) / 0.0005) - 2;
   bool waited = false;
-  EXPECT_FALSE(replay.Run(before, 0.0005, 0.00048, 64, &waited));
+  EXPECT_FALSE(replay.Run(before, 0.0005, 0.0005, 64, &waited));
   EXPECT_TRUE(replay.Run(4000, 0.0005, 0.00048, 64, &waited));
   EXPECT_FALSE(waited);
   EXPECT_EQ(replay.pace.Now().helpers, 1u);
+  EXPECT_TRUE(replay.pace.Now().walkerReads);
+  replay.pace.StartWalk(ReadPace::Measured, 1);
+  replay.pace.NoteDevice(1, false, false);  // the next walk, on the same device, knows it
   EXPECT_TRUE(replay.pace.Now().walkerReads);
   replay.pace.NoteDevice(2, false, false);  // measured anew: its reads may wait
   EXPECT_FALSE(replay.pace.Now().walkerReads);
