@@ -10,6 +10,12 @@
 #include "walker/read_ahead/node.h"
 #include "walker/read_ahead/work.h"
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+
+#include "walker/read_ahead/posix/folder_handle.h"
+#endif
+
 namespace {
 
 using namespace tallyroot::platform::ahead;
@@ -132,5 +138,20 @@ TEST_F(WorkTreeTest, NothingIsReadAheadWithoutRoomButWhatTheWalkNeedsIsRead) {
   EXPECT_TRUE(root->cancelled.load());
   EXPECT_EQ(Describe(tree.Pick()), "none");
 }
+
+#if !defined(_WIN32)
+// Nor while the descriptors it may hold are held: the walk's own listings need theirs.
+TEST_F(WorkTreeTest, NothingIsReadAheadWhileItsDescriptorsAreHeld) {
+  tree.Start(std::size_t{1} << 30, 1);
+  const auto root = Listed({"a/", "b/"});
+  tree.Open(root);
+  std::vector<std::unique_ptr<FolderHandle>> held;  // one for the open listing, one ahead
+  for (int i = 0; i < 2; ++i)
+    held.push_back(std::make_unique<FolderHandle>(open("/", O_RDONLY | O_CLOEXEC)));
+  EXPECT_EQ(PickAll(), (std::vector<std::string>{"root 0..2"}));
+  held.pop_back();
+  EXPECT_EQ(PickAll(), (std::vector<std::string>{"read a", "read b"}));
+}
+#endif
 
 }  // namespace
