@@ -32,8 +32,6 @@ class MachineStalls {
     Stop();
     stop_ = false;
     allowed_ = true;
-    longestNs_ = 0;
-    lastNs_ = NowNs();
     cpu_set_t usable;
     if (sched_getaffinity(0, sizeof usable, &usable) != 0) CPU_ZERO(&usable);
     started_ = 0;

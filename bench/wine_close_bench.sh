@@ -3,8 +3,9 @@
 # wine on an X display (Xvfb), the path typed into the path box, "load"
 # pressed, and Alt+F4 after a few seconds; the time from the key until the
 # window is gone from the screen, and until the process has ended (which
-# under wine waits for any thread's file request in flight). Run on a local tree and on slowfs mounts of it (wine
-# sees them under Z:), which answer each request after the delays given.
+# under wine waits for any thread's file request in flight). Run on a local
+# tree and on slowfs mounts of it (wine sees them under Z:), which answer
+# each request after the delays given.
 #   bench/wine_close_bench.sh EXE [--runs N] [--delays "1 5000"] [--after-ms M]
 # EXE is a tallyroot.exe (scripts/windows.sh builds one); the wine prefix is
 # the one windows.sh --test made. Needs xvfb and xdotool (installed here).

@@ -85,7 +85,7 @@ WalkCallback gWaitHook = nullptr;
 thread_local bool* tAbortScan = nullptr;
 
 bool WaitPass() {
-  if (gWaitHook) gWaitHook();
+  tallyroot::platform::CallWaitHook();
   return tAbortScan && *tAbortScan;
 }
 

@@ -216,11 +216,11 @@ void Form1::Command1_Click() {
       own = platform::TypedFolderPath(typed, TallyrootModule::AbortScan);
     }
     if (!own) return;  // the window is closing
-    SetIdle(true);
     if (*own != typed) path = NameToText(*own);
   }
   if (path.isEmpty()) {
     SetPathText(path);
+    SetIdle(true);
     return;
   }
   if (!path.endsWith(QChar(kSeparator))) path += QChar(kSeparator);
