@@ -1,6 +1,7 @@
 // The folder walker over real trees: what each mode reports, in which order; nesting; stopping.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <random>
@@ -28,9 +29,8 @@ constexpr bool kLinks = tallyroot::platform::kSeparator == '/';
 std::vector<std::string> gSeen;
 bool gAbort = false;
 std::function<void()> gAfterEntry;
-std::string Seen(const std::string& folder, const std::string& name, bool isFolder,
-                 std::uint64_t size) {
-  return folder + "|" + name + "|" + folder + name + "|" + (isFolder ? "/" : std::to_string(size));
+std::string Seen(const std::string& folder, const std::string& name, bool dir, std::uint64_t size) {
+  return folder + "|" + name + "|" + folder + name + "|" + (dir ? "/" : std::to_string(size));
 }
 void OnEntry() {
   gSeen.push_back(
@@ -77,38 +77,33 @@ struct Tree : FixtureTree {
 
 TEST(FindFiles, EachModeReportsAndEntersWhatItsKindAndScopeSayInListingOrder) {
   Tree tree;
+  // Walks run from a callback, of this very folder too, leave the entries after it as they were.
+  const auto walkElsewhere = [elsewhere = tree.Path("d3/d4")] {
+    const std::string folder = FoundEntry.FolderPath;
+    for (const std::string& other : {elsewhere, folder + "d1/d2", folder})
+      FindFiles([] {}, nullptr, other, AllDeep, gAbort);
+  };
   for (int mode = 0; mode <= 8; ++mode) {
     std::vector<std::string> expected = {"done"};
     Expect(tree.Root(), mode, true, expected);
-    EXPECT_EQ(Walk(tree.Root(), mode), expected) << "mode " << mode;
+    EXPECT_EQ(Walk(tree.Root(), mode, walkElsewhere), expected) << "mode " << mode;
   }
-  const std::vector<std::string> deep = Walk(tree.Root(), AllDeep);
-  // Walks nest as the size analysis nests them, each folder walked from its callback.
-  EXPECT_EQ(Walk(tree.Root(), AllHere,
+  // Walks nest as the size analysis nests them; a separator given last is not doubled.
+  EXPECT_EQ(Walk(tree.Root() + kSep, AllHere,
                  [] {
                    if (gSeen.back().ends_with("|/"))
                      FindFiles(OnEntry, nullptr, FoundEntry.FullPath, AllHere, gAbort);
                  }),
-            deep);
-  // Walks run from a callback, of this very folder too, leave the entries after it as they were.
-  EXPECT_EQ(Walk(tree.Root(), AllDeep,
-                 [elsewhere = tree.Path("d3/d4")] {
-                   const std::string folder = FoundEntry.FolderPath;
-                   for (const std::string& other : {elsewhere, folder + "d1/d2", folder})
-                     FindFiles([] {}, nullptr, other, AllDeep, gAbort);
-                 }),
-            deep);
-  EXPECT_EQ(Walk(tree.Root() + kSep, AllDeep), deep);  // no second separator
+            Walk(tree.Root(), AllDeep));
 #if defined(_WIN32)
   wchar_t path[32768];
   const fs::path self(std::wstring(path, GetModuleFileNameW(nullptr, path, 32768)));
 #else
   const fs::path self = fs::read_symlink("/proc/self/exe");
 #endif
-  const std::vector<std::string> own = Walk("", FilesHere);  // no folder: the running program's
-  EXPECT_TRUE(std::count(own.begin(), own.end(),
-                         Seen(self.parent_path().string() + kSep, self.filename().string(), false,
-                              fs::file_size(self))));
+  const std::string own = Seen(self.parent_path().string() + kSep, self.filename().string(), false,
+                               fs::file_size(self));
+  EXPECT_TRUE(std::ranges::count(Walk("", FilesHere), own));  // no folder: the running program's
   if (kLinks) tree.Link("dangling", "nowhere");
   // Modes outside 0..8, and folders that cannot be listed: OnDone alone.
   for (int outside : {-1, 9, INT16_MIN})
@@ -126,9 +121,7 @@ TEST(FindFiles, AbortStopsEveryLevelAtOnceAndIsClearedByTheNextWalk) {
     // Cut at the deepest entry that an entry outside its folder follows, so that all levels stop.
     const std::vector<std::string> whole = Walk(tree.Root(), mode);
     const auto folder = [&](std::size_t at) { return whole[at].substr(0, whole[at].find('|')); };
-    const auto depth = [&](std::size_t at) {
-      return std::count(whole[at].begin(), whole[at].end(), tallyroot::platform::kSeparator);
-    };
+    const auto depth = [&](std::size_t at) { return std::ranges::count(whole[at], kSep[0]); };
     std::size_t cut = 0;
     for (std::size_t at = 0; at + 2 < whole.size(); ++at)
       if (!folder(at + 1).starts_with(folder(at)) && depth(at) > depth(cut)) cut = at;
@@ -138,25 +131,7 @@ TEST(FindFiles, AbortStopsEveryLevelAtOnceAndIsClearedByTheNextWalk) {
         << "mode " << mode;
     EXPECT_TRUE(gAbort);  // left set for every enclosing walk
   }
-  EXPECT_EQ(Walk(tree.Root(), AllHere), flat);
-  EXPECT_FALSE(gAbort);
-}
-
-// This thread's stack as the system reserved it: [first, end).
-std::pair<std::uintptr_t, std::uintptr_t> ThreadStack() {
-#if defined(_WIN32)
-  ULONG_PTR low = 0, high = 0;
-  GetCurrentThreadStackLimits(&low, &high);
-  return {low, high};
-#else
-  pthread_attr_t attributes;
-  void* low = nullptr;
-  std::size_t size = 0;
-  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return {0, 0};
-  pthread_attr_getstack(&attributes, &low, &size);
-  pthread_attr_destroy(&attributes);
-  return {reinterpret_cast<std::uintptr_t>(low), reinterpret_cast<std::uintptr_t>(low) + size};
-#endif
+  EXPECT_EQ(Walk(tree.Root(), AllHere), flat);  // would stop at once were the flag not cleared
 }
 
 // Past the levels a walk takes on its thread's own stack it goes on on the large one.
@@ -173,7 +148,17 @@ TEST(FindFiles, LevelsBeyondTheFirstHundredsRunOnTheLargeStack) {
                    bottom = reinterpret_cast<std::uintptr_t>(&here);
                  }),
             std::vector<std::string>({Seen(tree.Path(chain), "f", false, 1), "done"}));
-  const auto [first, end] = ThreadStack();
+  std::uintptr_t first = 0, end = 0;  // this thread's stack as the system reserved it
+#if defined(_WIN32)
+  GetCurrentThreadStackLimits(&first, &end);
+#else
+  pthread_attr_t attributes;
+  void* low = nullptr;
+  std::size_t size = 0;
+  if (pthread_getattr_np(pthread_self(), &attributes) == 0)
+    pthread_attr_getstack(&attributes, &low, &size), pthread_attr_destroy(&attributes);
+  first = reinterpret_cast<std::uintptr_t>(low), end = first + size;
+#endif
   EXPECT_TRUE(first < end && (bottom < first || bottom >= end)) << end - bottom << " bytes in";
 }
 
