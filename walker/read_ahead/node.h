@@ -1,13 +1,13 @@
-// One folder's listing as read ahead, and what the platforms' reads
-// (platform.h) fill it with: the folder read (names, kinds, and on Windows
-// sizes), then the size reads of ranges of its entries (on POSIX).
+// One folder's listing as read ahead, as the platforms' reads (platform.h)
+// fill it: the folder read (names, kinds, on Windows sizes), then on POSIX
+// the size reads of ranges of its entries.
 //
 // Contract:
 //  - A node is read without any lock: its folder by one thread, then each
 //    range of entries by the one thread that claimed it. The scheduler
 //    publishes the end of a folder read under its lock; an entry's size is
-//    published by its own `ready` flag (release, read with acquire), so the
-//    walk takes an entry as soon as its size is known.
+//    published by its own `ready` flag, so the walk takes an entry as soon
+//    as its size is known.
 //  - Once Listed, `entries`, `names` and `children` never change shape; a
 //    size read writes only the kind and size of the entries in its range.
 //  - `cancelled` and `demanded` may be set by any thread at any time; the
@@ -36,10 +36,8 @@ enum class Kind : std::uint8_t {
 };
 
 struct Entry {
-  std::uint32_t nameAt;  // offset into Node::names
-  // At most 255 bytes on POSIX, 765 on Windows (255 UTF-16 units as WTF-8);
-  // the wider field takes what was padding, so the entry stays as large.
-  std::uint16_t nameLength;
+  std::uint32_t nameAt;      // offset into Node::names
+  std::uint16_t nameLength;  // up to 765 on Windows (255 UTF-16 units as WTF-8); fills padding
   Kind kind;
   std::uint64_t inode;     // as listed; orders the size reads on a rotational disk
   std::uint64_t size = 0;  // valid once the entry is ready
@@ -49,21 +47,17 @@ static_assert(sizeof(Entry) <= 24);
 // The identities of the folders open around a folder, outermost first.
 using Chain = std::vector<FolderId>;
 
-// Where a node's folder read stands. A read ends Listed (entries, names and
-// children filled in), Empty (it yields nothing: not openable, a cycle, a
-// pseudo file system, or dropped meanwhile) or Waiting again (not demanded
-// and over a bound: the node as before the read).
+// Where a node's folder read stands. A read ends Listed, Empty (it yields
+// nothing: not openable, a cycle, a pseudo file system, dropped meanwhile) or
+// Waiting again (not demanded and over a bound: the node as before).
 enum class State : std::uint8_t { Waiting, Reading, Listed, Empty };
 
 struct Node {
-  // A child folder `name` of the folder open as `parent`, with `chain` the
-  // folders open around it; without a parent, `name` is the path of the
-  // outermost folder of a walk (which may be a link to a folder).
+  // A child folder `name` of `parent`, with `chain` the folders open around
+  // it; without a parent, `name` is the path of a walk's outermost folder.
   Node(std::string name, std::shared_ptr<const FolderHandle> parent,
        std::shared_ptr<const Chain> chain);
   ~Node();
-  Node(const Node&) = delete;
-  Node& operator=(const Node&) = delete;
 
   const std::string name;
   const std::shared_ptr<const Chain> chain;
@@ -79,9 +73,10 @@ struct Node {
   std::size_t bytes = 0;                    // counted in BytesHeld(), also while being read
   std::size_t cycleAt = kNoCycle;           // for a cycle: where in `chain` it is open
   bool unread = false;                      // not openable, or its listing failed midway
-  // What the outermost folder's device (id.device) is.
-  bool rotational = false;  // a disk whose head may seek
-  bool remote = false;      // a network share: its reads wait, whatever they cost
+  // Of the outermost folder's device: a disk whose head may seek; a network
+  // share, whose reads wait whatever they cost.
+  bool rotational = false;
+  bool remote = false;
 
   // Under the scheduler's lock.
   State state = State::Waiting;
@@ -95,8 +90,8 @@ struct Node {
   std::vector<std::shared_ptr<Node>> window;
   std::size_t windowStart = 0;
 
-  // One flag per entry, set when its kind and size are final; a folder's at
-  // once. Allocated by the folder read, which sees every entry first.
+  // One flag per entry, set when its kind and size are final (a folder's at
+  // once), by the one who read them.
   std::unique_ptr<std::atomic<bool>[]> ready;
 
   std::atomic<bool> cancelled{false};
@@ -108,8 +103,8 @@ struct Node {
 std::size_t BytesHeld();
 
 // For the platforms' folder reads (platform.h):
-// Makes room for `entries` more entries and `nameBytes` more name bytes, in
-// one allocation each instead of a string of doublings for a large folder.
+// Room for `entries` more entries and `nameBytes` more name bytes, in one
+// allocation each rather than many doublings for a large folder.
 void Reserve(Node& node, std::size_t entries, std::size_t nameBytes);
 // Adds the entry whose name was appended to `names` from `nameAt` on.
 void AddEntry(Node& node, std::size_t nameAt, Kind kind, std::uint64_t inode, std::uint64_t size);

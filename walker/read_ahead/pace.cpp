@@ -10,14 +10,10 @@ namespace tallyroot::platform::ahead {
 
 using namespace tuning;
 
-namespace {
-
-double SteadySeconds() {
+static double SteadySeconds() {
   using std::chrono::duration;
   return duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
-
-}  // namespace
 
 // The CPU time and the run delay are read outside the wall time, so that the
 // timer's own reads of them count as CPU time, never as time blocked (they
@@ -49,9 +45,8 @@ PaceControl::PaceControl(double cpuTick, unsigned readersAtOnce)
 bool PaceControl::StartWalk(ReadPace held, unsigned cpuHelpers) {
   held_ = held;
   cpuHelpers_ = cpuHelpers;
-  sampleNext_ = true;  // the first read is timed in full to learn the cost soon
-  // Names a walk has looked up are known to the kernel for the next one.
-  spread_ = FolderSpread();
+  sampleNext_ = true;        // the first read is timed in full to learn the cost soon
+  spread_ = FolderSpread();  // the names the last walk looked up are known by now
   return Decide();
 }
 
@@ -80,8 +75,7 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
   } else if (reads > 0 && cost.wallSeconds > kSlowReadSeconds * double(reads)) {
     sampleNext_ = true;
   }
-  // A rotational disk whose listings wait less than a head takes to seek is
-  // read as any other device.
+  // A rotational disk whose head does not seek is read as any other device.
   if (listing && rotational_ && cost.cpuSeconds >= 0) {
     seeks_.Add(cost.BlockedSeconds());
     if (seeks_.Seeks() == false) rotational_ = false;
@@ -93,9 +87,9 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
     spread_.Add(cost.wallSeconds, reads, crowd);
   }
   // CPU time is summed as measured, not cut at each read's wall time: with a
-  // ticking clock a read's CPU time is often more than its wall time, and as
+  // ticking clock a read's CPU time is often more than its wall time, as
   // often 0, and only the sums are right. Older reads count for half once
-  // there are enough, so that the share follows what the walk meets now.
+  // there are enough, so the share follows what the walk meets now.
   if (cost.cpuSeconds >= 0) {
     if (wall_ > std::max(kHalveAfterSeconds, 2 * trustAfter_)) wall_ /= 2, cpu_ /= 2;
     wall_ += std::max(0.0, cost.WallSeconds());
@@ -129,8 +123,7 @@ bool PaceControl::Decide() {
   Pace next;
   next.helpers = cpuHelpers_;
   if (!waiting) {
-    // The walking thread reads only where reads are known to be CPU work,
-    // and never on a share, where any read may wait for seconds.
+    // Never on a share, where any read may wait for seconds.
     next.walkerReads = share.has_value() && !remote;
   } else if (rotational_) {
     next.waitsOnDevice = true;
@@ -141,15 +134,15 @@ bool PaceControl::Decide() {
     next.helpers = std::min(latencyBound_ ? kMaxHelpers : kDeviceReaders, readersAtOnce_);
     next.window = kWaitingWindow;
     next.spread = spread_.InTurn();
-    // Where the folders wait but their entries' sizes come from memory (a
-    // cold local disk reads a block of inodes at once), sizes are read in
-    // larger items, so that handing them out costs less than reading.
+    // Where sizes come from memory while folders wait (a cold local disk
+    // reads a block of inodes at once), items are larger, so that handing
+    // them out costs less than reading.
     const double entries =
         std::min(kItemSeconds / secondsPerSizeRead_.value_or(0.001), double(kCpuChunk));
     next.chunk = 1;
     while (double(next.chunk * 2) <= entries) next.chunk *= 2;
-    // A size read's cost wanders around its typical value: a chunk one step
-    // off is kept, or every wobble would change the pace and wake every helper.
+    // A chunk one step off is kept, or every wobble of a size read's cost
+    // would change the pace and wake every helper.
     if (pace_.waitsOnDevice && (pace_.chunk == next.chunk * 2 || pace_.chunk * 2 == next.chunk))
       next.chunk = pace_.chunk;
   }

@@ -1,17 +1,16 @@
-// How much the read-ahead does at once, and who reads: every decision on the
-// pace, and what it is decided from, the share of recent read time spent
-// blocked (off the CPU, not waiting for one). Reads the page cache answers
-// are CPU work, where more threads than CPUs only add contention; reads that
-// wait on the device finish sooner the more are in flight. Time preempted is
-// not counted where the platform tells it: a busy machine is no slow device.
+// How much the read-ahead does at once, and who reads, decided from the
+// share of recent read time spent blocked (off the CPU, not waiting for
+// one). Reads the page cache answers are CPU work, where more threads than
+// CPUs only add contention; reads that wait on the device finish sooner the
+// more are in flight. Time preempted is not counted where the platform
+// tells it: a busy machine is no slow device.
 //
 // Contract:
-//  - Not thread-safe: the scheduler holds its lock around every call, tells
-//    PaceControl what each read cost and does what the Pace says. Each call
-//    that learns something returns whether the pace changed.
+//  - Not thread-safe: the scheduler holds its lock around every call and
+//    does what the Pace says. Each call returns whether the pace changed.
 //  - Until the reads' cost is known on a device not read before, the walking
-//    thread does not read: a first read of a slow device must not keep the
-//    window from its events.
+//    thread does not read: a slow device must not keep the window from its
+//    events.
 #pragma once
 
 #include <algorithm>
@@ -25,9 +24,8 @@
 
 namespace tallyroot::platform::ahead {
 
-// The cost of one read (or batch) on the calling thread: its time, its CPU
-// time and its time waiting for a CPU; the last two -1 where not measured
-// (that costs system calls, so only a sample of reads is timed in full).
+// The cost of one read (or batch) on the calling thread: its time, CPU time
+// and time waiting for a CPU; the last two -1 where not measured.
 struct ReadCost {
   double wallSeconds = 0;
   double cpuSeconds = -1;
@@ -55,8 +53,8 @@ struct Pace {
   bool operator==(const Pace&) const = default;
 };
 
-// Whether a disk that calls itself rotational has a head that seeks (virtual
-// disks often say so): told by the median wait of the first listings that
+// Whether a disk that calls itself rotational (as virtual disks often do)
+// has a head that seeks: told by the median wait of the first listings that
 // waited at all, so a few answered from the drive's cache do not decide it.
 class SeekCheck {
  public:
@@ -90,13 +88,13 @@ class PaceControl {
   // As platform.h's CpuClockTick and ReadersAtOnce say.
   PaceControl(double cpuTick, unsigned readersAtOnce);
 
-  // A walk starts; `held` holds the pace for tests and benchmarks. What the
+  // A walk starts, with the pace `held` for tests and benchmarks. What the
   // last walk learnt holds until this one's reads say otherwise.
   bool StartWalk(ReadPace held, unsigned cpuHelpers);
   // The outermost folder of a walk was read; another device is measured anew.
   bool NoteDevice(std::uint64_t device, bool rotational, bool remote);
-  // Whether the next read is timed in full: every read until the share is
-  // known and while they wait on the device, else a sample.
+  // Whether the next read is timed in full: all until the share is known
+  // and while reads wait, else a sample.
   bool Sampled();
   // A read of `reads` entries ended: a folder read (`listing`, one entry),
   // else a size read that ran with `crowd` of its folder's (itself included).

@@ -1,4 +1,4 @@
-// The listing's side of the read-ahead: its levels and the entries they give
+// The listing's side of the read-ahead: its levels, the entries they give
 // out, and the entry points of read_ahead.h.
 #include "walker/read_ahead/read_ahead.h"
 

@@ -9,21 +9,19 @@
 //    with the same values as without read-ahead. Read ahead are the next
 //    few child folders (not named ".*") of each open listing, innermost
 //    first, and, while the walk enters the children it is given, the
-//    folders below them in walk order. A child the walk passes over, and
-//    all below a listing once it closes, is dropped at once.
+//    folders below them. A child the walk passes over, and all below a
+//    listing once it closes, is dropped at once.
 //  - An entry is given out as soon as its own size is known. The walking
 //    thread, which is the window's, reads only while reads are known to be
-//    CPU work on a local device; otherwise (at the start of a walk, on a
-//    remote root, wherever reads wait) helpers read and it waits, calling
-//    the wait hook. It never waits for a read that could not start.
+//    CPU work on a local device; otherwise helpers read and it waits,
+//    calling the wait hook. It never waits for a read that could not start.
 //  - Listings held stay below `maxBytesAhead` (a folder the walk needs may
-//    exceed it by its own listing); a bounded number of descriptors stays
-//    open for those read ahead.
-//  - Helpers work only while a walk is open and sleep between walks. They
-//    are never joined, so that one blocked on a hung mount holds up neither
-//    the walk nor the program's exit. One thread at a time walks with
-//    read-ahead; listings of another are read as without it.
-//  - Settings apply to walks whose outermost listing opens afterwards.
+//    exceed it by its own listing), descriptors below a bound.
+//  - Helpers work only while a walk is open and are never joined, so that
+//    one blocked on a hung mount holds up neither the walk nor the exit.
+//    One thread at a time walks with read-ahead; listings of another are
+//    read as without it. Settings apply from the next walk's outermost
+//    listing on.
 #pragma once
 
 #include <cstddef>
@@ -54,8 +52,7 @@ void SetReadAhead(const ReadAheadSettings& settings);
 bool ReadsWaitOnDevice();
 
 // Called on the walking thread every few milliseconds while a listing waits
-// for a read; true stops the wait, and the listing ends at once, giving
-// nothing more. The walker connects it to its callers' wait hook.
+// for a read; true ends the listing at once, giving nothing more.
 using WaitHook = bool (*)();
 void SetWaitHook(WaitHook hook);
 
@@ -108,11 +105,11 @@ struct TakenChild {
 inline constexpr std::size_t kReadAheadLevels = 128;
 
 // What read-ahead has for the listing of `folderPath` that opens as this
-// thread's `level`-th (1: the outermost): the child `child` of `innermost`,
-// if that is the child it handed out last; for the outermost listing of a
-// walk, the listing read by a helper (unless read-ahead is off or another
-// thread walks with it). Not `matched` otherwise: the caller lists the
-// folder itself (a walk elsewhere, started from a callback).
+// thread's `level`-th (1: the outermost): the child `child` of `innermost`
+// if that is the child it handed out last, or, for the outermost listing of
+// a walk, the listing read by a helper. Not `matched` where it has nothing
+// (off, another thread walks, a walk elsewhere started from a callback): the
+// caller lists the folder itself.
 TakenChild TakeReadAhead(const std::string& folderPath, std::size_t level,
                          ReadAheadLevel* innermost, std::optional<std::string_view> child);
 

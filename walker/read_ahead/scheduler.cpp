@@ -100,26 +100,19 @@ TakenChild Scheduler::Take(ReadAheadLevel& parent, std::string_view name) {
   std::shared_ptr<Node> node = work_.TakeHanded(from, parent.handed_);
   // Not read ahead (or taken before, by a walk of the same child).
   if (!node) node = std::make_shared<Node>(std::string(name), from.folder, from.childChain);
-  TakenChild taken;
-  taken.matched = true;
-  taken.level = Enter(std::move(node), lock, &taken);
-  return taken;
+  return Enter(std::move(node), lock);
 }
 
 TakenChild Scheduler::AdoptRoot(const std::string& folderPath) {
   Lock lock(*this);
-  if (tWalking || !StartWalk()) return {};
-  TakenChild taken;
-  taken.matched = true;
-  auto node = std::make_shared<Node>(folderPath, nullptr, std::make_shared<const Chain>());
+  if (!StartWalk()) return {};
   // A helper reads it: until its read has shown what the device is like,
   // the walking thread had better not wait on it itself.
-  taken.level = Enter(std::move(node), lock, &taken, false);
-  return taken;
+  return Enter(std::make_shared<Node>(folderPath, nullptr, std::make_shared<const Chain>()), lock,
+               false);
 }
 
-std::unique_ptr<ReadAheadLevel> Scheduler::Enter(std::shared_ptr<Node> node, Lock& lock,
-                                                 TakenChild* taken, bool walkerMayRead) {
+TakenChild Scheduler::Enter(std::shared_ptr<Node> node, Lock& lock, bool walkerMayRead) {
   node->demanded.store(true);
   work_.Demand(node);
   if (node->state == State::Waiting) Wake();  // else it is read, or being read
@@ -127,24 +120,26 @@ std::unique_ptr<ReadAheadLevel> Scheduler::Enter(std::shared_ptr<Node> node, Loc
       lock, [&] { return node->state == State::Listed || node->state == State::Empty; },
       walkerMayRead);
   work_.Demand(nullptr);
-  if (taken && listed) taken->cycleAt = node->cycleAt, taken->unread = node->unread;
+  TakenChild taken;
+  taken.matched = true;
+  if (listed) taken.cycleAt = node->cycleAt, taken.unread = node->unread;
   if (listed && node->state == State::Empty) {
     if (work_.Empty()) EndWalk();
-    return nullptr;
+    return taken;
   }
   work_.Open(node);
-  auto level = std::make_unique<ReadAheadLevel>(std::move(node));
-  if (!listed) {
-    level->ended_ = true;
-    level->node_->cancelled.store(true);
-    return level;
+  taken.level = std::make_unique<ReadAheadLevel>(std::move(node));
+  if (listed) {
+    WakeIfNewWork();
+  } else {
+    taken.level->ended_ = true;
+    taken.level->node_->cancelled.store(true);
   }
-  WakeIfNewWork();
-  return level;
+  return taken;
 }
 
 // The hook falls due over all the waits of a walk, not each wait's own: on a
-// share just mounted, where every entry waited a millisecond or two, it was
+// share just mounted, where each entry waited a millisecond or two, it was
 // not called for up to 95 ms at a time.
 template <typename Done>
 bool Scheduler::WaitAsWalker(Lock& lock, Done done, bool mayRead) {
@@ -215,8 +210,7 @@ void Scheduler::Run(Work work, Lock& lock) {
     const State end = ReadFolder(node, maxBytes);
     cost.Stop();
     lock.lock();
-    // The outermost folder of a walk (nothing open around it) says which
-    // device the walk is on; its read is the first that device's pace learns.
+    // The walk's outermost folder says which device the walk is on.
     if (end == State::Listed && node.chain->empty())
       Follow(pace_.NoteDevice(node.id.device, node.rotational, node.remote));
     Follow(pace_.NoteRead(cost, 1, true));
@@ -240,9 +234,8 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
   const std::size_t count = work.end - work.begin;
   const bool walker = tWalking;  // read once, not for every entry
   const bool sorted = pace_.Now().inodeOrder && !walker && count <= tuning::kCpuChunk;
-  // While the walking thread reads itself, it takes a helper's entries when
-  // their whole range is done; waking it for each would cost more than the
-  // reads. While it only waits, each entry counts.
+  // While the walking thread reads itself, waking it for each of a helper's
+  // entries would cost more than the reads; while it only waits, each counts.
   const bool perEntry = !pace_.Now().walkerReads;
   const std::memory_order publish =
       perEntry ? std::memory_order_seq_cst : std::memory_order_release;
@@ -270,9 +263,8 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
     }
     ++done;
     if (walker && done % tuning::kReadsPerClock == 0) {
-      // The walking thread reads while reads are CPU work. One that waits on
-      // the device ends its turn: the rest goes back to the helpers, and the
-      // walking thread back to letting window events through.
+      // A read that waits on the device ends the walking thread's turn: the
+      // rest goes back to the helpers, and it back to the window's events.
       const Clock::time_point now = Clock::now();
       if (duration<double>(now - clocked).count() >= tuning::kSlowReadSeconds) break;
       clocked = now;
@@ -308,11 +300,10 @@ void Scheduler::Follow(bool changed) {
   Wake();
 }
 
-// Only the first helper is started here, on whatever thread needs it; each
-// helper starts the next while the pace wants more (HelperMain). Under wine
-// starting a thread waits for its server, which stands still while a thread
-// opens a file on a slow share: the walking thread must not be the one to
-// start dozens.
+// Only the first helper is started here; each starts the next while the pace
+// wants more (HelperMain). Under wine a thread start waits for its server,
+// which stands still while a file opens on a slow share: the walking thread
+// must not be the one to start dozens.
 void Scheduler::StartHelpers() {
   if (helpersStarted_ == 0) Spawn(helpersStarted_++);
 }
@@ -322,15 +313,13 @@ void Scheduler::Spawn(unsigned index) {
 }
 
 void Scheduler::HelperMain(unsigned index) {
-  // Below the walking thread, which is also the window's: with dozens of
-  // helpers runnable at once, the window must not wait for their slices.
-  // Relative to the thread that started it, so that a walk run below or
-  // above other work keeps its helpers with it.
+  // Below the walking thread, the window's (tuning.h), relative to the
+  // thread that started it, so helpers keep to a walk run below other work.
   LowerThisThread(tuning::kHelperNiceness);
   KeepThreadStatisticsOpen();
   Lock lock(*this);
-  // Woken by a notify on changed_ and not yet done with it: one meant for
-  // a helper that works is passed on by one that parks instead.
+  // Woken on changed_ and not done with it: a helper that parks instead of
+  // working passes the wake-up on.
   bool woken = false;
   for (;;) {
     if (helpersStarted_ < pace_.Now().helpers) {

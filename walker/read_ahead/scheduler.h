@@ -1,13 +1,12 @@
-// The read-ahead's threads, its one lock and its waits. Which read runs next
-// is the WorkTree's (work.h); how many read and who, the PaceControl's
+// The read-ahead's threads, its one lock and its waits; which read runs next
+// is the WorkTree's (work.h), how many read and who, the PaceControl's
 // (pace.h). One per process, never destroyed.
 //
 // Threads, and what each owns:
-//  - The walking thread (with read-ahead listings open) makes and closes the
-//    levels, takes children and waits for entries and listings, reading
-//    itself only while the pace says so, else calling the wait hook every
-//    few milliseconds with the lock let go. It is woken for the one entry or
-//    listing it waits for, not for every read.
+//  - The walking thread makes and closes the levels, takes children and
+//    waits for entries and listings: reading itself only while the pace
+//    says so, else calling the wait hook every few milliseconds with the
+//    lock let go. It is woken for the one entry or listing it waits for.
 //  - Helpers pick the most urgent work and run it without the lock. Started
 //    as the pace first needs them, they sleep between walks and are never
 //    joined: one still blocked in a read at exit finds all it uses in place.
@@ -56,17 +55,15 @@ class Scheduler {
   using Clock = std::chrono::steady_clock;
 
   // The lock. Wake-ups asked for while it is held are sent once it is let go
-  // (or by SendDue just before a wait lets it go): a thread woken by a holder
-  // only blocks on the lock, and a holder it preempts keeps every other
-  // waiting (a quarter of the helpers' time, with dozens on two CPUs).
+  // (or by SendDue before a wait lets it go): a thread woken by a holder only
+  // blocks on the lock, and a holder it preempts keeps every other waiting
+  // (a quarter of the helpers' time, with dozens on two CPUs).
   class Lock : public std::unique_lock<Mutex> {
    public:
     explicit Lock(Scheduler& scheduler) : unique_lock(scheduler.mutex_), scheduler_(scheduler) {}
     ~Lock() {
       if (owns_lock()) unlock();
     }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
     void unlock() {
       const bool helper = std::exchange(scheduler_.wakeHelper_, false);
       const bool walker = std::exchange(scheduler_.wakeWalker_, false);
@@ -86,22 +83,18 @@ class Scheduler {
   }
   void SendDue() { Send(std::exchange(wakeHelper_, false), std::exchange(wakeWalker_, false)); }
 
-  // A forked child has no helper and nobody waiting; it starts its own.
-  void AfterForkInChild();
+  void AfterForkInChild();  // no helper there, nobody waiting: it starts its own
 
   // False when another thread walks with read-ahead, or it is off.
   bool StartWalk();
   void EndWalk() { walking_ = tWalking = false; }
 
-  // Has `node` read and, when listed, opens it as the innermost level;
-  // `taken` learns of a cycle and of a folder that could not be opened. A
+  // Has `node` read and, when listed, opens it as the innermost level. A
   // level whose wait the hook stopped yields nothing.
-  std::unique_ptr<ReadAheadLevel> Enter(std::shared_ptr<Node> node, Lock& lock, TakenChild* taken,
-                                        bool walkerMayRead = true);
+  TakenChild Enter(std::shared_ptr<Node> node, Lock& lock, bool walkerMayRead = true);
 
-  // Waits on the walking thread until `done`, running the most urgent work
-  // meanwhile where the pace lets it, and calling the wait hook every few
-  // milliseconds. False when the hook asked to stop.
+  // Waits on the walking thread until `done`, reading meanwhile where the
+  // pace lets it, and calling the wait hook. False when the hook stopped it.
   template <typename Done>
   bool WaitAsWalker(Lock& lock, Done done, bool mayRead = true);
 
@@ -124,8 +117,7 @@ class Scheduler {
   void Follow(bool changed);
   void StartHelpers();
   void Spawn(unsigned index);
-  // A helper works while a walk is open and the pace counts it in.
-  void HelperMain(unsigned index);
+  void HelperMain(unsigned index);  // works while a walk is open and the pace counts it in
 
   // Guarded by mutex_ but for the atomics; a node's reads run without it.
   Mutex mutex_;

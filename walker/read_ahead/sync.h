@@ -1,9 +1,9 @@
 // The scheduler's lock and condition variables: the standard ones on POSIX,
 // the system's slim ones on Windows. mingw-w64's standard ones wait through
-// kernel objects, which under wine go through its server; that stands still
-// while any thread opens a file on a slow share, and the walking thread
-// would miss its turns to let window events through. Both system types are
-// one pointer, kept as such, so no Windows header is needed here.
+// kernel objects, under wine through its server, which stands still while
+// any thread opens a file on a slow share: the walking thread would miss its
+// turns to let window events through. Both system types are one pointer,
+// kept as such, so no Windows header is needed here.
 #pragma once
 
 #include <chrono>

@@ -12,10 +12,9 @@ namespace tallyroot::platform::ahead::tuning {
 // Above this share of read time blocked, reads wait on the device; below the
 // lower one they are CPU work again. Reads the page cache answers are
 // blocked under 1% of their time (Linux); a cold local disk's 0.3 to 0.8
-// early in a walk, falling to 0.08 to 0.15 as more of its inode blocks are
-// in memory. With 0.1 here, three cold walks in four fell back to one helper
-// for their last 0.7 to 1.2 s, with a CPU idle a third of that time (2.5 to
-// 2.9 s against 2.15 s for a walk that kept its readers).
+// early in a walk, 0.08 to 0.15 late. With 0.1 here, three cold walks in
+// four fell back to one helper for their last 0.7 to 1.2 s (2.5 to 2.9 s
+// against 2.15 s for a walk that kept its readers).
 inline constexpr double kWaitingAbove = 0.25;
 inline constexpr double kCpuBelow = 0.03;
 // Read time, summed over threads, before the share is trusted, and after
@@ -31,38 +30,35 @@ inline constexpr double kTicksToTrust = 16;
 inline constexpr double kTrustCpuWorkAfterSeconds = 0.002;
 // While reads are CPU work one in this many is timed in full (that costs
 // system calls), and the one after a read slower than kSlowReadSeconds per
-// entry, which no read the page cache answers comes near. The walking
-// thread looks at the clock every kReadsPerClock reads (after each, a warm
-// walk spent 2% of its time on it).
+// entry, which no read from the page cache comes near. The walking thread
+// looks at the clock every kReadsPerClock reads (after each: 2% of a warm walk).
 inline constexpr unsigned kUnsampledReads = 64;
 inline constexpr double kSlowReadSeconds = 0.002;
 inline constexpr std::size_t kReadsPerClock = 16;
-// The weight of the newest item in the running cost of a size read: about
-// the last hundred items count.
+// The newest item's weight in the running cost of a size read: about the
+// last hundred items count.
 inline constexpr double kSizeReadWeight = 0.01;
 
 // ---- How much is read at once -------------------------------------------
-// While reads are CPU work: four children read ahead per open listing and
-// items of 512 size reads, with one helper fewer than the CPUs.
+// Reads that are CPU work: four children read ahead per open listing, items
+// of 512 size reads. Reads that wait: enough children that every helper finds
+// a read to wait on, and items of about 2 ms, so that a small folder's sizes
+// are read side by side (one entry on a slow mount, hundreds on a cold disk).
 inline constexpr std::size_t kCpuWindow = 4;
 inline constexpr std::size_t kCpuChunk = 512;
-// While they wait: enough children that every helper finds a read to wait
-// on, and items of about 2 ms, so that a small folder's sizes are read side
-// by side (one entry on a slow mount, hundreds on a cold disk).
 inline constexpr std::size_t kWaitingWindow = 64;
 inline constexpr double kItemSeconds = 0.002;
 
 // ---- How many read at once where reads wait -----------------------------
-// Reads that hardly touch the CPU (blocked above kLatencyBoundAbove: a share
-// or FUSE mount 0.95 and more) with size reads that each wait (longer than
-// kLatencySizeReadSeconds: on a 1 ms mount 1 ms and more), or a network
-// root: kMaxHelpers, as a far end serves many at once. A cold local disk is
-// blocked up to 0.91 of its read time at moments, but its sizes come from
-// inode blocks read with its folders, 16 us each; read with 64 readers once
-// it had passed 0.9, its walks took 2.86 s against 2.2 to 2.4 s with 16. Any other disk:
-// kDeviceReaders; this virtual disk reads fastest with 16, as each helper more costs CPU in
-// switches and in looking for work (cold walks: 1.7 to 1.9 s with 32, 1.3 s with 16). A rotational
-// disk whose head seeks: two, each item in inode order.
+// kMaxHelpers for a network root, and for reads that hardly touch the CPU
+// (blocked above kLatencyBoundAbove: shares and FUSE mounts 0.95 and more)
+// whose size reads each wait (over kLatencySizeReadSeconds: 1 ms and more on
+// a 1 ms mount), as a far end serves many at once. A cold local disk is
+// blocked up to 0.91 at moments, but its sizes come in 16 us from inode
+// blocks read with its folders; read with 64 once past 0.9, it took 2.86 s
+// against 2.2 to 2.4 s with 16. Other disks: kDeviceReaders, as each helper
+// more costs CPU in switches and in looking for work (cold: 1.7 to 1.9 s with
+// 32, 1.3 s with 16). A rotational disk whose head seeks: two, in inode order.
 inline constexpr unsigned kMaxHelpers = 64;
 inline constexpr unsigned kDeviceReaders = 16;
 inline constexpr unsigned kRotationalReaders = 2;
@@ -75,12 +71,11 @@ inline constexpr unsigned kReadersUnderWine = 1;
 
 // ---- Whether a folder's reads run side by side (FolderSpread) -----------
 // On a share just mounted the kernel serves the first lookups of names in
-// one folder largely in turn, so reads must spread over folders. Told from
-// size reads that ran with at least kCrowd of their folder's: when they took
-// kCrowdedSlowdown times as long as reads alone in their folder. A fresh
-// 5 ms slowfs mount, 20 files a folder: 38 ms a read at 7.6 a folder, 17 ms
-// alone; once its names were known: 9.0 ms and 9.5 ms. Decided after
-// kSpreadSamples of each.
+// one folder largely in turn, so reads must spread over folders. Told when
+// size reads that ran with at least kCrowd of their folder's took
+// kCrowdedSlowdown times as long as reads alone, kSpreadSamples of each. A
+// fresh 5 ms mount, 20 files a folder: 38 ms a read at 7.6 a folder, 17 ms
+// alone; once its names were known: 9.0 and 9.5 ms.
 inline constexpr unsigned kCrowd = 4;
 inline constexpr double kCrowdedSlowdown = 1.5;
 inline constexpr unsigned kSpreadSamples = 16;
@@ -100,11 +95,11 @@ inline constexpr std::size_t kSeekSamples = 16;
 // most an eighth of the soft limit, which deep walks need for their own.
 inline constexpr std::size_t kMaxDescriptorsAhead = 256;
 inline constexpr std::size_t kDescriptorShare = 8;
-// Listings looked at in one search for work, per child read ahead below a
+// Listings one search for work looks at, per child read ahead below a
 // listing, so a search stays short however much lies ahead.
 inline constexpr std::size_t kSearchedPerChild = 32;
-// A size read looks whether its listing was dropped every this many reads, a
-// Windows folder read every this many entries.
+// How often a size read looks whether its listing was dropped (in reads),
+// and a Windows folder read (in entries).
 inline constexpr std::size_t kReadsPerCancelCheck = 64;
 inline constexpr std::size_t kEntriesPerCancelCheck = 256;
 // A getdents64 buffer: a folder of a few hundred entries in one call.
@@ -112,10 +107,9 @@ inline constexpr std::size_t kListingBufferBytes = 32 * 1024;
 
 // ---- The walking thread and the helpers ---------------------------------
 // How often the waiting walking thread lets window events through (the
-// window must not go 50 ms without them).
+// window must not go 50 ms without them), and how many priority steps
+// helpers run below it, so the window never waits for dozens of them.
 inline constexpr double kHookIntervalSeconds = 0.005;
-// Priority steps of a helper below the walking thread, the window's: with
-// dozens runnable at once, the window must not wait for them.
 inline constexpr int kHelperNiceness = 5;
 
 }  // namespace tallyroot::platform::ahead::tuning

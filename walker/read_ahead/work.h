@@ -7,18 +7,15 @@
 //  - Levels open and close in strict nesting, as the walk's listings.
 //  - Pick gives the most urgent work: what the walk waits for (the node it
 //    demands, then the innermost listing's sizes), then, from the innermost
-//    listing outwards, the folders below it in walk order and their sizes.
-//    Spread, it first looks for sizes of folders no size read runs in. It
-//    looks below the children of a listing only while the walk goes down, so
-//    a listing whose subfolders are all skipped wastes one level of reads.
+//    listing outwards, the folders below it in walk order and their sizes;
+//    spread, first sizes of folders no size read runs in. It looks below a
+//    listing's children only while the walk goes down.
 //  - A child handed out and passed over is cancelled with all below it; so
 //    is all below a level when it closes. Cancelled nodes go to the caller,
 //    to be freed once the lock is let go.
 //  - A folder is read ahead only while listings alive stay under the byte
 //    bound and descriptors remain; one refused so is read only on demand,
 //    and a demanded folder whatever the bounds.
-//  - TakeNewWork says whether the calls since it was last asked made work a
-//    helper might take.
 #pragma once
 
 #include <cstddef>
@@ -57,10 +54,10 @@ class WorkTree {
   // The walk went on past `node`'s child `handed`: unless taken, it is
   // dropped, with those before it, and the next ones read ahead instead.
   void PassHanded(Node& node, std::size_t handed, std::vector<std::shared_ptr<Node>>& dropped);
-  // The innermost listing closes; `ended` when the walk stopped waiting for
-  // it, so its reads stop too.
+  // The innermost listing closes; `ended`: the walk stopped waiting for it.
   void Close(bool ended, std::vector<std::shared_ptr<Node>>& dropped);
   bool Empty() const { return levels_.empty(); }
+  // Whether the calls since the last ask made work a helper might take.
   bool TakeNewWork() { return std::exchange(newWork_, false); }
 
   Work Pick();

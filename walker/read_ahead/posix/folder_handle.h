@@ -1,5 +1,5 @@
-// What the POSIX read-ahead holds of a folder (see walker/read_ahead/node.h):
-// an open descriptor, which its children are opened relative to.
+// What the POSIX read-ahead holds of a folder (node.h): an open descriptor,
+// which its children are opened relative to.
 #pragma once
 
 namespace tallyroot::platform::ahead {

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <mutex>
 
 #include "walker/posix/reads.h"
 #include "walker/read_ahead/platform.h"
@@ -21,21 +20,6 @@ namespace tallyroot::platform::ahead {
 namespace {
 
 std::atomic<std::size_t> gDescriptorsHeld{0};
-
-// Each reading thread keeps one getdents64 buffer. They are held here, not
-// by the threads: helpers are never joined, and what a thread that is still
-// running at exit holds in its own storage would count as lost.
-char* ThreadBuffer() {
-  static std::mutex mutex;
-  static std::vector<std::unique_ptr<char[]>>* const buffers =
-      new std::vector<std::unique_ptr<char[]>>;
-  thread_local char* buffer = nullptr;
-  if (!buffer) {
-    const std::lock_guard<std::mutex> lock(mutex);
-    buffer = buffers->emplace_back(new char[tuning::kListingBufferBytes]).get();
-  }
-  return buffer;
-}
 
 bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM; }
 
@@ -61,7 +45,7 @@ State Open(Node& node) {
                              : open(node.name.c_str(), posix::kFolderOpenFlags);
   if (fd < 0) {
     // A read ahead must not make a folder look empty for want of a
-    // descriptor that the walk itself would have had.
+    // descriptor the walk itself would have had.
     if (OutOfDescriptors(errno) && !node.demanded.load()) return State::Waiting;
     node.unread = true;
     return State::Empty;
@@ -112,7 +96,8 @@ std::size_t DescriptorsHeld() { return gDescriptorsHeld.load(std::memory_order_r
 
 State ReadFolder(Node& node, std::size_t maxBytes) {
   if (const State opened = Open(node); opened != State::Listed) return EndRead(node, opened);
-  char* buffer = ThreadBuffer();
+  // On the stack, not the heap: a helper never joined holds nothing at exit.
+  alignas(dirent64) char buffer[tuning::kListingBufferBytes];
   for (;;) {
     // A failure in the middle ends the listing, as it does without read-ahead.
     const long got = getdents64(node.folder->get(), buffer, tuning::kListingBufferBytes);

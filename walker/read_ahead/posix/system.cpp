@@ -19,7 +19,7 @@
 #include "walker/read_ahead/posix/rotational.h"
 #include "walker/read_ahead/tuning.h"
 
-namespace tallyroot::platform {
+namespace tallyroot::platform::ahead {
 namespace {
 
 // A helper, which lives as long as the process and never forks, keeps its
@@ -29,17 +29,7 @@ namespace {
 thread_local bool tKeepsStatistics = false;
 thread_local int tStatistics = -1;
 
-bool ReadFlag(const std::string& path, bool& flag) {
-  std::ifstream file(path);
-  int value = 0;
-  if (!(file >> value)) return false;
-  flag = value != 0;
-  return true;
-}
-
 }  // namespace
-
-namespace ahead {
 
 // This thread's time waiting for a CPU, from its scheduler statistics (time
 // on a CPU, time waiting for one, time slices).
@@ -66,7 +56,7 @@ double ThreadRunDelaySeconds() {
 
 double ThreadCpuSeconds() {
   timespec cpu{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);  // exact, unlike the tick-based counters
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
   return double(cpu.tv_sec) + double(cpu.tv_nsec) * 1e-9;
 }
 
@@ -102,16 +92,19 @@ void LowerThisThread(int steps) {
   if (errno == 0) setpriority(PRIO_PROCESS, self, inherited + steps);
 }
 
-}  // namespace ahead
+}  // namespace tallyroot::platform::ahead
 
-bool posix::IsRotational(unsigned major, unsigned minor, const std::string& sysRoot) {
+namespace tallyroot::platform::posix {
+
+bool IsRotational(unsigned major, unsigned minor, const std::string& sysRoot) {
   const std::string device =
       sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
-  bool rotational = false;
   // A partition has no queue of its own; its disk's is one level up.
-  if (ReadFlag(device + "/queue/rotational", rotational)) return rotational;
-  if (ReadFlag(device + "/../queue/rotational", rotational)) return rotational;
+  for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {
+    std::ifstream flag(device + queue);
+    if (int value = 0; flag >> value) return value != 0;
+  }
   return false;
 }
 
-}  // namespace tallyroot::platform
+}  // namespace tallyroot::platform::posix

@@ -1,6 +1,5 @@
-// What the Windows read-ahead holds of a folder (see walker/read_ahead/node.h):
-// its path in the long form the system takes, which its children's paths are
-// made from. Nothing stays open between reads.
+// What the Windows read-ahead holds of a folder (node.h): its long path,
+// which its children's are made from. Nothing stays open between reads.
 #pragma once
 
 #include <string>

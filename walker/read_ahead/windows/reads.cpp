@@ -1,6 +1,5 @@
-// The Windows read-ahead's folder read: one FindFirstFileExW search through
-// the listing layer, which gives every entry's size with its name, so the
-// folder is complete once it is listed and no size is ever read.
+// The Windows read-ahead's folder read: one search through the listing
+// layer, which gives every entry's size with its name, so no size is read.
 #include <windows.h>
 
 #include <memory>
@@ -16,8 +15,8 @@
 namespace tallyroot::platform::ahead {
 namespace {
 
-// The long form of the node's folder: its parent's and its name, or, for
-// the outermost folder of a walk, its path made absolute.
+// The long form of the node's folder: its parent's and its name, or the
+// outermost folder's path made absolute.
 bool FolderPath(const Node& node, std::wstring& path) {
   if (!node.parent) return windows::LongFolderPath(node.name, path);
   path = node.parent->get();
@@ -26,9 +25,8 @@ bool FolderPath(const Node& node, std::wstring& path) {
   return true;
 }
 
-// Whether the outermost folder of a walk (its long path) is on a share: a
-// UNC path, or a drive letter mapped to one. Asked by the helper that reads
-// the folder, as the answer may wait on the network.
+// Whether the outermost folder (its long path) is on a share: a UNC path or
+// a drive mapped to one. Asked by a helper, as the answer may wait.
 bool IsRemote(const std::wstring& path) {
   if (std::wstring_view(path).starts_with(LR"(\\?\UNC\)")) return true;
   wchar_t volume[MAX_PATH + 1];
@@ -41,8 +39,7 @@ bool IsRemote(const std::wstring& path) {
 // No handle stays open between reads.
 std::size_t DescriptorsHeld() { return 0; }
 
-// Every size came with the listing (EndRead below), so none is ever claimed
-// for a size read.
+// Every size came with the listing (EndRead below): none is ever claimed.
 bool ReadSize(Node&, std::size_t) { return true; }
 
 State ReadFolder(Node& node, std::size_t maxBytes) {

@@ -1,8 +1,6 @@
-// What the read-ahead asks of Windows besides the reads (see
-// walker/read_ahead/platform.h). A thread's CPU time comes from
-// GetThreadTimes, which counts in clock ticks (about 15.6 ms): far longer
-// than a read, so the blocked share sums it over many reads before it
-// decides (pace.h). The time a thread waited for a CPU is not told.
+// What the read-ahead asks of Windows besides the reads (platform.h). A
+// thread's CPU time counts in clock ticks (about 15.6 ms), far longer than a
+// read, so the pace sums it over many; its time waiting for a CPU is not told.
 #include <windows.h>
 
 #include <bit>
@@ -29,8 +27,7 @@ double ThreadCpuSeconds() {
 
 double ThreadRunDelaySeconds() { return -1; }
 
-// The length of the clock's tick, as the system says; the usual one when it
-// does not.
+// The clock's tick as the system says, else the usual one.
 double CpuClockTick() {
   DWORD adjustment = 0, increment = 0;
   BOOL disabled = FALSE;
