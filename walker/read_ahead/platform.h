@@ -16,13 +16,12 @@
 
 namespace tallyroot::platform::ahead {
 
-// Opens the folder, checks it against its chain and lists it; for the
-// outermost folder of a walk (no parent) also learns what its device is. A
-// read not demanded gives up when listings alive would pass `maxBytes`, or
-// when no descriptor is left. Returns how the read ended (node.h).
+// Opens the folder, checks it against its chain and lists it, learning for a
+// walk's outermost folder what its device is. A read not demanded gives up
+// when listings alive would pass `maxBytes` or no descriptor is left.
 State ReadFolder(Node& node, std::size_t maxBytes);
-// Reads the size (and, where the listing did not say, the kind) of one entry
-// of a listed node; false when it has vanished since (it is marked so).
+// Reads the size (and, if the listing did not say, the kind) of one entry of
+// a listed node; false when it has vanished since (it is marked so).
 bool ReadSize(Node& node, std::size_t at);
 // Descriptors open for listings read ahead (0 where none stay open).
 std::size_t DescriptorsHeld();
@@ -34,18 +33,16 @@ double ThreadRunDelaySeconds();
 // How coarsely ThreadCpuSeconds counts: 0 for an exact clock, else its tick.
 double CpuClockTick();
 // For a thread that lives as long as the process (a helper): what the two
-// above read stays open instead of being opened for every reading.
+// above read stays open.
 void KeepThreadStatisticsOpen();
 // The CPUs this process may run on, at least 1.
 unsigned UsableCpus();
-// How many reads the system serves at once at most: tuning::kMaxHelpers,
-// except under wine, whose one server opens every file in turn and passes
-// every window message too (tuning.h).
+// How many reads the system serves at once at most: tuning::kMaxHelpers, but
+// under wine, whose one server opens every file in turn (tuning.h).
 unsigned ReadersAtOnce();
 // How many descriptors this process may hold open; SIZE_MAX for no limit.
 std::size_t OpenDescriptorLimit();
-// Runs `prepare` before a fork, `parent` after it in the parent and `child`
-// in the child (where processes fork at all).
+// Runs `prepare` before a fork, `parent` and `child` after it in each.
 void AtFork(void (*prepare)(), void (*parent)(), void (*child)());
 // Gives the calling thread `steps` less priority than it inherited.
 void LowerThisThread(int steps);
