@@ -75,8 +75,7 @@ struct Node {
   bool unread = false;                      // not openable, or its listing failed midway
   // Of the outermost folder's device: a disk whose head may seek; a network
   // share, whose reads wait whatever they cost.
-  bool rotational = false;
-  bool remote = false;
+  bool rotational = false, remote = false;
 
   // Under the scheduler's lock.
   State state = State::Waiting;
@@ -99,8 +98,7 @@ struct Node {
   std::atomic<bool> unsized{false};   // a size read met an entry whose size could not be read
 };
 
-// Bytes of all listings alive.
-std::size_t BytesHeld();
+std::size_t BytesHeld();  // of all listings alive
 
 // For the platforms' folder reads (platform.h):
 // Room for `entries` more entries and `nameBytes` more name bytes, in one

@@ -30,9 +30,7 @@ ReadCost ReadCost::Start(bool sampled) {
 
 void ReadCost::Stop() {
   wallSeconds = SteadySeconds() - wallSeconds;
-  const auto since = [](double start, double end) {
-    return start < 0 || end < 0 ? -1 : end - start;
-  };
+  const auto since = [](double start, double end) { return end < 0 ? -1 : end - start; };
   if (cpuSeconds >= 0) cpuSeconds = since(cpuSeconds, ThreadCpuSeconds());
   if (runDelaySeconds >= 0) runDelaySeconds = since(runDelaySeconds, ThreadRunDelaySeconds());
 }

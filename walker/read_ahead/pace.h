@@ -30,12 +30,9 @@ struct ReadCost {
   double wallSeconds = 0;
   double cpuSeconds = -1;
   double runDelaySeconds = -1;
-
-  // Starts timing; only a `sampled` read learns CPU time and run delay.
+  // The cost from Start to Stop; only a `sampled` read learns CPU time and run delay.
   static ReadCost Start(bool sampled);
-  // Turns the values Start took into the cost since then.
   void Stop();
-
   // The time less that spent waiting for a CPU; of that, the time blocked.
   double WallSeconds() const { return wallSeconds - std::max(0.0, runDelaySeconds); }
   double BlockedSeconds() const { return std::max(0.0, WallSeconds() - cpuSeconds); }
@@ -49,7 +46,6 @@ struct Pace {
   bool inodeOrder = false;                  // a work item reads sizes in inode order
   bool waitsOnDevice = false;
   bool spread = false;  // one size read a folder, while other folders have work
-
   bool operator==(const Pace&) const = default;
 };
 
@@ -85,9 +81,7 @@ class FolderSpread {
 // The pace's state and decisions, for the one walk open at a time.
 class PaceControl {
  public:
-  // As platform.h's CpuClockTick and ReadersAtOnce say.
-  PaceControl(double cpuTick, unsigned readersAtOnce);
-
+  PaceControl(double cpuTick, unsigned readersAtOnce);  // platform.h's CpuClockTick, ReadersAtOnce
   // A walk starts, with the pace `held` for tests and benchmarks. What the
   // last walk learnt holds until this one's reads say otherwise.
   bool StartWalk(ReadPace held, unsigned cpuHelpers);
@@ -114,8 +108,7 @@ class PaceControl {
   unsigned cpuHelpers_ = 1;
   // The device of the walk, and what it says and was found to be.
   std::optional<std::uint64_t> device_;
-  bool rotational_ = false;
-  bool remote_ = false;
+  bool rotational_ = false, remote_ = false;
   bool latencyBound_ = false;  // its reads hardly touch the CPU: a far end serves many at once
   double wall_ = 0, cpu_ = 0;  // recent read time, and the CPU time in it
   SeekCheck seeks_;

@@ -12,13 +12,11 @@ namespace tallyroot::platform {
 using ahead::Scheduler;
 
 ReadAheadLevel::ReadAheadLevel(std::shared_ptr<ahead::Node> node) : node_(std::move(node)) {}
-
 ReadAheadLevel::~ReadAheadLevel() { Scheduler::Get().Close(*this); }
 
 const ahead::FolderHandle* ReadAheadLevel::Folder() const {
   return ended_ ? nullptr : node_->folder.get();
 }
-
 FolderId ReadAheadLevel::Id() const { return ended_ ? FolderId{} : node_->id; }
 
 bool ReadAheadLevel::Unread() const {
@@ -59,14 +57,11 @@ TakenChild TakeReadAhead(const std::string& folderPath, std::size_t level,
   return {};
 }
 
+// The scheduler's own, as read_ahead.h says.
 bool ReadAheadWanted() { return Scheduler::Get().Wanted(); }
-
 ReadAheadSettings GetReadAhead() { return Scheduler::Get().Settings(); }
-
 void SetReadAhead(const ReadAheadSettings& settings) { Scheduler::Get().SetSettings(settings); }
-
 bool ReadsWaitOnDevice() { return Scheduler::Get().ReadsWaitOnDevice(); }
-
 void SetWaitHook(WaitHook hook) { Scheduler::Get().SetWaitHook(hook); }
 
 }  // namespace tallyroot::platform

@@ -74,8 +74,7 @@ class ReadAheadLevel {
   // The folder as its platform holds it; none if the level ended unread.
   const ahead::FolderHandle* Folder() const;
   FolderId Id() const;
-  // Once Next has given every entry: whether the folder could not be read
-  // in full.
+  // After the last entry: whether the folder could not be read in full.
   bool Unread() const;
   bool Next(ListedEntry& entry);
 

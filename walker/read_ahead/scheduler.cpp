@@ -14,26 +14,19 @@ namespace {
 
 using std::chrono::duration;
 
-std::chrono::steady_clock::time_point HookDue() {
-  return std::chrono::steady_clock::now() +
-         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-             duration<double>(tuning::kHookIntervalSeconds));
-}
+constexpr auto kHookInterval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+    duration<double>(tuning::kHookIntervalSeconds));
 
 // On with two CPUs or more, with one helper fewer than the CPUs for CPU work.
 ReadAheadSettings DefaultReadAhead() {
   const unsigned cpus = UsableCpus();
-  ReadAheadSettings settings;
-  settings.on = cpus > 1;
-  settings.helpers = cpus > 1 ? cpus - 1 : 1;
-  return settings;
+  return {.on = cpus > 1, .helpers = std::max(cpus, 2u) - 1};
 }
 
-// Descriptors that listings read ahead may hold.
+// Descriptors that listings read ahead may hold (no limit: SIZE_MAX).
 std::size_t DescriptorCap() {
-  const std::size_t limit = OpenDescriptorLimit();
-  if (limit == SIZE_MAX) return tuning::kMaxDescriptorsAhead;
-  return std::clamp<std::size_t>(limit / tuning::kDescriptorShare, 1, tuning::kMaxDescriptorsAhead);
+  return std::clamp<std::size_t>(OpenDescriptorLimit() / tuning::kDescriptorShare, 1,
+                                 tuning::kMaxDescriptorsAhead);
 }
 
 }  // namespace
@@ -82,7 +75,7 @@ bool Scheduler::ReadsWaitOnDevice() {
 bool Scheduler::StartWalk() {
   if (walking_ || !settings_.on) return false;
   walking_ = tWalking = true;
-  hookDue_ = HookDue();
+  hookDue_ = Clock::now() + kHookInterval;
   work_.Start(settings_.maxBytesAhead, DescriptorCap());
   Follow(pace_.StartWalk(settings_.pace, settings_.helpers));
   StartHelpers();
@@ -144,8 +137,7 @@ TakenChild Scheduler::Enter(std::shared_ptr<Node> node, Lock& lock, bool walkerM
 template <typename Done>
 bool Scheduler::WaitAsWalker(Lock& lock, Done done, bool mayRead) {
   while (!done()) {
-    Work work;
-    if (mayRead && pace_.Now().walkerReads) work = work_.Pick();
+    Work work = mayRead && pace_.Now().walkerReads ? work_.Pick() : Work{};
     WakeIfNewWork();
     if (work.node) {
       Run(std::move(work), lock);
@@ -161,7 +153,7 @@ bool Scheduler::WaitAsWalker(Lock& lock, Done done, bool mayRead) {
       const bool stop = hook();
       lock.lock();
       if (stop) return done();
-      hookDue_ = HookDue();
+      hookDue_ = Clock::now() + kHookInterval;
     }
   }
   return true;
@@ -305,11 +297,8 @@ void Scheduler::Follow(bool changed) {
 // which stands still while a file opens on a slow share: the walking thread
 // must not be the one to start dozens.
 void Scheduler::StartHelpers() {
-  if (helpersStarted_ == 0) Spawn(helpersStarted_++);
-}
-
-void Scheduler::Spawn(unsigned index) {
-  std::thread([this, index] { HelperMain(index); }).detach();
+  if (helpersStarted_ > 0) return;
+  std::thread([this, index = helpersStarted_++] { HelperMain(index); }).detach();
 }
 
 void Scheduler::HelperMain(unsigned index) {
@@ -325,13 +314,12 @@ void Scheduler::HelperMain(unsigned index) {
     if (helpersStarted_ < pace_.Now().helpers) {
       const unsigned next = helpersStarted_++;
       lock.unlock();  // the start may wait, as said at StartHelpers
-      Spawn(next);
+      std::thread([this, next] { HelperMain(next); }).detach();
       lock.lock();
       continue;
     }
     if (!walking_ || index >= pace_.Now().helpers) {
-      if (woken) wakeHelper_ = true;
-      woken = false;
+      if (std::exchange(woken, false)) wakeHelper_ = true;
       SendDue();
       parked_.wait(lock);  // only a walk or a faster pace wakes it
     } else if (Work work = work_.Pick(); work.node) {

@@ -28,8 +28,7 @@
 
 namespace tallyroot::platform::ahead {
 
-// Whether this thread has read-ahead listings open.
-inline thread_local bool tWalking = false;
+inline thread_local bool tWalking = false;  // this thread has read-ahead listings open
 
 class Scheduler {
  public:
@@ -116,7 +115,6 @@ class Scheduler {
   // Takes on a changed pace: its shape of work, and its helpers.
   void Follow(bool changed);
   void StartHelpers();
-  void Spawn(unsigned index);
   void HelperMain(unsigned index);  // works while a walk is open and the pace counts it in
 
   // Guarded by mutex_ but for the atomics; a node's reads run without it.
@@ -127,8 +125,7 @@ class Scheduler {
   std::atomic<bool> walkerWaiting_{false};
   // The ready flag of the entry the walking thread waits for, if any.
   std::atomic<const std::atomic<bool>*> awaited_{nullptr};
-  bool wakeHelper_ = false;  // wake-ups to send once the lock is let go
-  bool wakeWalker_ = false;
+  bool wakeHelper_ = false, wakeWalker_ = false;  // to send once the lock is let go
   std::atomic<WaitHook> waitHook_{nullptr};
   Clock::time_point hookDue_;  // the walking thread's alone
   ReadAheadSettings settings_;

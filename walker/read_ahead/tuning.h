@@ -10,11 +10,10 @@ namespace tallyroot::platform::ahead::tuning {
 
 // ---- What the reads cost: CPU work, or waiting on the device ------------
 // Above this share of read time blocked, reads wait on the device; below the
-// lower one they are CPU work again. Reads the page cache answers are
-// blocked under 1% of their time (Linux); a cold local disk's 0.3 to 0.8
-// early in a walk, 0.08 to 0.15 late. With 0.1 here, three cold walks in
-// four fell back to one helper for their last 0.7 to 1.2 s (2.5 to 2.9 s
-// against 2.15 s for a walk that kept its readers).
+// lower one they are CPU work again. The page cache's reads are blocked under
+// 1% of their time (Linux); a cold disk's 0.3 to 0.8 early in a walk, 0.08 to
+// 0.15 late. With 0.1 here, three cold walks in four fell back to one helper
+// for their last 0.7 to 1.2 s (2.5 to 2.9 s against 2.15 s).
 inline constexpr double kWaitingAbove = 0.25;
 inline constexpr double kCpuBelow = 0.03;
 // Read time, summed over threads, before the share is trusted, and after

@@ -10,8 +10,7 @@
 namespace tallyroot::platform::ahead {
 
 void WorkTree::Start(std::size_t maxBytes, std::size_t maxDescriptors) {
-  descending_ = false;
-  heldBack_ = false;
+  descending_ = heldBack_ = false;
   maxBytes_ = maxBytes;
   maxDescriptors_ = maxDescriptors;
 }
@@ -61,18 +60,14 @@ void WorkTree::Close(bool ended, std::vector<std::shared_ptr<Node>>& dropped) {
 }
 
 Work WorkTree::Pick() {
-  if (spread_) {
-    if (Work work = PickUnder(1); work.node) return work;
-  }
-  return PickUnder(UINT_MAX);
+  Work work = spread_ ? PickUnder(1) : Work{};
+  return work.node ? work : PickUnder(UINT_MAX);
 }
 
 // The most urgent work, sizes only of folders with fewer than `sizing`
 // size reads running.
 Work WorkTree::PickUnder(unsigned sizing) {
-  if (demanded_) {
-    if (Work work = WorkOn(demanded_, true, sizing); work.node) return work;
-  }
+  if (Work work = WorkOn(demanded_, true, sizing); work.node) return work;
   std::size_t budget = tuning::kSearchedPerChild * window_;
   for (auto level = levels_.rbegin(); level != levels_.rend() && budget > 0; ++level) {
     if (Work work = WorkOn(*level, true, sizing); work.node) return work;
@@ -95,7 +90,7 @@ Work WorkTree::Search(Node& node, std::size_t& budget, unsigned sizing) {
 }
 
 Work WorkTree::WorkOn(const std::shared_ptr<Node>& node, bool demanded, unsigned sizing) {
-  if (node->cancelled.load()) return {};
+  if (!node || node->cancelled.load()) return {};
   if (node->state == State::Waiting && (demanded || MayReadAhead(*node))) {
     node->state = State::Reading;
     return {node, true};

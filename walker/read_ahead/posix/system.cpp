@@ -60,8 +60,7 @@ double ThreadCpuSeconds() {
   return double(cpu.tv_sec) + double(cpu.tv_nsec) * 1e-9;
 }
 
-// Exact to the nanosecond, unlike the tick-based counters.
-double CpuClockTick() { return 0; }
+double CpuClockTick() { return 0; }  // exact to the nanosecond
 
 void KeepThreadStatisticsOpen() { tKeepsStatistics = true; }
 

@@ -36,8 +36,7 @@ bool IsRemote(const std::wstring& path) {
 
 }  // namespace
 
-// No handle stays open between reads.
-std::size_t DescriptorsHeld() { return 0; }
+std::size_t DescriptorsHeld() { return 0; }  // no handle stays open between reads
 
 // Every size came with the listing (EndRead below): none is ever claimed.
 bool ReadSize(Node&, std::size_t) { return true; }

@@ -53,11 +53,9 @@ unsigned ReadersAtOnce() {
   return underWine ? tuning::kReadersUnderWine : tuning::kMaxHelpers;
 }
 
-// Handles have no per-process limit that a walk could reach.
-std::size_t OpenDescriptorLimit() { return SIZE_MAX; }
+std::size_t OpenDescriptorLimit() { return SIZE_MAX; }  // no handle limit a walk could reach
 
-// No process here forks.
-void AtFork(void (*)(), void (*)(), void (*)()) {}
+void AtFork(void (*)(), void (*)(), void (*)()) {}  // no process here forks
 
 // Thread priorities come in steps of their own; one step below normal keeps
 // helpers behind the walking thread, which is also the window's.
