@@ -117,6 +117,35 @@ TEST_F(WorkTreeTest, ChildrenTheWalkPassesAreDroppedWithEverythingBelowThem) {
   EXPECT_TRUE(tree.Empty());
 }
 
+// A search passes over what is read in full below a child, but not once work can appear there.
+TEST_F(WorkTreeTest, ASubtreeReadInFullIsPassedOverOnlyWhileNothingCanBeAddedToIt) {
+  const auto root = Listed({"a/", "b/"});
+  tree.Open(root);
+  EXPECT_EQ(PickAll(), (std::vector<std::string>{"root 0..2", "read a", "read b"}));
+  tree.Open(tree.TakeHanded(*root, 0));  // the walk goes down into a
+  const std::shared_ptr<Node> b = root->window[1];
+  ListAs(b, {"b1/", "b2/", "b3/", "b4/"});
+  const auto pick = [&](const std::vector<std::string>& names) {
+    const Work work = tree.Pick();
+    if (work.read && work.node->name != "b2") ListAs(work.node, names);  // b2 is still being read
+    return Describe(work);
+  };
+  for (const char* expected : {"b 0..2", "b 2..4", "read b1", "read b2", "read b3", "none"})
+    EXPECT_EQ(pick({}), expected);
+  b->sizing = 0;  // its size reads ended
+  EXPECT_EQ(pick({}), "none");
+  ListAs(b->window[1], {"d/"});  // b2 was still being read
+  EXPECT_EQ(pick({}), "b2 0..1");
+  EXPECT_EQ(pick({}), "read d");
+  EXPECT_EQ(pick({}), "none");
+  tree.GiveBack(*b->window[1], 0, 1);  // and its size read was still running
+  EXPECT_EQ(pick({}), "b2 0..1");
+  b->window[1]->sizing = 0;
+  EXPECT_EQ(pick({}), "none");
+  tree.Shape(4, 2, false);  // a window that grows takes in b4
+  EXPECT_EQ(Describe(tree.Pick()), "read b4");
+}
+
 TEST_F(WorkTreeTest, NothingIsReadAheadWithoutRoomButWhatTheWalkNeedsIsRead) {
   tree.Start(0, 1000);
   const auto root = Listed({"a/", "b/"});

@@ -11,11 +11,13 @@ namespace tallyroot::platform::ahead {
 
 void WorkTree::Start(std::size_t maxBytes, std::size_t maxDescriptors) {
   descending_ = heldBack_ = false;
+  ++shape_;
   maxBytes_ = maxBytes;
   maxDescriptors_ = maxDescriptors;
 }
 
 void WorkTree::Shape(std::size_t window, std::size_t chunk, bool spread) {
+  if (window > window_) ++shape_;  // a settled node's window may take more
   window_ = window;
   chunk_ = chunk;
   spread_ = spread;
@@ -77,14 +79,23 @@ Work WorkTree::PickUnder(unsigned sizing) {
 }
 
 Work WorkTree::Search(Node& node, std::size_t& budget, unsigned sizing) {
+  bool settled = descending_;  // all below `node` is read and sized, as far as seen
   for (const std::shared_ptr<Node>& child : node.window) {
-    if (!child) continue;
+    if (!child || child->settledIn == shape_) continue;
     if (budget == 0) return {};
     --budget;
     if (Work work = WorkOn(child, false, sizing); work.node) return work;
-    if (child->state != State::Listed || !descending_ || child->cancelled.load()) continue;
-    TopUp(*child);
-    if (Work work = Search(*child, budget, sizing); work.node) return work;
+    if (child->state == State::Listed && descending_ && !child->cancelled.load()) {
+      TopUp(*child);
+      if (Work work = Search(*child, budget, sizing); work.node) return work;
+    }
+    settled = settled && (child->settledIn == shape_ || child->state == State::Empty ||
+                          child->cancelled.load());
+  }
+  if (settled && node.state == State::Listed && node.sizing == 0 && !Unclaimed(node) &&
+      (node.window.size() >= window_ ||
+       node.windowStart + node.window.size() >= node.children.size())) {
+    node.settledIn = shape_;
   }
   return {};
 }

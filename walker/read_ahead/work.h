@@ -16,6 +16,9 @@
 //  - A folder is read ahead only while listings alive stay under the byte
 //    bound and descriptors remain; one refused so is read only on demand,
 //    and a demanded folder whatever the bounds.
+//  - A search passes over a child whose subtree it found read and sized
+//    while the window is no wider: else each pick looks again at all that
+//    was read ahead before its work (100 to 130 nodes where reads wait).
 #pragma once
 
 #include <cstddef>
@@ -85,6 +88,7 @@ class WorkTree {
   std::size_t maxBytes_ = 0;
   std::size_t maxDescriptors_ = 0;
   std::size_t window_ = tuning::kCpuWindow;
+  std::uint32_t shape_ = 1;  // counts the walks and the windows that grew (Node::settledIn)
   std::size_t chunk_ = tuning::kCpuChunk;
   bool spread_ = false;
 };
