@@ -5,6 +5,8 @@
 # floor, and the median of each run's ratio to the floor in that run (paired).
 #   cold   the default tree (500,000 files in 20,000 folders), the page cache
 #          dropped before every timed run of every tool (root only)
+#   names  the same with only the page cache dropped: the kernel still knows
+#          every name and inode, but each folder's listing is read anew
 #   fuse   10,000 files in 500 folders behind a slowfs mount that answers
 #          every request after 1 ms and lets the kernel cache nothing
 #   warm   the default tree with the page cache warm
@@ -18,7 +20,7 @@
 # included. --before BUILD adds a row for another build of Tallyroot (its
 # build folder, with window_bench built), timed in turns with the rest, so
 # that a change is measured before and after in one run.
-#   bench/storage_bench.sh [--only cold|fuse|warm|close] [--runs N]
+#   bench/storage_bench.sh [--only cold|names|fuse|warm|close] [--runs N]
 #                          [--close-after-ms M] [--before BUILD]
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,7 +32,7 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift 2 ;;
     --close-after-ms) closeAfter=$2; shift 2 ;;
     --before) before=$(cd "$2" && pwd); shift 2 ;;
-    *) echo "usage: $0 [--only cold|fuse|warm|close] [--runs N] [--close-after-ms M] [--before BUILD]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--only cold|names|fuse|warm|close] [--runs N] [--close-after-ms M] [--before BUILD]" >&2; exit 2 ;;
   esac
 done
 part() { [ -z "$only" ] || [ "$only" = "$1" ]; }
@@ -43,13 +45,13 @@ slowfs=$build/tools/slowfs/slowfs
 source "$repo/bench/trees.sh"
 source "$repo/bench/storage_lib.sh"
 big=/tmp/tallyroot-bench-500k small=/tmp/tallyroot-bench-10k
-if part cold || part warm; then make_tree "$big"; fi
+if part cold || part names || part warm; then make_tree "$big"; fi
 if part fuse || part close; then make_tree "$small" --files 10000 --folders 500; fi
 export QT_QPA_PLATFORM=offscreen
 echo "load average $(cut -d' ' -f1 /proc/loadavg) on $(nproc) cores; $runs runs each"
 
-dropCaches=false
-drop() { if $dropCaches; then sync && echo 3 >/proc/sys/vm/drop_caches; fi; }
+dropCaches=false dropWhat=3  # 3: all the kernel caches of files; 1: the page cache alone
+drop() { if $dropCaches; then sync && echo "$dropWhat" >/proc/sys/vm/drop_caches; fi; }
 
 # The tools of a row: a name, then the command; "tallyroot" is the window.
 tools() {
@@ -134,14 +136,19 @@ closing() {
     "$label" "$delay" "$(median <<<"$exits")" "$exits" "$(highest <<<"$handled")" "$late"
 }
 
-if part cold; then
+if part cold || part names; then
   if [ "$(id -u)" -eq 0 ] && (sync && echo 3 >/proc/sys/vm/drop_caches) 2>/dev/null; then
     dropCaches=true
-    row "cold: $big, page cache dropped before every run" "$big" 16
+    if part cold; then row "cold: $big, page cache dropped before every run" "$big" 16; fi
+    if part names; then
+      "$bin/walk_bench" "$big" --profile-bare --once >/dev/null  # every name and inode known
+      dropWhat=1
+      row "names: $big, names and inodes known, listings dropped before every run" "$big" 16
+    fi
     dropCaches=false
   else
     echo
-    echo "== cold: left out: dropping the page cache needs root (and a writable /proc/sys/vm) =="
+    echo "== cold and names: left out: dropping the page cache needs root (and a writable /proc/sys/vm) =="
   fi
 fi
 if part fuse; then

@@ -27,8 +27,9 @@ struct Replay {
     for (int i = 0; i < count; ++i) {
       const double before = Clock();
       trueCpu += cpu;
-      const bool sampled = pace.Sampled();
-      const ReadCost cost{wall, sampled ? Clock() - before : -1, sampled ? 0.0 : -1.0};
+      const unsigned sample = pace.Sample();
+      const ReadCost cost{wall, sample ? Clock() - before : -1, sample ? 0.0 : -1.0,
+                          double(sample)};
       pace.NoteRead(cost, reads, i % 8 == 0);
       walkerRead = walkerRead || pace.Now().walkerReads;
       if (waited) *waited = *waited || pace.Now().waitsOnDevice;

@@ -18,9 +18,10 @@ static double SteadySeconds() {
 // The CPU time and the run delay are read outside the wall time, so that the
 // timer's own reads of them count as CPU time, never as time blocked (they
 // had made warm walks pass for waiting on the device).
-ReadCost ReadCost::Start(bool sampled) {
+ReadCost ReadCost::Start(unsigned weight) {
   ReadCost start;
-  if (sampled) {
+  start.weight = weight;
+  if (weight > 0) {
     start.runDelaySeconds = ThreadRunDelaySeconds();
     start.cpuSeconds = ThreadCpuSeconds();
   }
@@ -62,9 +63,12 @@ bool PaceControl::NoteDevice(std::uint64_t device, bool rotational, bool remote)
   return Decide();
 }
 
-bool PaceControl::Sampled() {
-  return pace_.waitsOnDevice || sampleNext_ || !BlockedShare() ||
-         ++unsampled_ % kUnsampledReads == 0;
+unsigned PaceControl::Sample() {
+  if (!BlockedShare()) return 1;
+  // A disk that may seek is judged by the wait of each listing.
+  if (pace_.waitsOnDevice && !rotational_)
+    return ++unsampled_ % kUnsampledWaitingReads == 0 ? kUnsampledWaitingReads : 0;
+  return pace_.waitsOnDevice || sampleNext_ || ++unsampled_ % kUnsampledReads == 0;
 }
 
 bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing, unsigned crowd) {
@@ -90,8 +94,8 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
   // there are enough, so the share follows what the walk meets now.
   if (cost.cpuSeconds >= 0) {
     if (wall_ > std::max(kHalveAfterSeconds, 2 * trustAfter_)) wall_ /= 2, cpu_ /= 2;
-    wall_ += std::max(0.0, cost.WallSeconds());
-    cpu_ += cost.cpuSeconds;
+    wall_ += cost.weight * std::max(0.0, cost.WallSeconds());
+    cpu_ += cost.weight * cost.cpuSeconds;
   }
   return Decide();
 }

@@ -1,9 +1,8 @@
 // How much the read-ahead does at once, and who reads, decided from the
-// share of recent read time spent blocked (off the CPU, not waiting for
-// one). Reads the page cache answers are CPU work, where more threads than
-// CPUs only add contention; reads that wait on the device finish sooner the
-// more are in flight. Time preempted is not counted where the platform
-// tells it: a busy machine is no slow device.
+// share of recent read time blocked (off the CPU, not waiting for one).
+// Reads the page cache answers are CPU work, where more threads than CPUs
+// only add contention; reads that wait on the device finish sooner the more
+// are in flight. Time preempted is not counted where the platform tells it.
 //
 // Contract:
 //  - Not thread-safe: the scheduler holds its lock around every call and
@@ -30,8 +29,9 @@ struct ReadCost {
   double wallSeconds = 0;
   double cpuSeconds = -1;
   double runDelaySeconds = -1;
-  // The cost from Start to Stop; only a `sampled` read learns CPU time and run delay.
-  static ReadCost Start(bool sampled);
+  double weight = 1;  // the reads a sample stands for
+  // The cost from Start to Stop; only a sample (`weight` > 0) learns CPU time and run delay.
+  static ReadCost Start(unsigned weight);
   void Stop();
   // The time less that spent waiting for a CPU; of that, the time blocked.
   double WallSeconds() const { return wallSeconds - std::max(0.0, runDelaySeconds); }
@@ -87,9 +87,9 @@ class PaceControl {
   bool StartWalk(ReadPace held, unsigned cpuHelpers);
   // The outermost folder of a walk was read; another device is measured anew.
   bool NoteDevice(std::uint64_t device, bool rotational, bool remote);
-  // Whether the next read is timed in full: all until the share is known
-  // and while reads wait, else a sample.
-  bool Sampled();
+  // Whether the next read is timed in full, as a sample of how many reads
+  // (0: not timed in full): all until the share is known, then a sample.
+  unsigned Sample();
   // A read of `reads` entries ended: a folder read (`listing`, one entry),
   // else a size read that ran with `crowd` of its folder's (itself included).
   bool NoteRead(const ReadCost& cost, std::size_t reads, bool listing, unsigned crowd = 1);
