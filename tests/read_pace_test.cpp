@@ -78,7 +78,7 @@ TEST(ReadPace, CountsTimeOffTheCpuAsBlockedButNotPreemption) {
 
 // The cost of `ms` of sleep or busy loop, and the share of it taken for blocked.
 std::pair<ReadCost, double> Timed(int ms, bool sleep) {
-  ReadCost cost = ReadCost::Start(1);
+  ReadCost cost = ReadCost::Start(true);
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   if (sleep) std::this_thread::sleep_until(until);
   for (volatile std::uint64_t sink = 0; std::chrono::steady_clock::now() < until;) sink = sink + 1;

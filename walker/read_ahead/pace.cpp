@@ -18,10 +18,9 @@ static double SteadySeconds() {
 // The CPU time and the run delay are read outside the wall time, so that the
 // timer's own reads of them count as CPU time, never as time blocked (they
 // had made warm walks pass for waiting on the device).
-ReadCost ReadCost::Start(unsigned weight) {
+ReadCost ReadCost::Start(bool sampled) {
   ReadCost start;
-  start.weight = weight;
-  if (weight > 0) {
+  if (sampled) {
     start.runDelaySeconds = ThreadRunDelaySeconds();
     start.cpuSeconds = ThreadCpuSeconds();
   }
@@ -39,6 +38,7 @@ void ReadCost::Stop() {
 PaceControl::PaceControl(double cpuTick, unsigned readersAtOnce)
     : cpuTick_(cpuTick),
       trustAfter_(std::max(kTrustAfterSeconds, kTicksToTrust * cpuTick)),
+      waitingAbove_(cpuTick > 0 ? kWaitingAboveTicking : kWaitingAbove),
       readersAtOnce_(std::max(1u, readersAtOnce)) {}
 
 bool PaceControl::StartWalk(ReadPace held, unsigned cpuHelpers) {
@@ -63,12 +63,9 @@ bool PaceControl::NoteDevice(std::uint64_t device, bool rotational, bool remote)
   return Decide();
 }
 
-unsigned PaceControl::Sample() {
-  if (!BlockedShare()) return 1;
-  // A disk that may seek is judged by the wait of each listing.
-  if (pace_.waitsOnDevice && !rotational_)
-    return ++unsampled_ % kUnsampledWaitingReads == 0 ? kUnsampledWaitingReads : 0;
-  return pace_.waitsOnDevice || sampleNext_ || ++unsampled_ % kUnsampledReads == 0;
+bool PaceControl::Sampled() {
+  return pace_.waitsOnDevice || sampleNext_ || !BlockedShare() ||
+         ++unsampled_ % kUnsampledReads == 0;
 }
 
 bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing, unsigned crowd) {
@@ -94,8 +91,8 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
   // there are enough, so the share follows what the walk meets now.
   if (cost.cpuSeconds >= 0) {
     if (wall_ > std::max(kHalveAfterSeconds, 2 * trustAfter_)) wall_ /= 2, cpu_ /= 2;
-    wall_ += cost.weight * std::max(0.0, cost.WallSeconds());
-    cpu_ += cost.weight * cost.cpuSeconds;
+    wall_ += std::max(0.0, cost.WallSeconds());
+    cpu_ += cost.cpuSeconds;
   }
   return Decide();
 }
@@ -116,7 +113,7 @@ bool PaceControl::Decide() {
                                                                        : BlockedShare();
   const bool remote = held_ == ReadPace::Measured && remote_;
   // Compared with the previous pace, so that it does not flap at a boundary.
-  const bool waiting = share ? *share > (pace_.waitsOnDevice ? kCpuBelow : kWaitingAbove) : remote;
+  const bool waiting = share ? *share > (pace_.waitsOnDevice ? kCpuBelow : waitingAbove_) : remote;
   // Not while a disk may still seek, and not where sizes come quickly from
   // blocks read with the folders: that is a cold local disk.
   latencyBound_ = latencyBound_ || remote ||

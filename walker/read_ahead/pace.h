@@ -29,9 +29,8 @@ struct ReadCost {
   double wallSeconds = 0;
   double cpuSeconds = -1;
   double runDelaySeconds = -1;
-  double weight = 1;  // the reads a sample stands for
-  // The cost from Start to Stop; only a sample (`weight` > 0) learns CPU time and run delay.
-  static ReadCost Start(unsigned weight);
+  // The cost from Start to Stop; only a `sampled` read learns CPU time and run delay.
+  static ReadCost Start(bool sampled);
   void Stop();
   // The time less that spent waiting for a CPU; of that, the time blocked.
   double WallSeconds() const { return wallSeconds - std::max(0.0, runDelaySeconds); }
@@ -87,9 +86,9 @@ class PaceControl {
   bool StartWalk(ReadPace held, unsigned cpuHelpers);
   // The outermost folder of a walk was read; another device is measured anew.
   bool NoteDevice(std::uint64_t device, bool rotational, bool remote);
-  // Whether the next read is timed in full, as a sample of how many reads
-  // (0: not timed in full): all until the share is known, then a sample.
-  unsigned Sample();
+  // Whether the next read is timed in full: all until the share is known
+  // and while reads wait, else a sample.
+  bool Sampled();
   // A read of `reads` entries ended: a folder read (`listing`, one entry),
   // else a size read that ran with `crowd` of its folder's (itself included).
   bool NoteRead(const ReadCost& cost, std::size_t reads, bool listing, unsigned crowd = 1);
@@ -103,6 +102,7 @@ class PaceControl {
 
   const double cpuTick_;
   const double trustAfter_;  // read time summed before the share is trusted
+  const double waitingAbove_;
   const unsigned readersAtOnce_;
   ReadPace held_ = ReadPace::Measured;
   unsigned cpuHelpers_ = 1;

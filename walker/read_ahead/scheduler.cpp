@@ -195,10 +195,10 @@ void Scheduler::Wake() {
 void Scheduler::Run(Work work, Lock& lock) {
   if (work.read) {
     Node& node = *work.node;
-    const unsigned sample = pace_.Sample();
+    const bool sampled = pace_.Sampled();
     const std::size_t maxBytes = work_.MaxBytes();  // a later walk may change it meanwhile
     lock.unlock();
-    ReadCost cost = ReadCost::Start(sample);
+    ReadCost cost = ReadCost::Start(sampled);
     const State end = ReadFolder(node, maxBytes);
     cost.Stop();
     lock.lock();
@@ -221,7 +221,7 @@ void Scheduler::Run(Work work, Lock& lock) {
 // thread waits, as it sets `awaited_` before it looks at the flag.
 void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
   Node& node = *work.node;
-  const unsigned sample = pace_.Sample();
+  const bool sampled = pace_.Sampled();
   // The walking thread reads in entry order, so that it can hand back the rest.
   const std::size_t count = work.end - work.begin;
   const bool walker = tWalking;  // read once, not for every entry
@@ -240,7 +240,7 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
       return node.entries[a].inode < node.entries[b].inode;
     });
   }
-  ReadCost cost = ReadCost::Start(sample);
+  ReadCost cost = ReadCost::Start(sampled);
   duration<double> notifying{0};
   Clock::time_point clocked = Clock::now();
   std::size_t done = 0;
