@@ -146,6 +146,26 @@ TEST_F(WorkTreeTest, ASubtreeReadInFullIsPassedOverOnlyWhileNothingCanBeAddedToI
   EXPECT_EQ(Describe(tree.Pick()), "read b4");
 }
 
+// What a search passes over costs it as much as looking through would: it reaches no further.
+TEST_F(WorkTreeTest, ASearchReachesNoFurtherForWhatItPassesOver) {
+  const auto root = Listed({"a/", "b/", "c/"});
+  tree.Open(root);
+  const std::shared_ptr<Node> c = root->window[2];
+  ListAs(root->window[0], {});
+  tree.Open(tree.TakeHanded(*root, 0));
+  // Below b, 120 folders in four levels: more than a search looks at (32 for each of 3 children).
+  for (Work work = tree.Pick(); work.node && work.node != c; work = tree.Pick()) {
+    if (!work.read) {
+      --work.node->sizing;  // the size read ends at once
+    } else if (work.node->chain->size() < 5) {
+      ListAs(work.node, {"x/", "y/", "z/"});
+    } else {
+      ListAs(work.node, {});
+    }
+  }
+  EXPECT_EQ(c->state, State::Waiting);
+}
+
 TEST_F(WorkTreeTest, NothingIsReadAheadWithoutRoomButWhatTheWalkNeedsIsRead) {
   tree.Start(0, 1000);
   const auto root = Listed({"a/", "b/"});

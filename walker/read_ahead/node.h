@@ -88,7 +88,8 @@ struct Node {
   // taken by the walk leaves an empty slot.
   std::vector<std::shared_ptr<Node>> window;
   std::size_t windowStart = 0;
-  std::uint32_t settledIn = 0;  // the WorkTree's shape in which all below it was found done
+  std::uint32_t settledIn = 0;    // the WorkTree's shape in which all below it was found done
+  std::size_t searchedBelow = 0;  // then: the nodes a search looks at below it
 
   // One flag per entry, set when its kind and size are final (a folder's at
   // once), by the one who read them.

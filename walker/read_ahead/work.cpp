@@ -79,9 +79,17 @@ Work WorkTree::PickUnder(unsigned sizing) {
 }
 
 Work WorkTree::Search(Node& node, std::size_t& budget, unsigned sizing) {
+  const std::size_t start = budget;
   bool settled = descending_;  // all below `node` is read and sized, as far as seen
   for (const std::shared_ptr<Node>& child : node.window) {
-    if (!child || child->settledIn == shape_) continue;
+    if (!child) continue;
+    if (child->settledIn == shape_) {
+      // Passed over at what looking through it costs: a pick reaches as far.
+      const std::size_t looked = 1 + (descending_ ? child->searchedBelow : 0);
+      budget -= std::min(budget, looked);
+      if (budget == 0) return {};
+      continue;
+    }
     if (budget == 0) return {};
     --budget;
     if (Work work = WorkOn(child, false, sizing); work.node) return work;
@@ -96,6 +104,7 @@ Work WorkTree::Search(Node& node, std::size_t& budget, unsigned sizing) {
       (node.window.size() >= window_ ||
        node.windowStart + node.window.size() >= node.children.size())) {
     node.settledIn = shape_;
+    node.searchedBelow = start - budget;
   }
   return {};
 }
