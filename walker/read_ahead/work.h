@@ -17,8 +17,9 @@
 //    bound and descriptors remain; one refused so is read only on demand,
 //    and a demanded folder whatever the bounds.
 //  - A search passes over a child whose subtree it found read and sized
-//    while the window is no wider: else each pick looks again at all that
-//    was read ahead before its work (100 to 130 nodes where reads wait).
+//    while the window is no wider, at the cost looking through it had: the
+//    same picks, without looking again at all read ahead before the work
+//    (100 to 130 nodes a pick where reads wait).
 #pragma once
 
 #include <cstddef>
