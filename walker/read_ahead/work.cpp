@@ -11,7 +11,6 @@ namespace tallyroot::platform::ahead {
 
 void WorkTree::Start(std::size_t maxBytes, std::size_t maxDescriptors) {
   descending_ = heldBack_ = false;
-  ++shape_;
   maxBytes_ = maxBytes;
   maxDescriptors_ = maxDescriptors;
 }

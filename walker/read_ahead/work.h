@@ -89,7 +89,7 @@ class WorkTree {
   std::size_t maxBytes_ = 0;
   std::size_t maxDescriptors_ = 0;
   std::size_t window_ = tuning::kCpuWindow;
-  std::uint32_t shape_ = 1;  // counts the walks and the windows that grew (Node::settledIn)
+  std::uint32_t shape_ = 1;  // counts the windows that grew (Node::settledIn)
   std::size_t chunk_ = tuning::kCpuChunk;
   bool spread_ = false;
 };
