@@ -38,7 +38,6 @@ void ReadCost::Stop() {
 PaceControl::PaceControl(double cpuTick, unsigned readersAtOnce)
     : cpuTick_(cpuTick),
       trustAfter_(std::max(kTrustAfterSeconds, kTicksToTrust * cpuTick)),
-      waitingAbove_(cpuTick > 0 ? kWaitingAboveTicking : kWaitingAbove),
       readersAtOnce_(std::max(1u, readersAtOnce)) {}
 
 bool PaceControl::StartWalk(ReadPace held, unsigned cpuHelpers) {
@@ -113,7 +112,8 @@ bool PaceControl::Decide() {
                                                                        : BlockedShare();
   const bool remote = held_ == ReadPace::Measured && remote_;
   // Compared with the previous pace, so that it does not flap at a boundary.
-  const bool waiting = share ? *share > (pace_.waitsOnDevice ? kCpuBelow : waitingAbove_) : remote;
+  const double waitingAbove = cpuTick_ > 0 ? kWaitingAboveTicking : kWaitingAbove;
+  const bool waiting = share ? *share > (pace_.waitsOnDevice ? kCpuBelow : waitingAbove) : remote;
   // Not while a disk may still seek, and not where sizes come quickly from
   // blocks read with the folders: that is a cold local disk.
   latencyBound_ = latencyBound_ || remote ||

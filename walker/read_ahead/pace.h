@@ -102,7 +102,6 @@ class PaceControl {
 
   const double cpuTick_;
   const double trustAfter_;  // read time summed before the share is trusted
-  const double waitingAbove_;
   const unsigned readersAtOnce_;
   ReadPace held_ = ReadPace::Measured;
   unsigned cpuHelpers_ = 1;
