@@ -15,25 +15,34 @@ using tallyroot::platform::ReadPace;
 // Reads on one thread, their CPU time as the clock shows it: with a tick, it moves
 // by whole ticks as the thread's running total passes them.
 struct Replay {
-  explicit Replay(double tick, bool remote = false) : tick(tick), pace(tick, 64) {
+  explicit Replay(double tick, bool remote = false, bool rotational = false, unsigned readers = 64)
+      : tick(tick), pace(tick, readers) {
     pace.StartWalk(ReadPace::Measured, 1);
-    pace.NoteDevice(1, false, remote);
+    pace.NoteDevice(1, rotational, remote);
   }
 
-  // `count` reads of `reads` entries, each `wall` s with `cpu` s on the CPU. Returns
-  // whether the walking thread was ever let read; `waited`, whether the pace waited.
+  // One read of `reads` entries, `wall` s with `cpu` s on the CPU; a folder read if `listing`.
+  void Read(double wall, double cpu, std::size_t reads, bool listing) {
+    const double before = Clock();
+    trueCpu += cpu;
+    const bool sampled = pace.Sampled();
+    pace.NoteRead({wall, sampled ? Clock() - before : -1, sampled ? 0.0 : -1.0}, reads, listing);
+  }
+  // `count` reads, one in eight a folder read. Returns whether the walking thread was ever
+  // let read; `waited`, whether the pace waited.
   bool Run(int count, double wall, double cpu, std::size_t reads = 64, bool* waited = nullptr) {
     bool walkerRead = false;
     for (int i = 0; i < count; ++i) {
-      const double before = Clock();
-      trueCpu += cpu;
-      const bool sampled = pace.Sampled();
-      const ReadCost cost{wall, sampled ? Clock() - before : -1, sampled ? 0.0 : -1.0};
-      pace.NoteRead(cost, reads, i % 8 == 0);
+      Read(wall, cpu, reads, i % 8 == 0);
       walkerRead = walkerRead || pace.Now().walkerReads;
       if (waited) *waited = *waited || pace.Now().waitsOnDevice;
     }
     return walkerRead;
+  }
+  // `count` reads of 64 entries at `perEntry` s each, blocked `share` of their time.
+  const Pace& Blocked(double share, double perEntry = 0.002 / 64, int count = 400) {
+    Run(count, perEntry * 64, perEntry * 64 * (1 - share));
+    return pace.Now();
   }
   double Clock() const { return tick > 0 ? std::floor(trueCpu / tick) * tick : trueCpu; }
 
@@ -55,8 +64,6 @@ TEST_P(PaceReplay, AWarmTreeIsReadAsCpuWorkOnceItsCostIsKnownAndNeverBefore) {
   EXPECT_FALSE(replay.Run(before, 0.0005, 0.0005, 64, &waited));
   EXPECT_TRUE(replay.Run(4000, 0.0005, 0.00048, 64, &waited));
   EXPECT_FALSE(waited);
-  EXPECT_EQ(replay.pace.Now().helpers, 1u);
-  EXPECT_TRUE(replay.pace.Now().walkerReads);
   replay.pace.StartWalk(ReadPace::Measured, 1);
   replay.pace.NoteDevice(1, false, false);  // the next walk, on the same device, knows it
   EXPECT_TRUE(replay.pace.Now().walkerReads);
@@ -86,12 +93,32 @@ TEST_P(PaceReplay, WaitingReadsKeepTheirReadersUntilThePageCacheAnswers) {
 TEST_P(PaceReplay, ReadsThatWaitInARhythmStillWait) {
   Replay replay(GetParam());
   replay.Run(2000, 0.0015, 0.0009);
-  ASSERT_TRUE(replay.pace.Now().waitsOnDevice);
   for (int i = 0; i < 8000; ++i) {
     const bool folder = i % 8 == 0;
-    replay.Run(1, folder ? 0.001 : 0.0005, folder ? 0.0002 : 0.0005, folder ? 1 : 64);
+    replay.Read(folder ? 0.001 : 0.0005, folder ? 0.0002 : 0.0005, folder ? 1 : 64, folder);
   }
   EXPECT_TRUE(replay.pace.Now().waitsOnDevice);
+}
+
+// More read at once, and in larger items, while reads wait; a chunk one step off is kept, or
+// every wobble would wake every helper.
+TEST_P(PaceReplay, ReadsThatWaitAreReadWideAndInSteadyItems) {
+  const Pace cpu = Replay(GetParam()).Blocked(0.02);
+  EXPECT_EQ(cpu, Pace{.walkerReads = true});
+  EXPECT_GT(Replay(GetParam()).Blocked(0.97, 0.002).window, cpu.window);
+  Replay late(GetParam());  // late in a cold walk, reads blocked a tenth of their time still wait
+  late.Blocked(0.4);
+  EXPECT_TRUE(late.Blocked(0.08, 0.002 / 64, 2000).waitsOnDevice);
+  EXPECT_FALSE(late.Blocked(0.01, 0.002 / 64, 2000).waitsOnDevice);
+  Replay chunked(GetParam());
+  const std::size_t settled = chunked.Blocked(0.9, 0.002 / 300, 1000).chunk;
+  EXPECT_GE(settled, 128u);
+  for (const double entries : {200.0, 450.0, 200.0, 450.0})
+    EXPECT_EQ(chunked.Blocked(0.9, 0.002 / entries, 500).chunk, settled) << entries;
+  EXPECT_LE(chunked.Blocked(0.9, 0.002 / 30, 1000).chunk, 32u);
+  // A head that seeks matters only while reads wait; wine's one server: one read at a time.
+  EXPECT_EQ(Replay(GetParam(), false, true).Blocked(0.05), cpu);
+  EXPECT_EQ(Replay(GetParam(), false, false, 1).Blocked(0.97, 0.002).helpers, 1u);
 }
 
 // A share just mounted serves eight lookups of one folder at once 2.2 times slower each.
@@ -111,17 +138,16 @@ TEST(FolderSpreadTest, FoldersWhoseReadsRunInTurnAreToldFromThoseThatRunSideBySi
 // A head waits 4 to 16 ms a listing, a virtual disk 0.15 to 0.6 ms; a third come from a cache.
 TEST(PaceReplayRotational, TheSeekCheckDecidesTheReaders) {
   for (const bool seeks : {false, true}) {
-    PaceControl pace(0, 64);
-    pace.StartWalk(ReadPace::Measured, 1);
-    pace.NoteDevice(3, true, false);
+    Replay replay(0, false, true);
     for (int i = 0; i < 100; ++i) {
       const double blocked =
           i % 3 == 0 ? (seeks ? 0.0003 : 0.0) : (seeks ? 0.004 : 0.00015) * (1 + (i % 16) / 5.0);
-      pace.NoteRead({blocked + 0.0001, 0.0001, 0}, 1, true);
+      replay.Read(blocked + 0.0001, 0.0001, 1, true);
     }
-    EXPECT_TRUE(pace.Now().waitsOnDevice);
-    EXPECT_EQ(pace.Now().inodeOrder, seeks);
-    EXPECT_EQ(pace.Now().helpers, seeks ? tuning::kRotationalReaders : tuning::kDeviceReaders);
+    EXPECT_TRUE(replay.pace.Now().waitsOnDevice);
+    EXPECT_EQ(replay.pace.Now().inodeOrder, seeks);
+    EXPECT_EQ(replay.pace.Now().helpers,
+              seeks ? tuning::kRotationalReaders : tuning::kDeviceReaders);
   }
 }
 
