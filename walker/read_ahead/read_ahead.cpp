@@ -53,12 +53,11 @@ TakenChild TakeReadAhead(const std::string& folderPath, std::size_t level,
     TakenChild taken = Scheduler::Get().Take(*innermost, *child);
     if (taken.matched) return taken;
   }
-  if (level == 1 && ReadAheadWanted()) return Scheduler::Get().AdoptRoot(folderPath);
+  if (level == 1 && Scheduler::Get().Wanted()) return Scheduler::Get().AdoptRoot(folderPath);
   return {};
 }
 
 // The scheduler's own, as read_ahead.h says.
-bool ReadAheadWanted() { return Scheduler::Get().Wanted(); }
 ReadAheadSettings GetReadAhead() { return Scheduler::Get().Settings(); }
 void SetReadAhead(const ReadAheadSettings& settings) { Scheduler::Get().SetSettings(settings); }
 bool ReadsWaitOnDevice() { return Scheduler::Get().ReadsWaitOnDevice(); }

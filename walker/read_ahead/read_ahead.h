@@ -112,7 +112,4 @@ inline constexpr std::size_t kReadAheadLevels = 128;
 TakenChild TakeReadAhead(const std::string& folderPath, std::size_t level,
                          ReadAheadLevel* innermost, std::optional<std::string_view> child);
 
-// Whether a listing opened now on this thread might be read ahead. Cheap.
-bool ReadAheadWanted();
-
 }  // namespace tallyroot::platform
