@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <new>
 #include <numeric>
 #include <thread>
@@ -228,14 +227,11 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
   const bool walker = tWalking;  // read once, not for every entry
   const bool sorted = pace_.Now().inodeOrder && !walker && count <= tuning::kCpuChunk;
   // While the walking thread reads itself, waking it for each of a helper's
-  // entries would cost more than the reads; while it only waits, it is woken
-  // for its entry, where sizes come fast once a few after it are ready too.
+  // entries would cost more than the reads; while it only waits, each counts.
   const bool perEntry = !pace_.Now().walkerReads;
   const std::memory_order publish =
       perEntry ? std::memory_order_seq_cst : std::memory_order_release;
   const unsigned crowd = node.sizing;  // size reads of this folder running, this one included
-  const std::size_t wakeAfter =
-      sorted ? 1 : std::max<std::size_t>(1, pace_.Now().chunk / tuning::kWakesPerItem);
   lock.unlock();
   std::uint32_t order[tuning::kCpuChunk];
   if (sorted) {
@@ -246,14 +242,6 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
   }
   ReadCost cost = ReadCost::Start(sampled);
   duration<double> notifying{0};
-  const std::atomic<bool>* woken = nullptr;  // the flag the walking thread was woken for
-  bool owed = false;  // it waits for an entry read here, and was not woken yet
-  // Whether `flag` is one this read has set: in inode order only the last.
-  const auto setHere = [&](const std::atomic<bool>* flag, std::size_t at) {
-    return sorted ? flag == &node.ready[at]
-                  : std::less_equal<>()(&node.ready[work.begin], flag) &&
-                        std::less_equal<>()(flag, &node.ready[at]);
-  };
   Clock::time_point clocked = Clock::now();
   std::size_t done = 0;
   while (done < count) {
@@ -272,13 +260,7 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
       const Clock::time_point now = Clock::now();
       if (duration<double>(now - clocked).count() >= tuning::kSlowReadSeconds) break;
       clocked = now;
-    } else if (perEntry) {
-      const std::atomic<bool>* awaited = awaited_.load(std::memory_order_seq_cst);
-      if (!awaited || awaited == woken || !setHere(awaited, at)) continue;
-      // Not before a few more after it are ready, where sizes come fast.
-      owed = done < count && static_cast<std::size_t>(&node.ready[at] - awaited) + 1 < wakeAfter;
-      if (owed) continue;
-      woken = awaited;
+    } else if (perEntry && awaited_.load(std::memory_order_seq_cst) == &node.ready[at]) {
       const Clock::time_point now = Clock::now();
       // Taken and let go: the walking thread has either not yet looked at the
       // flag for the last time, or already waits.
@@ -291,7 +273,7 @@ void Scheduler::ReadSizesOf(Work& work, Lock& lock) {
   cost.wallSeconds -= notifying.count();  // waits for the lock are not the device's
   lock.lock();
   --node.sizing;
-  if (!perEntry || owed) WakeWalker();
+  if (!perEntry) WakeWalker();
   if (done < count) {
     work_.GiveBack(node, work.begin + done, work.end);
     Wake();

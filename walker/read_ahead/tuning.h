@@ -57,13 +57,6 @@ inline constexpr std::size_t kCpuWindow = 4;
 inline constexpr std::size_t kCpuChunk = 512;
 inline constexpr std::size_t kWaitingWindow = 64;
 inline constexpr double kItemSeconds = 0.002;
-// The walking thread, waiting for an entry's size, is woken once it and those
-// after it make a kWakesPerItem-th of an item (one entry on a slow mount, four
-// on a cold disk). Woken for each, it slept 2,900 times in a cold walk, 1,800
-// of them under 20 us, as it took each entry the moment a helper had read it;
-// now 900 times, 30 under 20 us: 39,000 context switches, not 43,000, and
-// 4.1 s of CPU time, not 4.5 s (medians of six).
-inline constexpr std::size_t kWakesPerItem = 16;
 
 // ---- How many read at once where reads wait -----------------------------
 // kMaxHelpers for a network root, and for reads that hardly touch the CPU
