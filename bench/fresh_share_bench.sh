@@ -12,15 +12,17 @@
 # --warm-mount adds the figures after one walk of the floor through the
 # mount, which the kernel then knows (labelled so). --before BUILD adds
 # another build of Tallyroot (its build folder, window_bench built).
-# --no-other-tools leaves du, ncdu and gdu out at every delay.
+# --no-other-tools leaves du, ncdu and gdu out at every delay. --stalls also
+# watches how long the whole machine stood still (storage_lib.sh).
 #   bench/fresh_share_bench.sh [--runs N] [--delays "1 5 20"]
 #                              [--shapes "8 20 40 200 flat"] [--all-tools]
 #                              [--no-other-tools] [--warm-mount] [--before BUILD]
+#                              [--stalls]
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${TALLYROOT_BENCH_BUILD:-$repo/build-bench}
 runs=3 delays="1 5 20" shapes="8 20 40 200 flat" allTools=false otherTools=true warmMount=false
-before=""
+before="" watchStalls=""
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
@@ -30,7 +32,8 @@ while [ $# -gt 0 ]; do
     --no-other-tools) otherTools=false; shift ;;
     --warm-mount) warmMount=true; shift ;;
     --before) before=$(cd "$2" && pwd); shift 2 ;;
-    *) echo "usage: $0 [--runs N] [--delays LIST] [--shapes LIST] [--all-tools] [--no-other-tools] [--warm-mount] [--before BUILD]" >&2
+    --stalls) watchStalls=--stalls; shift ;;
+    *) echo "usage: $0 [--runs N] [--delays LIST] [--shapes LIST] [--all-tools] [--no-other-tools] [--warm-mount] [--before BUILD] [--stalls]" >&2
        exit 2 ;;
   esac
 done
@@ -86,7 +89,7 @@ row() {
       i=$(((turn + run) % ${#names[@]}))  # each run starts with another tool
       if $fresh; then mountSlow "$delay" "$source" || return 1; fi
       if [[ "${commands[i]}" == */window_bench ]]; then
-        out=$("${commands[i]}" "$mounted" --once 2>/dev/null | grep '^first load') ||
+        out=$("${commands[i]}" "$mounted" --once $watchStalls 2>/dev/null | grep '^first load') ||
           { echo "${names[i]} failed"; continue; }
         times[$i]+=" $(loadSeconds "$out")"
         if [ "$i" -eq 0 ]; then noteLoad "$out"; fi

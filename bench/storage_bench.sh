@@ -19,20 +19,22 @@
 # already shown); every other tool is timed from outside, process start
 # included. --before BUILD adds a row for another build of Tallyroot (its
 # build folder, with window_bench built), timed in turns with the rest, so
-# that a change is measured before and after in one run.
+# that a change is measured before and after in one run. --stalls also
+# watches how long the whole machine stood still (storage_lib.sh).
 #   bench/storage_bench.sh [--only cold|names|fuse|warm|close] [--runs N]
-#                          [--close-after-ms M] [--before BUILD]
+#                          [--close-after-ms M] [--before BUILD] [--stalls]
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${TALLYROOT_BENCH_BUILD:-$repo/build-bench}
-only="" runs=3 closeAfter=300 before=""
+only="" runs=3 closeAfter=300 before="" watchStalls=""
 while [ $# -gt 0 ]; do
   case $1 in
     --only) only=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --close-after-ms) closeAfter=$2; shift 2 ;;
     --before) before=$(cd "$2" && pwd); shift 2 ;;
-    *) echo "usage: $0 [--only cold|names|fuse|warm|close] [--runs N] [--close-after-ms M] [--before BUILD]" >&2; exit 2 ;;
+    --stalls) watchStalls=--stalls; shift ;;
+    *) echo "usage: $0 [--only cold|names|fuse|warm|close] [--runs N] [--close-after-ms M] [--before BUILD] [--stalls]" >&2; exit 2 ;;
   esac
 done
 part() { [ -z "$only" ] || [ "$only" = "$1" ]; }
@@ -84,7 +86,7 @@ row() {
       i=$(((turn + run) % ${#names[@]}))
       drop
       if [[ "${commands[i]}" == */window_bench ]]; then
-        out=$("${commands[i]}" "$root" --once 2>/dev/null | grep '^first load') || { echo "${names[i]} failed"; continue; }
+        out=$("${commands[i]}" "$root" --once $watchStalls 2>/dev/null | grep '^first load') || { echo "${names[i]} failed"; continue; }
         times[$i]+=" $(loadSeconds "$out")"
         if [ "$i" -eq 0 ]; then noteLoad "$out"; fi
       else

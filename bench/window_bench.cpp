@@ -16,8 +16,10 @@
 // window_bench ROOT --profile: six first loads and nothing else, for perf,
 // callgrind or heaptrack. --no-read-ahead turns read-ahead off throughout.
 // window_bench ROOT --once: one first load and nothing else (no warm-up, so
-// a cold cache stays cold); prints its time, longest stretch, peak and the
-// longest time the whole machine stood still meanwhile (machine_stalls.h).
+// a cold cache stays cold); prints its time, longest stretch and peak.
+// --stalls also watches the longest time the whole machine stood still
+// meanwhile (machine_stalls.h), -1 without it: its real-time threads wake
+// on each CPU every millisecond and slow the load they watch.
 // window_bench ROOT --close-after-ms M: starts a first load, closes the
 // window M ms into it and ends as the program does; prints the wall clock
 // time the close was asked for and how late the window took it, so that a
@@ -182,11 +184,12 @@ int main(int argc, char** argv) {
   Peaks peaks;
   bench::EventGaps gaps;
   bench::MachineStalls stalls;
+  const bool watchStalls = bench::HasFlag(argc, argv, "--stalls");
   const auto firstLoad = [&](bench::Series& series, bool withReadAhead) {
     const tallyroot::testing::ScopedReadAhead scope(withReadAhead && readAhead);
     TallyrootModule::CacheCreate();
     peaks.StartLoad();
-    stalls.Start();
+    if (watchStalls) stalls.Start();
     gaps.Start();
     load(series);
     const double longestGap = gaps.Stop();
@@ -288,7 +291,7 @@ int main(int argc, char** argv) {
           "stalled up to %s\n",
           name.c_str(), at + 1, bench::Duration(mine.wall[at]).c_str(),
           bench::Duration(figures[at].longestGap).c_str(), figures[at].peakKiB / 1024.0,
-          figures[at].longestStall < 0 ? "(unknown)"
+          figures[at].longestStall < 0 ? "(not watched)"
                                        : bench::Duration(figures[at].longestStall).c_str());
     }
     bench::PrintRatio((name + " / bare loop").c_str(), mine, bare, 1.15, "<= 1.15");
