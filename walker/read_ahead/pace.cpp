@@ -162,13 +162,11 @@ void FolderSpread::Add(double seconds, std::size_t reads, unsigned crowd) {
   inTurn_ = crowded_ / crowdedCount_ > kCrowdedSlowdown * alone_ / aloneCount_;
 }
 
+// The median wait is as long as a seek when half of the waits are.
 void SeekCheck::Add(double blockedSeconds) {
   if (seeks_ || blockedSeconds < kWaitedSeconds) return;
-  waits_[count_++] = blockedSeconds;
-  if (count_ < waits_.size()) return;
-  const auto median = waits_.begin() + static_cast<long>(waits_.size() / 2);
-  std::nth_element(waits_.begin(), median, waits_.end());
-  seeks_ = *median >= kSeekSeconds;
+  slow_ += blockedSeconds >= kSeekSeconds ? 1 : 0;
+  if (++waited_ == kSeekSamples) seeks_ = 2 * slow_ >= kSeekSamples;
 }
 
 }  // namespace tallyroot::platform::ahead

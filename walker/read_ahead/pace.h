@@ -13,7 +13,6 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -57,8 +56,7 @@ class SeekCheck {
   std::optional<bool> Seeks() const { return seeks_; }
 
  private:
-  std::array<double, tuning::kSeekSamples> waits_{};
-  std::size_t count_ = 0;
+  std::size_t waited_ = 0, slow_ = 0;  // listings that waited; of them, as long as a seek
   std::optional<bool> seeks_;
 };
 
