@@ -71,9 +71,9 @@ tools() {
   echo "floor_walk 64 threads|$bin/floor_walk --threads 64"
 }
 
-# row DELAY SHAPE FRESH: every tool once per run, in turns (each run starting
-# with another tool, as in storage_bench.sh), each on a mount of its own
-# (FRESH true) or on one mount walked once by the floor first.
+# row DELAY SHAPE FRESH: every tool once per run, in turns (storage_lib.sh),
+# each on a mount of its own (FRESH true) or on one mount walked once by the
+# floor first.
 row() {
   local delay=$1 shape=$2 fresh=$3 source name command start out
   source=$(treeOf "$shape")
@@ -83,10 +83,9 @@ row() {
   while IFS='|' read -r name command; do names+=("$name") commands+=("$command"); done \
     < <(tools "$delay")
   $fresh || { mountSlow "$delay" "$source" && "$bin/floor_walk" --threads 64 "$mounted" >/dev/null; }
-  local turn i
+  local i
   for ((run = 0; run < runs; run++)); do
-    for ((turn = 0; turn < ${#names[@]}; turn++)); do
-      i=$(((turn + run) % ${#names[@]}))  # each run starts with another tool
+    for i in $(turns ${#names[@]} $run); do
       if $fresh; then mountSlow "$delay" "$source" || return 1; fi
       if [[ "${commands[i]}" == */window_bench ]]; then
         out=$("${commands[i]}" "$mounted" --once $watchStalls 2>/dev/null | grep '^first load') ||

@@ -78,12 +78,9 @@ row() {
   local stretches="" stalls="" peaks="" name command start out
   while IFS='|' read -r name command; do names+=("$name") commands+=("$command"); done \
     < <(tools "$root" "$@")
-  local turn i
+  local i
   for ((run = 0; run < runs; run++)); do
-    # Each run starts with another tool, so that no tool always runs right
-    # after the same one, whatever that one leaves the machine to do.
-    for ((turn = 0; turn < ${#names[@]}; turn++)); do
-      i=$(((turn + run) % ${#names[@]}))
+    for i in $(turns ${#names[@]} $run); do
       drop
       if [[ "${commands[i]}" == */window_bench ]]; then
         out=$("${commands[i]}" "$root" --once $watchStalls 2>/dev/null | grep '^first load') || { echo "${names[i]} failed"; continue; }

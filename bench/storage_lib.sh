@@ -7,6 +7,16 @@ median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END {
   if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { print (b > 0 ? a / b : 0) }'; }
 highest() { tr ' ' '\n' | grep . | sort -g | tail -1; }
+# turns COUNT RUN: the order of the tools (0 .. COUNT-1) in run RUN, shuffled
+# anew for every run and seeded by RUN, so that a rerun repeats it. Whatever
+# a tool leaves the machine to do (a mount to tear down, caches to free)
+# falls on another tool each time; starting each run with the next tool in
+# a fixed cycle had left every tool right after the same one.
+turns() {
+  awk -v n="$1" -v run="$2" 'BEGIN { srand(run + 1); for (i = 0; i < n; i++) t[i] = i
+    for (i = n - 1; i > 0; i--) { j = int(rand() * (i + 1)); k = t[i]; t[i] = t[j]; t[j] = k }
+    for (i = 0; i < n; i++) print t[i] }'
+}
 # pairedRatio TIMES FLOOR_TIMES: the median of each run's time over the
 # floor's in the same run. Tools run in turns, so this cancels the drift of
 # a machine whose speed wanders over a run; "-" when a run failed.
