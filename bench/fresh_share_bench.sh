@@ -75,7 +75,7 @@ tools() {
 # each on a mount of its own (FRESH true) or on one mount walked once by the
 # floor first.
 row() {
-  local delay=$1 shape=$2 fresh=$3 source name command start out
+  local delay=$1 shape=$2 fresh=$3 source name command
   source=$(treeOf "$shape")
   local -a names commands
   local -A times
@@ -87,19 +87,7 @@ row() {
   for ((run = 0; run < runs; run++)); do
     for i in $(turns ${#names[@]} $run); do
       if $fresh; then mountSlow "$delay" "$source" || return 1; fi
-      if [[ "${commands[i]}" == */window_bench ]]; then
-        out=$("${commands[i]}" "$mounted" --once $watchStalls 2>/dev/null | grep '^first load') ||
-          { echo "${names[i]} failed"; continue; }
-        times[$i]+=" $(loadSeconds "$out")"
-        if [ "$i" -eq 0 ]; then noteLoad "$out"; fi
-      else
-        start=$(now)
-        if ${commands[i]} "$mounted" >/dev/null 2>&1; then
-          times[$i]+=" $(seconds $(($(now) - start)))"
-        else
-          echo "${names[i]} failed"
-        fi
-      fi
+      timeTool "$i" "$mounted"
     done
   done
   unmount

@@ -55,17 +55,15 @@ echo "load average $(cut -d' ' -f1 /proc/loadavg) on $(nproc) cores; $runs runs 
 dropCaches=false dropWhat=3  # 3: all the kernel caches of files; 1: the page cache alone
 drop() { if $dropCaches; then sync && echo "$dropWhat" >/proc/sys/vm/drop_caches; fi; }
 
-# The tools of a row: a name, then the command; "tallyroot" is the window.
+# The tools of a row: a name, then the command, which takes the root last.
 tools() {
-  local root=$1
-  shift
   echo "Tallyroot first load|$bin/window_bench"
   [ -n "$before" ] && echo "Tallyroot before|$before/bench/window_bench"
-  echo "bare loop|$bin/walk_bench $root --profile-bare --once"
-  echo "du -sb|du -sb $root"
-  command -v ncdu >/dev/null && echo "ncdu -0 -o /dev/null|ncdu -0 -o /dev/null $root"
-  command -v gdu >/dev/null && echo "gdu -n -p|gdu -n -p $root"
-  for threads in "$@"; do echo "floor_walk $threads threads|$bin/floor_walk --threads $threads $root"; done
+  echo "bare loop|$bin/walk_bench --profile-bare --once"
+  echo "du -sb|du -sb"
+  command -v ncdu >/dev/null && echo "ncdu -0 -o /dev/null|ncdu -0 -o /dev/null"
+  command -v gdu >/dev/null && echo "gdu -n -p|gdu -n -p"
+  for threads in "$@"; do echo "floor_walk $threads threads|$bin/floor_walk --threads $threads"; done
 }
 
 # row TITLE ROOT FLOOR_THREADS...: every tool once per run, in turns, then the
@@ -75,25 +73,14 @@ row() {
   shift 2
   local -a names commands
   local -A times
-  local stretches="" stalls="" peaks="" name command start out
+  local stretches="" stalls="" peaks="" name command
   while IFS='|' read -r name command; do names+=("$name") commands+=("$command"); done \
-    < <(tools "$root" "$@")
+    < <(tools "$@")
   local i
   for ((run = 0; run < runs; run++)); do
     for i in $(turns ${#names[@]} $run); do
       drop
-      if [[ "${commands[i]}" == */window_bench ]]; then
-        out=$("${commands[i]}" "$root" --once $watchStalls 2>/dev/null | grep '^first load') || { echo "${names[i]} failed"; continue; }
-        times[$i]+=" $(loadSeconds "$out")"
-        if [ "$i" -eq 0 ]; then noteLoad "$out"; fi
-      else
-        start=$(now)
-        if ${commands[i]} >/dev/null 2>&1; then
-          times[$i]+=" $(seconds $(($(now) - start)))"
-        else
-          echo "${names[i]} failed"
-        fi
-      fi
+      timeTool "$i" "$root"
     done
   done
   local du floor at

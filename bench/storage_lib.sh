@@ -17,6 +17,29 @@ turns() {
     for (i = n - 1; i > 0; i--) { j = int(rand() * (i + 1)); k = t[i]; t[i] = t[j]; t[j] = k }
     for (i = 0; i < n; i++) print t[i] }'
 }
+# timeTool I ROOT: runs tool I of the caller's $names and $commands once on
+# ROOT and adds its seconds to the caller's $times; says so when it fails.
+# Tallyroot's time is its load as window_bench --once times it (the window
+# already shown), its stretch and peak noted for the first row; any other
+# tool is timed from outside, process start included. Needs $watchStalls
+# (--stalls or empty).
+timeTool() {
+  local i=$1 root=$2 out start
+  if [[ "${commands[i]}" == */window_bench ]]; then
+    if out=$("${commands[i]}" "$root" --once $watchStalls 2>/dev/null | grep '^first load'); then
+      times[$i]+=" $(loadSeconds "$out")"
+      if [ "$i" -eq 0 ]; then noteLoad "$out"; fi
+      return
+    fi
+  else
+    start=$(now)
+    if ${commands[i]} "$root" >/dev/null 2>&1; then
+      times[$i]+=" $(seconds $(($(now) - start)))"
+      return
+    fi
+  fi
+  echo "${names[i]} failed"
+}
 # pairedRatio TIMES FLOOR_TIMES: the median of each run's time over the
 # floor's in the same run. Tools run in turns, so this cancels the drift of
 # a machine whose speed wanders over a run; "-" when a run failed.
