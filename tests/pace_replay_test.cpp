@@ -122,16 +122,22 @@ TEST_P(PaceReplay, ReadsThatWaitAreReadWideAndInSteadyItems) {
 }
 
 // A share just mounted serves eight lookups of one folder at once 2.2 times slower each.
-TEST(FolderSpreadTest, FoldersWhoseReadsRunInTurnAreToldFromThoseThatRunSideBySide) {
+TEST(PaceReplayFreshShare, FoldersWhoseReadsRunInTurnAreToldFromThoseThatRunSideBySide) {
+  PaceControl pace(0, 64);
+  const auto read = [&](double seconds, unsigned crowd) {
+    pace.NoteRead({seconds, 0.0001, 0}, 1, false, crowd);
+  };
+  // One walk each on the same device: what the first found must not decide the second.
   for (const bool inTurn : {true, false}) {
-    FolderSpread spread;
+    pace.StartWalk(ReadPace::DeviceBound, 1);
+    pace.NoteDevice(1, false, false);
     for (int i = 0; i < 20; ++i) {
-      EXPECT_FALSE(i == 15 && spread.InTurn());  // too few reads to tell
-      spread.Add(0.017, 1, 1);
-      spread.Add(inTurn ? 0.038 : 0.016, 1, 8);
-      if (i >= 15) spread.Add(0.5, 1, 2);  // two at once tell nothing
+      EXPECT_FALSE(i == 15 && pace.Now().spread);  // too few reads to tell
+      read(0.017, 1);
+      read(inTurn ? 0.038 : 0.016, 8);
+      if (i >= 15) read(0.5, 2);  // two at once tell nothing
     }
-    EXPECT_EQ(spread.InTurn(), inTurn);
+    EXPECT_EQ(pace.Now().spread, inTurn);
   }
 }
 

@@ -43,8 +43,10 @@ PaceControl::PaceControl(double cpuTick, unsigned readersAtOnce)
 bool PaceControl::StartWalk(ReadPace held, unsigned cpuHelpers) {
   held_ = held;
   cpuHelpers_ = cpuHelpers;
-  sampleNext_ = true;        // the first read is timed in full to learn the cost soon
-  spread_ = FolderSpread();  // the names the last walk looked up are known by now
+  sampleNext_ = true;  // the first read is timed in full to learn the cost soon
+  // The names the last walk looked up are known by now.
+  alone_ = crowded_ = 0;
+  aloneCount_ = crowdedCount_ = 0;
   return Decide();
 }
 
@@ -57,7 +59,7 @@ bool PaceControl::NoteDevice(std::uint64_t device, bool rotational, bool remote)
     latencyBound_ = false;
     secondsPerSizeRead_.reset();
     wall_ = cpu_ = 0;
-    seeks_ = SeekCheck();
+    waited_ = slow_ = 0;
   }
   return Decide();
 }
@@ -73,16 +75,16 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
   } else if (reads > 0 && cost.wallSeconds > kSlowReadSeconds * double(reads)) {
     sampleNext_ = true;
   }
-  // A rotational disk whose head does not seek is read as any other device.
-  if (listing && rotational_ && cost.cpuSeconds >= 0) {
-    seeks_.Add(cost.BlockedSeconds());
-    if (seeks_.Seeks() == false) rotational_ = false;
-  }
+  if (listing && rotational_ && cost.cpuSeconds >= 0) NoteSeek(cost.BlockedSeconds());
   if (!listing && reads > 0) {
     const double perRead = cost.wallSeconds / double(reads);
     secondsPerSizeRead_ =
         secondsPerSizeRead_.value_or(perRead) * (1 - kSizeReadWeight) + perRead * kSizeReadWeight;
-    spread_.Add(cost.wallSeconds, reads, crowd);
+    if (crowd == 1) {
+      alone_ += perRead, ++aloneCount_;
+    } else if (crowd >= kCrowd) {
+      crowded_ += perRead, ++crowdedCount_;
+    }
   }
   // CPU time is summed as measured, not cut at each read's wall time: with a
   // ticking clock a read's CPU time is often more than its wall time, as
@@ -132,7 +134,7 @@ bool PaceControl::Decide() {
     next.waitsOnDevice = true;
     next.helpers = std::min(latencyBound_ ? kMaxHelpers : kDeviceReaders, readersAtOnce_);
     next.window = kWaitingWindow;
-    next.spread = spread_.InTurn();
+    next.spread = FoldersReadInTurn();
     // Where sizes come from memory while folders wait (a cold local disk
     // reads a block of inodes at once), items are larger, so that handing
     // them out costs less than reading.
@@ -150,23 +152,17 @@ bool PaceControl::Decide() {
   return true;
 }
 
-void FolderSpread::Add(double seconds, std::size_t reads, unsigned crowd) {
-  if (reads == 0) return;
-  const double perEntry = seconds / double(reads);
-  if (crowd == 1) {
-    alone_ += perEntry, ++aloneCount_;
-  } else if (crowd >= kCrowd) {
-    crowded_ += perEntry, ++crowdedCount_;
-  }
-  if (aloneCount_ < kSpreadSamples || crowdedCount_ < kSpreadSamples) return;
-  inTurn_ = crowded_ / crowdedCount_ > kCrowdedSlowdown * alone_ / aloneCount_;
+bool PaceControl::FoldersReadInTurn() const {
+  return aloneCount_ >= kSpreadSamples && crowdedCount_ >= kSpreadSamples &&
+         crowded_ / crowdedCount_ > kCrowdedSlowdown * alone_ / aloneCount_;
 }
 
-// The median wait is as long as a seek when half of the waits are.
-void SeekCheck::Add(double blockedSeconds) {
-  if (seeks_ || blockedSeconds < kWaitedSeconds) return;
+// The median wait is as long as a seek when half of the waits are; a disk
+// whose head does not seek is read as any other device.
+void PaceControl::NoteSeek(double blockedSeconds) {
+  if (waited_ == kSeekSamples || blockedSeconds < kWaitedSeconds) return;
   slow_ += blockedSeconds >= kSeekSeconds ? 1 : 0;
-  if (++waited_ == kSeekSamples) seeks_ = 2 * slow_ >= kSeekSamples;
+  if (++waited_ == kSeekSamples && 2 * slow_ < kSeekSamples) rotational_ = false;
 }
 
 }  // namespace tallyroot::platform::ahead

@@ -47,34 +47,6 @@ struct Pace {
   bool operator==(const Pace&) const = default;
 };
 
-// Whether a disk that calls itself rotational (as virtual disks often do)
-// has a head that seeks: told by the median wait of the first listings that
-// waited at all, so a few answered from the drive's cache do not decide it.
-class SeekCheck {
- public:
-  void Add(double blockedSeconds);  // how long one folder listing was blocked
-  std::optional<bool> Seeks() const { return seeks_; }
-
- private:
-  std::size_t waited_ = 0, slow_ = 0;  // listings that waited; of them, as long as a seek
-  std::optional<bool> seeks_;
-};
-
-// Whether the size reads of one folder run side by side or largely in turn,
-// as on a share just mounted (tuning.h).
-class FolderSpread {
- public:
-  // A size read of `reads` entries took `seconds` while `crowd` size reads
-  // of the same folder ran, itself included.
-  void Add(double seconds, std::size_t reads, unsigned crowd);
-  bool InTurn() const { return inTurn_; }
-
- private:
-  double alone_ = 0, crowded_ = 0;  // summed seconds per entry
-  unsigned aloneCount_ = 0, crowdedCount_ = 0;
-  bool inTurn_ = false;
-};
-
 // The pace's state and decisions, for the one walk open at a time.
 class PaceControl {
  public:
@@ -97,6 +69,13 @@ class PaceControl {
 
  private:
   bool Decide();
+  // Whether a disk that calls itself rotational (as virtual disks often do)
+  // has a head that seeks: told by the median wait of the first listings that
+  // waited at all, so a few answered from the drive's cache do not decide it.
+  void NoteSeek(double blockedSeconds);
+  // Whether the size reads of one folder run side by side or largely in turn,
+  // as on a share just mounted (tuning.h): reads alone against crowded ones.
+  bool FoldersReadInTurn() const;
 
   const double cpuTick_;
   const double trustAfter_;  // read time summed before the share is trusted
@@ -108,8 +87,9 @@ class PaceControl {
   bool rotational_ = false, remote_ = false;
   bool latencyBound_ = false;  // its reads hardly touch the CPU: a far end serves many at once
   double wall_ = 0, cpu_ = 0;  // recent read time, and the CPU time in it
-  SeekCheck seeks_;
-  FolderSpread spread_;
+  std::size_t waited_ = 0, slow_ = 0;  // listings that waited; of them, as long as a seek
+  double alone_ = 0, crowded_ = 0;     // this walk's size reads: summed seconds per entry
+  unsigned aloneCount_ = 0, crowdedCount_ = 0;
   std::optional<double> secondsPerSizeRead_;  // of late; none before the first
   unsigned unsampled_ = 0;
   bool sampleNext_ = true;

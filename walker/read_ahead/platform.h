@@ -21,8 +21,8 @@ namespace tallyroot::platform::ahead {
 // when listings alive would pass `maxBytes` or no descriptor is left.
 State ReadFolder(Node& node, std::size_t maxBytes);
 // Reads the size (and, if the listing did not say, the kind) of one entry of
-// a listed node; false when it has vanished since (it is marked so).
-bool ReadSize(Node& node, std::size_t at);
+// a listed node, or marks it Vanished when it is gone since.
+void ReadSize(Node& node, std::size_t at);
 // Descriptors open for listings read ahead (0 where none stay open).
 std::size_t DescriptorsHeld();
 

@@ -57,7 +57,6 @@ TakenChild TakeReadAhead(const std::string& folderPath, std::size_t level,
   return {};
 }
 
-// The scheduler's own, as read_ahead.h says.
 ReadAheadSettings GetReadAhead() { return Scheduler::Get().Settings(); }
 void SetReadAhead(const ReadAheadSettings& settings) { Scheduler::Get().SetSettings(settings); }
 bool ReadsWaitOnDevice() { return Scheduler::Get().ReadsWaitOnDevice(); }

@@ -17,7 +17,6 @@ using std::chrono::duration;
 constexpr auto kHookInterval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
     duration<double>(tuning::kHookIntervalSeconds));
 
-// On with two CPUs or more, with one helper fewer than the CPUs for CPU work.
 ReadAheadSettings DefaultReadAhead() {
   const unsigned cpus = UsableCpus();
   return {.on = cpus > 1, .helpers = std::max(cpus, 2u) - 1};

@@ -78,7 +78,7 @@ inline constexpr double kLatencySizeReadSeconds = 0.00025;
 // share took 45 s with 16 readers and more, 2.09 s with two, 2.05 s with one.
 inline constexpr unsigned kReadersUnderWine = 1;
 
-// ---- Whether a folder's reads run side by side (FolderSpread) -----------
+// ---- Whether a folder's reads run side by side ------------------------
 // On a share just mounted the kernel serves the first lookups of names in
 // one folder largely in turn, so reads must spread over folders. Told when
 // size reads that ran with at least kCrowd of their folder's took
@@ -89,7 +89,7 @@ inline constexpr unsigned kCrowd = 4;
 inline constexpr double kCrowdedSlowdown = 1.5;
 inline constexpr unsigned kSpreadSamples = 16;
 
-// ---- Whether a disk that calls itself rotational seeks (SeekCheck) ------
+// ---- Whether a disk that calls itself rotational seeks ------------------
 // A listing blocked less than kWaitedSeconds was answered from a cache. Of
 // the first kSeekSamples that waited longer, a median below kSeekSeconds
 // means no head moved (half a turn at 15,000 rpm takes 2 ms). This virtual

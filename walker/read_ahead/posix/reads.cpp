@@ -109,20 +109,17 @@ State ReadFolder(Node& node, std::size_t maxBytes) {
   return EndRead(node, State::Listed);
 }
 
-bool ReadSize(Node& node, std::size_t at) {
+void ReadSize(Node& node, std::size_t at) {
   Entry& entry = node.entries[at];
   ListedEntry read;
   const bool typeKnown = entry.kind == Kind::File;
   const posix::EntryRead outcome =
       posix::ReadEntry(node.folder->get(), node.names.data() + entry.nameAt, typeKnown, read);
-  if (outcome == posix::EntryRead::Vanished) {
-    entry.kind = Kind::Vanished;
-    return false;
-  }
   if (outcome == posix::EntryRead::Unsized) node.unsized.store(true, std::memory_order_relaxed);
-  entry.kind = read.isFolder ? Kind::Folder : Kind::File;
+  entry.kind = outcome == posix::EntryRead::Vanished ? Kind::Vanished
+               : read.isFolder                       ? Kind::Folder
+                                                     : Kind::File;
   entry.size = read.size;
-  return true;
 }
 
 }  // namespace tallyroot::platform::ahead

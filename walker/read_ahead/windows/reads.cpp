@@ -39,7 +39,7 @@ bool IsRemote(const std::wstring& path) {
 std::size_t DescriptorsHeld() { return 0; }  // no handle stays open between reads
 
 // Every size came with the listing (EndRead below): none is ever claimed.
-bool ReadSize(Node&, std::size_t) { return true; }
+void ReadSize(Node&, std::size_t) {}
 
 State ReadFolder(Node& node, std::size_t maxBytes) {
   std::wstring path;
