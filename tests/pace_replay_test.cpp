@@ -88,18 +88,6 @@ TEST_P(PaceReplay, WaitingReadsKeepTheirReadersUntilThePageCacheAnswers) {
   }
 }
 
-// Late in a cold walk a folder read waits and the size reads after it do not. Timed one in
-// eight, these reads would each time show the same beat of that rhythm.
-TEST_P(PaceReplay, ReadsThatWaitInARhythmStillWait) {
-  Replay replay(GetParam());
-  replay.Run(2000, 0.0015, 0.0009);
-  for (int i = 0; i < 8000; ++i) {
-    const bool folder = i % 8 == 0;
-    replay.Read(folder ? 0.001 : 0.0005, folder ? 0.0002 : 0.0005, folder ? 1 : 64, folder);
-  }
-  EXPECT_TRUE(replay.pace.Now().waitsOnDevice);
-}
-
 // More read at once, and in larger items, while reads wait; a chunk one step off is kept, or
 // every wobble would wake every helper.
 TEST_P(PaceReplay, ReadsThatWaitAreReadWideAndInSteadyItems) {

@@ -1,5 +1,4 @@
-// What the pace is told of reads: blocked time as it is summed, as Linux's clocks time it, and
-// which disks rotate.
+// What the pace is told of reads: blocked time as it is summed, as Linux's clocks time it.
 #include <gtest/gtest.h>
 
 #include <pthread.h>
@@ -7,18 +6,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <thread>
 
-#include "tests/support/fixture_tree.h"
 #include "walker/read_ahead/pace.h"
-#include "walker/read_ahead/posix/rotational.h"
 
 namespace {
 
 using namespace tallyroot::platform::ahead;
-using tallyroot::platform::posix::IsRotational;
-using tallyroot::testing::FixtureTree;
 
 // The cost of `ms` of sleep or busy loop, and the share of it taken for blocked.
 std::pair<ReadCost, double> Timed(int ms, bool sleep) {
@@ -56,22 +50,6 @@ TEST(ReadPace, CountsASleepAsBlockedButNeitherABusyLoopNorPreemption) {
     for (int i = 0; i < 10; ++i) pace.NoteRead(cost, 1, true);
     EXPECT_EQ(pace.BlockedShare().value_or(-1) > 0.3, blocked);
   }
-}
-
-// Laid out as the kernel does: a partition's folder lies inside its disk's.
-TEST(ReadPace, FindsARotationalDiskForItsPartitionsAndNothingForOtherDevices) {
-  FixtureTree sys;
-  sys.Folder("devices/sda/queue"), sys.Folder("devices/sda/sda1");
-  sys.Folder("devices/nvme0n1/queue"), sys.Folder("devices/nvme0n1/nvme0n1p2");
-  std::ofstream(sys.Path("devices/sda/queue/rotational")) << "1\n";
-  std::ofstream(sys.Path("devices/nvme0n1/queue/rotational")) << "0\n";
-  const std::pair<const char*, const char*> links[] = {
-      {"8:0", "sda"}, {"8:1", "sda/sda1"}, {"259:0", "nvme0n1"}, {"259:2", "nvme0n1/nvme0n1p2"}};
-  for (const auto& [device, folder] : links)
-    sys.Link(std::string("dev/block/") + device, std::string("../../devices/") + folder);
-  for (const auto& [major, minor, rotational] :  // 0:45: FUSE, NFS, tmpfs, no block device
-       {std::tuple(8, 0, true), {8, 1, true}, {259, 0, false}, {259, 2, false}, {0, 45, false}})
-    EXPECT_EQ(IsRotational(major, minor, sys.Root()), rotational) << major << ":" << minor;
 }
 
 }  // namespace

@@ -20,17 +20,6 @@ const QString kSepText(QChar(platform::kSeparator));
 const std::string kMarkupName =
     platform::kSeparator == '/' ? "<i>x</i>" : "&amp;x";  // Windows: no <>
 
-TEST(Window, KeepsItsSizeWithinLimits) {
-  WindowInput in;
-  const QSize created = in.form.size();  // the least
-  in.form.resize(created / 2);
-  EXPECT_EQ(in.form.size(), created);
-  in.form.resize(100000, 100000);
-  EXPECT_EQ(QSizeF(in.form.size()), QSizeF(in.form.Limits().maxWidth, in.form.Limits().maxHeight));
-  const auto c = CorrectSize(WindowState::Maximized, 30000, 2000, {4500, 20000, 3000, 15000});
-  EXPECT_EQ(std::tuple(c.state, c.width, c.height), std::tuple(WindowState::Normal, 20000, 15000));
-}
-
 TEST(Window, LoadsGoesDownAndUpNeverAboveTheRootAndTellsScreenReaders) {
   FixtureTree tree;
   tree.File("a.txt", 1234), tree.File("Sub/b.bin", 100), tree.File("Sub/Deep/c", 7);
