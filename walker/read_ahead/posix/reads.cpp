@@ -10,11 +10,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <fstream>
+#include <string>
 
 #include "walker/posix/reads.h"
 #include "walker/read_ahead/platform.h"
 #include "walker/read_ahead/posix/folder_handle.h"
-#include "walker/read_ahead/posix/rotational.h"
 
 namespace tallyroot::platform::ahead {
 namespace {
@@ -28,9 +29,23 @@ constexpr std::array<long, 5> kRemoteFileSystems = {NFS_SUPER_MAGIC, SMB_SUPER_M
                                                     0xFF534D42 /* cifs */, 0xFE534D42 /* smb2 */,
                                                     0x00C36400 /* ceph */};
 
+// Whether the block device (or, for a partition, the disk it belongs to) is
+// rotational, as sysfs says. False where sysfs does not know the device
+// (network and FUSE mounts, tmpfs, ...).
+bool IsRotational(dev_t device) {
+  const std::string folder =
+      "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  // A partition has no queue of its own; its disk's is one level up.
+  for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {
+    std::ifstream flag(folder + queue);
+    if (int value = 0; flag >> value) return value != 0;
+  }
+  return false;
+}
+
 // What the outermost folder of a walk, open as `fd`, says of its device.
 void LearnDevice(Node& node, int fd) {
-  node.rotational = posix::IsRotational(major(node.id.device), minor(node.id.device));
+  node.rotational = IsRotational(node.id.device);
   struct statfs system {};
   node.remote = fstatfs(fd, &system) == 0 &&
                 std::find(kRemoteFileSystems.begin(), kRemoteFileSystems.end(),

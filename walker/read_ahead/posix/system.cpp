@@ -1,5 +1,5 @@
 // What the read-ahead asks of Linux besides the reads (platform.h): thread
-// clocks and scheduler statistics, affinity, descriptors, sysfs, niceness.
+// clocks and scheduler statistics, affinity, descriptors, niceness.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -11,12 +11,10 @@
 #include <charconv>
 #include <cstdint>
 #include <ctime>
-#include <fstream>
 #include <system_error>
 #include <thread>
 
 #include "walker/read_ahead/platform.h"
-#include "walker/read_ahead/posix/rotational.h"
 #include "walker/read_ahead/tuning.h"
 
 namespace tallyroot::platform::ahead {
@@ -92,18 +90,3 @@ void LowerThisThread(int steps) {
 }
 
 }  // namespace tallyroot::platform::ahead
-
-namespace tallyroot::platform::posix {
-
-bool IsRotational(unsigned major, unsigned minor, const std::string& sysRoot) {
-  const std::string device =
-      sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
-  // A partition has no queue of its own; its disk's is one level up.
-  for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {
-    std::ifstream flag(device + queue);
-    if (int value = 0; flag >> value) return value != 0;
-  }
-  return false;
-}
-
-}  // namespace tallyroot::platform::posix
