@@ -60,6 +60,7 @@ bool PaceControl::NoteDevice(std::uint64_t device, bool rotational, bool remote)
     secondsPerSizeRead_.reset();
     wall_ = cpu_ = 0;
     waited_ = slow_ = 0;
+    listings_ = listingsWaited_ = 0;
   }
   return Decide();
 }
@@ -75,7 +76,15 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
   } else if (reads > 0 && cost.wallSeconds > kSlowReadSeconds * double(reads)) {
     sampleNext_ = true;
   }
-  if (listing && rotational_ && cost.cpuSeconds >= 0) NoteSeek(cost.BlockedSeconds());
+  if (listing && cost.cpuSeconds >= 0) {
+    if (rotational_) NoteSeek(cost.BlockedSeconds());
+    // With a ticking clock a listing's blocked time is a tick's error.
+    if (cpuTick_ == 0) {
+      if (listings_ >= kListingsCounted) listings_ /= 2, listingsWaited_ /= 2;
+      listings_ += 1;
+      listingsWaited_ += cost.BlockedSeconds() >= kWaitedSeconds ? 1 : 0;
+    }
+  }
   if (!listing && reads > 0) {
     const double perRead = cost.wallSeconds / double(reads);
     secondsPerSizeRead_ =
@@ -115,7 +124,12 @@ bool PaceControl::Decide() {
   const bool remote = held_ == ReadPace::Measured && remote_;
   // Compared with the previous pace, so that it does not flap at a boundary.
   const double waitingAbove = cpuTick_ > 0 ? kWaitingAboveTicking : kWaitingAbove;
-  const bool waiting = share ? *share > (pace_.waitsOnDevice ? kCpuBelow : waitingAbove) : remote;
+  // Reads that waited keep waiting while listings still wait on the device,
+  // however little of the read time that is (the end of a cold walk).
+  const bool listingsWait = listingsWaited_ > kListingsWaitingAbove * listings_;
+  const bool waiting =
+      share ? (pace_.waitsOnDevice ? *share > kCpuBelow || listingsWait : *share > waitingAbove)
+            : remote;
   // Not while a disk may still seek, and not where sizes come quickly from
   // blocks read with the folders: that is a cold local disk.
   latencyBound_ = latencyBound_ || remote ||

@@ -1,5 +1,6 @@
 // How much the read-ahead does at once, and who reads, decided from the
-// share of recent read time blocked (off the CPU, not waiting for one).
+// share of recent read time blocked (off the CPU, not waiting for one) and,
+// once reads wait, from whether listings still wait on the device.
 // Reads the page cache answers are CPU work, where more threads than CPUs
 // only add contention; reads that wait on the device finish sooner the more
 // are in flight. Time preempted is not counted where the platform tells it.
@@ -87,8 +88,9 @@ class PaceControl {
   bool rotational_ = false, remote_ = false;
   bool latencyBound_ = false;  // its reads hardly touch the CPU: a far end serves many at once
   double wall_ = 0, cpu_ = 0;  // recent read time, and the CPU time in it
-  std::size_t waited_ = 0, slow_ = 0;  // listings that waited; of them, as long as a seek
-  double alone_ = 0, crowded_ = 0;     // this walk's size reads: summed seconds per entry
+  std::size_t waited_ = 0, slow_ = 0;  // seek check: listings that waited, those as long as a seek
+  double listings_ = 0, listingsWaited_ = 0;  // recent listings; of them, those that waited
+  double alone_ = 0, crowded_ = 0;            // this walk's size reads: summed seconds per entry
   unsigned aloneCount_ = 0, crowdedCount_ = 0;
   std::optional<double> secondsPerSizeRead_;  // of late; none before the first
   unsigned unsampled_ = 0;
