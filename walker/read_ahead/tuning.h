@@ -25,7 +25,7 @@ inline constexpr double kCpuBelow = 0.03;
 // Nor while more than this share of the last kListingsCounted to twice as
 // many listings waited on the device (kWaitedSeconds; exact clocks only).
 // Late in a cold walk the share falls to 0.01, as helpers read sizes from
-// inode blocks read long before, yet 4 to 14% of listings still waited:
+// inode blocks read long before, yet 4 to 23% of listings still waited:
 // back to one helper, seven cold walks in twelve left a CPU a fifth idle for
 // 0.5 to 0.7 s. Sixteen helpers reading the page cache: at most 0.8%.
 inline constexpr double kListingsWaitingAbove = 0.02;
