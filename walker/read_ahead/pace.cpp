@@ -76,15 +76,7 @@ bool PaceControl::NoteRead(const ReadCost& cost, std::size_t reads, bool listing
   } else if (reads > 0 && cost.wallSeconds > kSlowReadSeconds * double(reads)) {
     sampleNext_ = true;
   }
-  if (listing && cost.cpuSeconds >= 0) {
-    if (rotational_) NoteSeek(cost.BlockedSeconds());
-    // With a ticking clock a listing's blocked time is a tick's error.
-    if (cpuTick_ == 0) {
-      if (listings_ >= kListingsCounted) listings_ /= 2, listingsWaited_ /= 2;
-      listings_ += 1;
-      listingsWaited_ += cost.BlockedSeconds() >= kWaitedSeconds ? 1 : 0;
-    }
-  }
+  if (listing && cost.cpuSeconds >= 0) NoteListing(cost.BlockedSeconds());
   if (!listing && reads > 0) {
     const double perRead = cost.wallSeconds / double(reads);
     secondsPerSizeRead_ =
@@ -171,10 +163,20 @@ bool PaceControl::FoldersReadInTurn() const {
          crowded_ / crowdedCount_ > kCrowdedSlowdown * alone_ / aloneCount_;
 }
 
+void PaceControl::NoteListing(double blockedSeconds) {
+  const bool waited = blockedSeconds >= kWaitedSeconds;
+  if (rotational_ && waited) NoteSeek(blockedSeconds);
+  // With a ticking clock a listing's blocked time is a tick's error.
+  if (cpuTick_ > 0) return;
+  if (listings_ >= kListingsCounted) listings_ /= 2, listingsWaited_ /= 2;
+  listings_ += 1;
+  listingsWaited_ += waited ? 1 : 0;
+}
+
 // The median wait is as long as a seek when half of the waits are; a disk
 // whose head does not seek is read as any other device.
 void PaceControl::NoteSeek(double blockedSeconds) {
-  if (waited_ == kSeekSamples || blockedSeconds < kWaitedSeconds) return;
+  if (waited_ == kSeekSamples) return;
   slow_ += blockedSeconds >= kSeekSeconds ? 1 : 0;
   if (++waited_ == kSeekSamples && 2 * slow_ < kSeekSamples) rotational_ = false;
 }

@@ -70,10 +70,13 @@ class PaceControl {
 
  private:
   bool Decide();
+  // A listing timed in full: whether it waited on the device (kWaitedSeconds)
+  // counts for the seek check and for whether listings still wait.
+  void NoteListing(double blockedSeconds);
   // Whether a disk that calls itself rotational (as virtual disks often do)
   // has a head that seeks: told by the median wait of the first listings that
   // waited at all, so a few answered from the drive's cache do not decide it.
-  void NoteSeek(double blockedSeconds);
+  void NoteSeek(double blockedSeconds);  // a listing that waited
   // Whether the size reads of one folder run side by side or largely in turn,
   // as on a share just mounted (tuning.h): reads alone against crowded ones.
   bool FoldersReadInTurn() const;
